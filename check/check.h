@@ -1,0 +1,54 @@
+// The comparison check behind zt_docheck, on small interfaces for what the platform provides.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "check/datetime.h"
+
+namespace brevun {
+
+// Fetches one time-server time as a date-time text (DoRFCProtocol on the object's form).
+// The response receives the date-time text or an error text; a Failure thrown here fails the
+// check's fetch step.
+class TimeFetcher {
+ public:
+  virtual ~TimeFetcher() = default;
+  virtual bool DoRFCProtocol(const std::u16string& server, const std::u16string& protocol,
+                             std::int16_t timeout, std::u16string& response) = 0;
+};
+
+// What the check reads from and writes to the object that runs it. Each member may throw
+// Failure; the check turns that into its failure text with the step that was running.
+class CheckHost {
+ public:
+  virtual ~CheckHost() = default;
+  // Step 20: copy zt_parameter into the module-level CurrentParameter.
+  virtual void SaveCurrentParameter() = 0;
+  // Step 30: copy zt_timeout for the fetches.
+  virtual void CopyTimeout() = 0;
+  // Steps 40 to 80: zt_parameter as text, converted anew for every tag.
+  virtual std::u16string ParameterText() = 0;
+  // Steps 140 and 230: the timeout copy as a 16-bit whole number.
+  virtual std::int16_t TimeoutForFetch() = 0;
+  // Steps 140 and 230: the object's form, which offers the fetch; nullptr when it cannot.
+  virtual TimeFetcher* Fetcher() = 0;
+  // Steps 380 and 470: zt_result through the object's own property put.
+  virtual void WriteResult(const std::u16string& text) = 0;
+};
+
+struct CheckPlatform {
+  LocalClock& clock;
+  const DateTimeText& text;
+};
+
+// Runs one check: returns the verdict, or false when a step failed; the result or failure text
+// goes to host.WriteResult exactly once. Only a failure of the failure path's own write
+// escapes (as Failure or whatever the host threw).
+bool DoCheck(CheckHost& host, const CheckPlatform& platform);
+
+// The verdict of a difference D against a limit, both sides: D <= limit, and D no lower than
+// what clocks that agree within the limit can show given the acquisition time (in seconds).
+bool WithinLimit(long long d, double limit, long long acquisition);
+
+}  // namespace brevun

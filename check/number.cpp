@@ -1,0 +1,225 @@
+#include "check/number.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "check/failure.h"
+
+namespace brevun {
+
+namespace {
+
+bool IsSkipped(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Parses an ASCII decimal number (as collected by the reader) into a double. Distinguishes
+// overflow (a failure) from underflow (which reads as 0).
+double ParseDecimal(const std::string& ascii, long long decimalExponent) {
+  double value = 0;
+  const auto* first = ascii.data();
+  const auto* last = ascii.data() + ascii.size();
+  const auto res = std::from_chars(first, last, value, std::chars_format::general);
+  if (res.ec == std::errc::result_out_of_range) {
+    if (decimalExponent > 0) throw Failure(kOverflow);
+    return 0.0;
+  }
+  if (res.ec != std::errc() || std::isinf(value)) throw Failure(kOverflow);
+  return value;
+}
+
+double ReadRadix(std::u16string_view text, std::size_t i, unsigned radix) {
+  double value = 0;
+  for (; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsSkipped(c)) continue;
+    unsigned d = 0;
+    if (IsDigit(c)) {
+      d = static_cast<unsigned>(c - u'0');
+    } else if (radix == 16 && c >= u'a' && c <= u'f') {
+      d = static_cast<unsigned>(c - u'a' + 10);
+    } else if (radix == 16 && c >= u'A' && c <= u'F') {
+      d = static_cast<unsigned>(c - u'A' + 10);
+    } else {
+      break;
+    }
+    if (d >= radix) break;
+    value = value * radix + d;
+    if (std::isinf(value)) throw Failure(kOverflow);
+  }
+  return value;
+}
+
+}  // namespace
+
+double ReadLeadingNumber(std::u16string_view text) {
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < text.size() && IsSkipped(text[i])) ++i;
+  };
+  skip();
+  if (i + 1 < text.size() && text[i] == u'&') {
+    std::size_t j = i + 1;
+    while (j < text.size() && IsSkipped(text[j])) ++j;
+    if (j < text.size()) {
+      const char16_t r = text[j];
+      if (r == u'H' || r == u'h') return ReadRadix(text, j + 1, 16);
+      if (r == u'O' || r == u'o') return ReadRadix(text, j + 1, 8);
+    }
+    return 0.0;
+  }
+
+  std::string ascii;
+  if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+    if (text[i] == u'-') ascii += '-';
+    ++i;
+  }
+  bool anyDigit = false;
+  bool point = false;
+  long long leadingDigits = 0;  // digits before the point, leading zeros excluded
+  long long zerosAfterPoint = 0;
+  bool seenNonZero = false;
+  for (; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsSkipped(c)) continue;
+    if (IsDigit(c)) {
+      anyDigit = true;
+      if (c != u'0') seenNonZero = true;
+      if (!point && seenNonZero) ++leadingDigits;
+      if (point && !seenNonZero) ++zerosAfterPoint;
+      ascii += static_cast<char>(c);
+      continue;
+    }
+    if (c == u'.' && !point) {
+      point = true;
+      ascii += '.';
+      continue;
+    }
+    break;
+  }
+  if (!anyDigit) return 0.0;
+
+  long long exponent = 0;
+  if (i < text.size() && (text[i] == u'E' || text[i] == u'e' || text[i] == u'D' || text[i] == u'd')) {
+    // The exponent counts only when digits follow; "1E" reads as 1.
+    std::size_t j = i + 1;
+    std::string exp = "e";
+    while (j < text.size() && IsSkipped(text[j])) ++j;
+    if (j < text.size() && (text[j] == u'-' || text[j] == u'+')) {
+      if (text[j] == u'-') exp += '-';
+      ++j;
+    }
+    bool expDigits = false;
+    std::string digits;
+    for (; j < text.size(); ++j) {
+      if (IsSkipped(text[j])) continue;
+      if (!IsDigit(text[j])) break;
+      expDigits = true;
+      if (digits.size() < 7 || digits.find_first_not_of('0') == std::string::npos) {
+        digits += static_cast<char>(text[j]);
+      } else {
+        digits = "9999999";  // far beyond any double; keeps the text short
+      }
+    }
+    if (expDigits) {
+      exp += digits;
+      ascii += exp;
+      exponent = std::stoll(digits) * (exp[1] == '-' ? -1 : 1);
+    }
+  }
+  const long long decimalExponent =
+      (seenNonZero ? (leadingDigits > 0 ? leadingDigits : -zerosAfterPoint) : -1) + exponent;
+  if (!seenNonZero) return ascii[0] == '-' ? -0.0 : 0.0;
+  return ParseDecimal(ascii, decimalExponent);
+}
+
+std::u16string FormatNumber(double value) {
+  if (std::isnan(value) || std::isinf(value)) throw Failure(kOverflow);
+  if (value == 0) return u"0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", value);  // d.dddddddddddddde[+-]xx
+  std::string s(buf);
+  for (auto& ch : s) {
+    if (ch == ',') ch = '.';  // never the regional separator
+  }
+  const bool negative = s[0] == '-';
+  if (negative) s.erase(0, 1);
+  const auto ePos = s.find('e');
+  const int exp10 = std::stoi(s.substr(ePos + 1));
+  std::string digits = s.substr(0, 1) + s.substr(2, ePos - 2);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+  std::string out;
+  if (exp10 >= 15 || exp10 < -15) {
+    out = digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    char e[16];
+    std::snprintf(e, sizeof e, "E%c%d", exp10 < 0 ? '-' : '+', exp10 < 0 ? -exp10 : exp10);
+    out += e;
+  } else if (exp10 < 0) {
+    out = "." + std::string(static_cast<std::size_t>(-exp10 - 1), '0') + digits;
+  } else {
+    const auto intLen = static_cast<std::size_t>(exp10 + 1);
+    if (digits.size() <= intLen) {
+      out = digits + std::string(intLen - digits.size(), '0');
+    } else {
+      out = digits.substr(0, intLen) + "." + digits.substr(intLen);
+    }
+  }
+  if (negative) out.insert(out.begin(), '-');
+  return std::u16string(out.begin(), out.end());
+}
+
+std::int16_t TextToInt16(std::u16string_view text) {
+  std::size_t b = 0;
+  std::size_t e = text.size();
+  while (b < e && (text[b] == u' ' || text[b] == u'\t')) ++b;
+  while (e > b && (text[e - 1] == u' ' || text[e - 1] == u'\t')) --e;
+  const std::u16string_view t = text.substr(b, e - b);
+  // The whole text must be one decimal number.
+  std::string ascii;
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) ascii += static_cast<char>(t[i++]);
+  bool digits = false;
+  bool point = false;
+  for (; i < t.size(); ++i) {
+    if (IsDigit(t[i])) {
+      digits = true;
+    } else if (t[i] == u'.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+    ascii += static_cast<char>(t[i]);
+  }
+  if (digits && i < t.size() && (t[i] == u'e' || t[i] == u'E')) {
+    std::string exp = "e";
+    std::size_t j = i + 1;
+    if (j < t.size() && (t[j] == u'+' || t[j] == u'-')) exp += static_cast<char>(t[j++]);
+    bool expDigits = false;
+    for (; j < t.size() && IsDigit(t[j]); ++j) {
+      expDigits = true;
+      exp += static_cast<char>(t[j]);
+    }
+    if (expDigits) {
+      ascii += exp;
+      i = j;
+    }
+  }
+  if (!digits || i != t.size()) throw Failure(kTypeMismatch);
+  if (ascii[0] == '+') ascii.erase(0, 1);
+  double value = 0;
+  const auto res = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+  if (res.ec == std::errc::result_out_of_range) {
+    if (ascii.find("e-") != std::string::npos) return 0;
+    throw Failure(kOverflow);
+  }
+  if (res.ec != std::errc()) throw Failure(kTypeMismatch);
+  const double rounded = std::nearbyint(value);  // the default mode rounds half to even
+  if (!(rounded >= -32768.0 && rounded <= 32767.0)) throw Failure(kOverflow);
+  return static_cast<std::int16_t>(rounded);
+}
+
+}  // namespace brevun
