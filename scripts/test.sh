@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: the native unit and integration tests under the sanitizers, then the
+# Windows builds and the tests that drive them under Wine. One ctest summary per stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+cmake --preset native-debug >/dev/null
+cmake --build --preset native-debug -j "$jobs"
+ctest --preset native-debug -j "$jobs"
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j "$jobs"
+
+# The Wine tests live in a native configuration of their own that points at the two Windows
+# builds; they share one throwaway prefix per run.
+cmake -S . -B build/wine -G Ninja -DBREVUN_TESTS=ON -DBREVUN_WINE_TESTS=ON \
+  -DBREVUN_WIN32_DIR="$PWD/build/win32" -DBREVUN_WIN64_DIR="$PWD/build/win64" >/dev/null
+cmake --build build/wine -j "$jobs"
+ctest --test-dir build/wine -L wine --output-on-failure
