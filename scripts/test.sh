@@ -10,6 +10,12 @@ cmake --preset native-debug >/dev/null
 cmake --build --preset native-debug -j "$jobs"
 ctest --preset native-debug -j "$jobs"
 
+# Short fuzz runs of every parser, from the seed corpus in fuzz/corpus.
+CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBREVUN_FUZZ=ON -DBREVUN_TESTS=OFF -DBREVUN_FUZZ_SECONDS="${BREVUN_FUZZ_SECONDS:-60}" >/dev/null
+cmake --build build/fuzz -j "$jobs"
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
+
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
 cmake --preset win64 >/dev/null
