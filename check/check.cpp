@@ -87,8 +87,12 @@ bool WithinLimit(long long d, double limit, long long acquisition) {
   return dd <= limit && dd >= lower;
 }
 
-bool DoCheck(CheckHost& host, const CheckPlatform& platform) {
+bool DoCheck(CheckHost& host, const CheckPlatform& platform, CheckOutcome* outcome) {
+  CheckOutcome scratch;
+  CheckOutcome& out = outcome != nullptr ? *outcome : scratch;
+  out = CheckOutcome();
   Steps steps(host, platform);
+  const auto isServer = [](const std::u16string& code) { return code == u"time" || code == u"sntp"; };
   try {
     steps.Run(20, [&] { host.SaveCurrentParameter(); });
     steps.Run(30, [&] { host.CopyTimeout(); });
@@ -112,9 +116,15 @@ bool DoCheck(CheckHost& host, const CheckPlatform& platform) {
     long long acquisition = 0;
     const long long d = steps.Run(290, [&] {
       const auto first = platform.text.Parse(firstText);
-      if (!first) throw Failure(UnreadableText(u"first", firstText, firstCode));
+      if (!first) {
+        out.serverFailed = isServer(firstCode);
+        throw Failure(UnreadableText(u"first", firstText, firstCode));
+      }
       const auto second = platform.text.Parse(secondText);
-      if (!second) throw Failure(UnreadableText(u"second", secondText, secondCode));
+      if (!second) {
+        out.serverFailed = isServer(secondCode);
+        throw Failure(UnreadableText(u"second", secondText, secondCode));
+      }
       const long long textPart = *first - *second;
       acquisition = end - start;
       if (!FitsInt32(textPart) || !FitsInt32(acquisition)) throw Failure(kOverflow);
@@ -122,6 +132,10 @@ bool DoCheck(CheckHost& host, const CheckPlatform& platform) {
       if (!FitsInt32(diff)) throw Failure(kOverflow);
       return diff;
     });
+    out.completed = true;
+    out.d = d;
+    out.acquisition = acquisition;
+    out.limit = limit;
     const bool within = steps.Run(300, [&] { return WithinLimit(d, limit, acquisition); });
     const std::u16string verdictText =
         steps.Run(within ? 310 : 340, [&] {
@@ -134,13 +148,16 @@ bool DoCheck(CheckHost& host, const CheckPlatform& platform) {
     });
     return within;
   } catch (const Failure& f) {
+    out.failedStep = steps.current();
     host.WriteResult(u"ERR: " + f.description() + u"(" + NumberWithLeadingBlank(steps.current()) +
                      u")");
     return false;
   } catch (const std::bad_alloc&) {
+    out.failedStep = steps.current();
     host.WriteResult(u"ERR: Out of memory(" + NumberWithLeadingBlank(steps.current()) + u")");
     return false;
   } catch (const std::exception&) {
+    out.failedStep = steps.current();
     host.WriteResult(u"ERR: Internal error(" + NumberWithLeadingBlank(steps.current()) + u")");
     return false;
   }

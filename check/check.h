@@ -42,10 +42,23 @@ struct CheckPlatform {
   const DateTimeText& text;
 };
 
+// What a caller beyond the result text may want to know of one check (the command line's
+// thresholds and states).
+struct CheckOutcome {
+  int failedStep = 0;         // 0 when the check completed
+  bool completed = false;     // D, acquisition and limit are set
+  long long d = 0;            // the difference D
+  long long acquisition = 0;  // whole seconds the two acquisitions took
+  double limit = 0;           // the floored limit
+  // At step 290: the text that did not read as a date-time came from a time server ("time"
+  // or "sntp"), so the server could not be asked or did not answer usefully.
+  bool serverFailed = false;
+};
+
 // Runs one check: returns the verdict, or false when a step failed; the result or failure text
 // goes to host.WriteResult exactly once. Only a failure of the failure path's own write
 // escapes (as Failure or whatever the host threw).
-bool DoCheck(CheckHost& host, const CheckPlatform& platform);
+bool DoCheck(CheckHost& host, const CheckPlatform& platform, CheckOutcome* outcome = nullptr);
 
 // The verdict of a difference D against a limit, both sides: D <= limit, and D no lower than
 // what clocks that agree within the limit can show given the acquisition time (in seconds).

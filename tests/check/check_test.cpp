@@ -276,3 +276,46 @@ TEST(Check, WithinLimitIsTwoSided) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Check, OutcomeTellsServerFailuresFromUnusableSources) {
+  const struct {
+    const char16_t* parameter;
+    std::vector<std::u16string> responses;
+    std::deque<LocalSeconds> readings;
+    int failedStep;
+    bool serverFailed;
+  } cases[] = {
+      {u"#FPR=sntp#SPR=local#", {u"ERR: Timeout (60)"}, {kNoon, kNoon, kNoon}, 290, true},
+      {u"#FPR=local#SPR=time#", {u"Kiss-o'-death from 127.0.0.1:123: RATE"}, {kNoon, kNoon, kNoon},
+       290, true},
+      {u"#FPR=wmi#SPR=sntp#", {u"2026-01-01 12:00:00"}, {kNoon, kNoon}, 290, false},
+      {u"#FPR=local#SPR=local#DIS=1E999#", {}, {}, 60, false},
+  };
+  for (const auto& c : cases) {
+    FakeHost host(c.parameter);
+    host.fetcher.responses = c.responses;
+    ScriptedClock clock(c.readings);
+    brevun::IsoDateTimeText text;
+    brevun::CheckOutcome outcome;
+    EXPECT_FALSE(brevun::DoCheck(host, brevun::CheckPlatform{clock, text}, &outcome));
+    EXPECT_EQ(outcome.failedStep, c.failedStep) << brevun::ToUtf8(c.parameter);
+    EXPECT_EQ(outcome.serverFailed, c.serverFailed) << brevun::ToUtf8(c.parameter);
+    EXPECT_FALSE(outcome.completed);
+  }
+
+  FakeHost host(u"#FPR=time#SPR=local#DIS=9.5#");
+  host.fetcher.responses = {u"2026-01-01 12:00:09"};
+  ScriptedClock clock({kNoon, kNoon + 1, kNoon + 3});
+  brevun::IsoDateTimeText text;
+  brevun::CheckOutcome outcome;
+  EXPECT_TRUE(brevun::DoCheck(host, brevun::CheckPlatform{clock, text}, &outcome));
+  EXPECT_TRUE(outcome.completed);
+  EXPECT_EQ(outcome.failedStep, 0);
+  EXPECT_EQ(outcome.d, 9 - 1 - 3);
+  EXPECT_EQ(outcome.acquisition, 3);
+  EXPECT_EQ(outcome.limit, 9);
+}
+
+}  // namespace
