@@ -1,6 +1,7 @@
 // brevun-check: runs the time comparison check from a command line.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "check/failure.h"
 #include "check/number.h"
 #include "check/text.h"
+#include "timesource/clockform.h"
 
 namespace {
 
@@ -19,8 +21,9 @@ constexpr int kExitUsage = 3;
 // result is printed.
 class CommandLineHost final : public brevun::CheckHost {
  public:
-  CommandLineHost(std::u16string parameter, std::optional<std::u16string> timeout)
-      : parameter_(std::move(parameter)), timeout_(std::move(timeout)) {}
+  CommandLineHost(std::u16string parameter, std::optional<std::u16string> timeout,
+                  const brevun::DateTimeText& text)
+      : parameter_(std::move(parameter)), timeout_(std::move(timeout)), text_(text) {}
 
   void SaveCurrentParameter() override { currentParameter_ = parameter_; }
   void CopyTimeout() override { timeoutCopy_ = timeout_; }
@@ -29,7 +32,11 @@ class CommandLineHost final : public brevun::CheckHost {
     // An absent timeout is an empty value, which converts to 0 (the default).
     return timeoutCopy_ ? brevun::TextToInt16(*timeoutCopy_) : 0;
   }
-  brevun::TimeFetcher* Fetcher() override { return nullptr; }
+  // The form, with its network clock, comes into being with the first fetch and serves both.
+  brevun::TimeFetcher* Fetcher() override {
+    if (!form_) form_ = std::make_unique<brevun::ClockForm>(text_);
+    return form_.get();
+  }
   void WriteResult(const std::u16string& text) override { result_ = text; }
 
   const std::u16string& result() const { return result_; }
@@ -40,6 +47,8 @@ class CommandLineHost final : public brevun::CheckHost {
   std::optional<std::u16string> timeoutCopy_;
   std::u16string currentParameter_;
   std::u16string result_;
+  const brevun::DateTimeText& text_;
+  std::unique_ptr<brevun::ClockForm> form_;
 };
 
 int Usage(const char* message) {
@@ -79,9 +88,9 @@ int main(int argc, char** argv) {
 
   std::optional<std::u16string> timeoutText;
   if (timeout) timeoutText = brevun::FromUtf8(*timeout);
-  CommandLineHost host(brevun::FromUtf8(*parameter), timeoutText);
   brevun::SystemLocalClock clock;
   brevun::IsoDateTimeText text;
+  CommandLineHost host(brevun::FromUtf8(*parameter), timeoutText, text);
   const bool verdict = brevun::DoCheck(host, brevun::CheckPlatform{clock, text});
   std::printf("%s\n", brevun::ToUtf8(host.result()).c_str());
   return verdict ? kExitOk : kExitFalse;

@@ -1,0 +1,114 @@
+// The small socket layer under the time client: name resolution and non-blocking sockets that
+// wait against one deadline. One implementation speaks POSIX sockets, the other Winsock; this
+// header includes neither, so the rest of the time client stays portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brevun::net {
+
+// Milliseconds of a clock that never jumps (CLOCK_MONOTONIC, GetTickCount64).
+std::int64_t MonotonicMilliseconds();
+
+// The end of a whole query. Every wait in this layer stops there.
+class Deadline {
+ public:
+  static Deadline FromNow(std::int64_t milliseconds) {
+    return Deadline(MonotonicMilliseconds() + milliseconds);
+  }
+  explicit Deadline(std::int64_t atMilliseconds) : at_(atMilliseconds) {}
+  std::int64_t at() const { return at_; }
+  // Never negative.
+  std::int64_t RemainingMilliseconds() const;
+  bool Expired() const { return RemainingMilliseconds() == 0; }
+
+ private:
+  std::int64_t at_;
+};
+
+enum class Transport { kDatagram, kStream };
+
+// An IPv4 or IPv6 socket address, held as the platform's sockaddr bytes.
+struct Address {
+  alignas(8) unsigned char bytes[128] = {};
+  std::uint32_t length = 0;
+
+  // "127.0.0.1:37", "[::1]:123".
+  std::u16string Text() const;
+  // Same family, address and port.
+  bool SameEndpoint(const Address& other) const;
+};
+
+enum class ErrorKind {
+  kTimeout,      // the deadline passed first
+  kRefused,      // connection refused, or an ICMP port unreachable on a datagram socket
+  kUnknownHost,  // the name has no address
+  kOther,        // anything else; detail says what
+};
+
+// A failure of this layer. The detail is a short English text, the same on every platform
+// where the platform lets us say so.
+class NetError : public std::exception {
+ public:
+  NetError(ErrorKind kind, std::u16string detail) : kind_(kind), detail_(std::move(detail)) {}
+  ErrorKind kind() const noexcept { return kind_; }
+  const std::u16string& detail() const noexcept { return detail_; }
+  const char* what() const noexcept override { return "brevun::net::NetError"; }
+
+ private:
+  ErrorKind kind_;
+  std::u16string detail_;
+};
+
+// Holds the platform's network library open (WSAStartup/WSACleanup; nothing on POSIX).
+// Every use of this layer happens inside one.
+class NetworkSession {
+ public:
+  NetworkSession();
+  ~NetworkSession();
+  NetworkSession(const NetworkSession&) = delete;
+  NetworkSession& operator=(const NetworkSession&) = delete;
+};
+
+// All addresses of host (a name or a numeric IPv4 or IPv6 address) for port, IPv6 and IPv4,
+// in the order the resolver prefers. A numeric address needs no lookup. A name is looked up
+// in the background so that the caller stops waiting at the deadline even when the resolver
+// does not; a lookup still running then finishes on its own and frees what it got.
+// Throws NetError: kUnknownHost, kTimeout, kOther.
+std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
+                             const Deadline& deadline);
+
+// A non-blocking socket, closed by its destructor.
+class Socket {
+ public:
+  // A socket of peer's family (UDP or TCP). Throws NetError(kOther) when the platform has
+  // no such socket (no IPv6, for instance).
+  Socket(const Address& peer, Transport transport);
+  ~Socket();
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  // A stream socket returns once connected. A datagram socket only fixes its peer, so the
+  // system drops datagrams from anyone else and reports an ICMP port unreachable as kRefused.
+  void Connect(const Address& peer, const Deadline& deadline);
+  // Sends all of data.
+  void Send(const void* data, std::size_t size, const Deadline& deadline);
+  // Waits for data: the number of bytes received (0: the peer closed the stream), or
+  // std::nullopt when the deadline passed first. from, when given, receives the sender.
+  std::optional<std::size_t> Receive(void* buffer, std::size_t capacity, const Deadline& deadline,
+                                     Address* from);
+
+ private:
+  std::intptr_t handle_ = -1;
+  bool datagram_ = false;
+};
+
+// Fills buffer from the system's cryptographic random source. Throws NetError(kOther).
+void RandomBytes(void* buffer, std::size_t size);
+
+}  // namespace brevun::net

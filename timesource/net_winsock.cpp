@@ -1,0 +1,369 @@
+// The socket layer on Winsock. The only file of the time client that includes windows.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "timesource/net.h"
+
+namespace brevun::net {
+
+namespace {
+
+static_assert(sizeof(SOCKADDR_STORAGE) <= sizeof(Address::bytes));
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+// Any byte of this module: the lookup thread holds the module by its address.
+const char kModuleAnchor = 0;
+
+const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+std::u16string FromAscii(const char* text) {
+  std::u16string s;
+  for (; *text != '\0'; ++text) s.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
+  return s;
+}
+
+// The same words as the POSIX side for the common causes; a number for the rest (the
+// system's own message would follow the user's language).
+std::u16string WinsockText(int error) {
+  switch (error) {
+    case WSAECONNRESET: return u"connection reset by peer";
+    case WSAENETUNREACH: return u"network is unreachable";
+    case WSAEHOSTUNREACH: return u"host is unreachable";
+    case WSAEAFNOSUPPORT: return u"address family not supported";
+    case WSAEADDRNOTAVAIL: return u"address not available";
+    case WSAETIMEDOUT: return u"connection timed out";
+    default: return FromAscii(("Winsock error " + std::to_string(error)).c_str());
+  }
+}
+
+[[noreturn]] void ThrowWinsock(int error) {
+  if (error == WSAECONNREFUSED) throw NetError(ErrorKind::kRefused, u"connection refused");
+  throw NetError(ErrorKind::kOther, WinsockText(error));
+}
+
+class UniqueHandle {
+ public:
+  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  ~UniqueHandle() {
+    if (h_ != nullptr) CloseHandle(h_);
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+class UniqueSocket {
+ public:
+  explicit UniqueSocket(SOCKET s) : s_(s) {}
+  ~UniqueSocket() {
+    if (s_ != INVALID_SOCKET) closesocket(s_);
+  }
+  UniqueSocket(const UniqueSocket&) = delete;
+  UniqueSocket& operator=(const UniqueSocket&) = delete;
+  SOCKET get() const { return s_; }
+  SOCKET release() {
+    const SOCKET s = s_;
+    s_ = INVALID_SOCKET;
+    return s;
+  }
+
+ private:
+  SOCKET s_;
+};
+
+struct AddrInfoList {
+  ADDRINFOW* list = nullptr;
+  AddrInfoList() = default;
+  ~AddrInfoList() {
+    if (list != nullptr) FreeAddrInfoW(list);
+  }
+  AddrInfoList(const AddrInfoList&) = delete;
+  AddrInfoList& operator=(const AddrInfoList&) = delete;
+};
+
+const sockaddr* AsSockaddr(const Address& a) { return reinterpret_cast<const sockaddr*>(a.bytes); }
+
+std::vector<Address> Collect(const ADDRINFOW* list) {
+  std::vector<Address> addresses;
+  for (const ADDRINFOW* ai = list; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+    if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
+    Address a;
+    std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
+    a.length = static_cast<std::uint32_t>(ai->ai_addrlen);
+    addresses.push_back(a);
+  }
+  return addresses;
+}
+
+// One name lookup, shared between the caller, who may give up at its deadline, and the
+// thread that runs GetAddrInfoW, which always finishes. The thread holds a reference on this
+// module, so a host may release the component and unload the DLL while a lookup still hangs;
+// the module goes away only when the thread has left its code (FreeLibraryAndExitThread).
+struct Lookup {
+  LONG references = 2;
+  UniqueHandle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::u16string name;
+  std::u16string service;
+  ADDRINFOW hints{};
+  int rc = 0;
+  AddrInfoList result;
+  HMODULE module = nullptr;
+};
+
+void Release(Lookup* lookup) {
+  if (InterlockedDecrement(&lookup->references) == 0) delete lookup;
+}
+
+DWORD WINAPI LookupThread(void* parameter) {
+  auto* lookup = static_cast<Lookup*>(parameter);
+  const HMODULE module = lookup->module;
+  // The caller's session may end while this thread still needs Winsock.
+  WSADATA data;
+  const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  ADDRINFOW* list = nullptr;
+  lookup->rc = GetAddrInfoW(Wide(lookup->name), Wide(lookup->service), &lookup->hints, &list);
+  lookup->result.list = list;
+  SetEvent(lookup->finished.get());
+  Release(lookup);
+  if (started) WSACleanup();
+  FreeLibraryAndExitThread(module, 0);
+}
+
+int WaitFor(SOCKET s, bool forWrite, const Deadline& deadline) {
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
+  const std::int64_t remaining = std::min<std::int64_t>(deadline.RemainingMilliseconds(), 1 << 30);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(remaining / 1000);
+  tv.tv_usec = static_cast<long>((remaining % 1000) * 1000);
+  // A failed non-blocking connect shows in the exception set, not the write set.
+  const int rc = forWrite ? select(0, nullptr, &ready, &failed, &tv)
+                          : select(0, &ready, nullptr, &failed, &tv);
+  if (rc == SOCKET_ERROR) ThrowWinsock(WSAGetLastError());
+  return rc;
+}
+
+}  // namespace
+
+std::int64_t MonotonicMilliseconds() { return static_cast<std::int64_t>(GetTickCount64()); }
+
+std::int64_t Deadline::RemainingMilliseconds() const {
+  const std::int64_t left = at_ - MonotonicMilliseconds();
+  return left > 0 ? left : 0;
+}
+
+std::u16string Address::Text() const {
+  wchar_t host[NI_MAXHOST] = {};
+  wchar_t service[NI_MAXSERV] = {};
+  if (GetNameInfoW(AsSockaddr(*this), static_cast<socklen_t>(length), host, NI_MAXHOST, service,
+                   NI_MAXSERV, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return u"(unprintable address)";
+  }
+  const std::u16string h = reinterpret_cast<const char16_t*>(host);
+  const std::u16string port = reinterpret_cast<const char16_t*>(service);
+  return (AsSockaddr(*this)->sa_family == AF_INET6 ? u"[" + h + u"]" : h) + u":" + port;
+}
+
+bool Address::SameEndpoint(const Address& other) const {
+  const sockaddr* a = AsSockaddr(*this);
+  const sockaddr* b = AsSockaddr(other);
+  if (a->sa_family != b->sa_family) return false;
+  if (a->sa_family == AF_INET) {
+    const auto* x = reinterpret_cast<const sockaddr_in*>(a);
+    const auto* y = reinterpret_cast<const sockaddr_in*>(b);
+    return x->sin_port == y->sin_port && x->sin_addr.s_addr == y->sin_addr.s_addr;
+  }
+  if (a->sa_family == AF_INET6) {
+    const auto* x = reinterpret_cast<const sockaddr_in6*>(a);
+    const auto* y = reinterpret_cast<const sockaddr_in6*>(b);
+    return x->sin6_port == y->sin6_port &&
+           std::memcmp(&x->sin6_addr, &y->sin6_addr, sizeof x->sin6_addr) == 0;
+  }
+  return false;
+}
+
+NetworkSession::NetworkSession() {
+  WSADATA data;
+  const int rc = WSAStartup(MAKEWORD(2, 2), &data);
+  if (rc != 0) throw NetError(ErrorKind::kOther, WinsockText(rc));
+}
+
+NetworkSession::~NetworkSession() { WSACleanup(); }
+
+std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
+                             const Deadline& deadline) {
+  const std::u16string service = FromAscii(std::to_string(port).c_str());
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+
+  // A numeric address needs no resolver and cannot hang.
+  {
+    ADDRINFOW numeric = hints;
+    numeric.ai_flags |= AI_NUMERICHOST;
+    AddrInfoList list;
+    if (GetAddrInfoW(Wide(host), Wide(service), &numeric, &list.list) == 0) {
+      return Collect(list.list);
+    }
+  }
+
+  auto* lookup = new Lookup;
+  if (lookup->finished.get() == nullptr) {
+    delete lookup;
+    throw NetError(ErrorKind::kOther, WinsockText(static_cast<int>(GetLastError())));
+  }
+  lookup->name = host;
+  lookup->service = service;
+  lookup->hints = hints;
+  bool threaded = false;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(&kModuleAnchor), &lookup->module)) {
+    const UniqueHandle thread(CreateThread(nullptr, 0, LookupThread, lookup, 0, nullptr));
+    threaded = thread.get() != nullptr;
+    if (!threaded) FreeLibrary(lookup->module);
+  }
+  if (!threaded) {
+    // No thread to spare: look the name up here, without the deadline.
+    lookup->references = 1;
+    lookup->rc = GetAddrInfoW(Wide(host), Wide(service), &hints, &lookup->result.list);
+    SetEvent(lookup->finished.get());
+  }
+
+  const DWORD waited = WaitForSingleObject(
+      lookup->finished.get(), static_cast<DWORD>(std::min<std::int64_t>(
+                                  deadline.RemainingMilliseconds(), 0x7fffffff)));
+  if (waited != WAIT_OBJECT_0) {
+    Release(lookup);
+    throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
+  }
+  const int rc = lookup->rc;
+  std::vector<Address> addresses = rc == 0 ? Collect(lookup->result.list) : std::vector<Address>{};
+  Release(lookup);
+  switch (rc) {
+    case 0:
+      break;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+    case WSANO_RECOVERY:
+      throw NetError(ErrorKind::kUnknownHost, u"no such host");
+    case WSATRY_AGAIN:
+      throw NetError(ErrorKind::kUnknownHost, u"name server did not answer");
+    default:
+      throw NetError(ErrorKind::kOther, WinsockText(rc));
+  }
+  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+  return addresses;
+}
+
+Socket::Socket(const Address& peer, Transport transport) {
+  const int type = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
+  const int protocol = transport == Transport::kDatagram ? IPPROTO_UDP : IPPROTO_TCP;
+  UniqueSocket s(socket(AsSockaddr(peer)->sa_family, type, protocol));
+  if (s.get() == INVALID_SOCKET) ThrowWinsock(WSAGetLastError());
+  // A host that starts programs must not hand them our socket.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
+  u_long nonBlocking = 1;
+  if (ioctlsocket(s.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+    ThrowWinsock(WSAGetLastError());
+  }
+  handle_ = static_cast<std::intptr_t>(s.release());
+  datagram_ = transport == Transport::kDatagram;
+}
+
+Socket::~Socket() {
+  if (handle_ != -1) closesocket(static_cast<SOCKET>(handle_));
+}
+
+void Socket::Connect(const Address& peer, const Deadline& deadline) {
+  const auto s = static_cast<SOCKET>(handle_);
+  if (connect(s, AsSockaddr(peer), static_cast<int>(peer.length)) == 0) return;
+  const int error = WSAGetLastError();
+  if (error != WSAEWOULDBLOCK) ThrowWinsock(error);
+  if (WaitFor(s, true, deadline) == 0) {
+    throw NetError(ErrorKind::kTimeout, u"connection not established");
+  }
+  int soError = 0;
+  int size = sizeof soError;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &size) ==
+      SOCKET_ERROR) {
+    ThrowWinsock(WSAGetLastError());
+  }
+  if (soError != 0) ThrowWinsock(soError);
+}
+
+void Socket::Send(const void* data, std::size_t size, const Deadline& deadline) {
+  const auto s = static_cast<SOCKET>(handle_);
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, 0x7fffffff));
+    const int sent = send(s, bytes, chunk, 0);
+    if (sent != SOCKET_ERROR) {
+      bytes += sent;
+      size -= static_cast<std::size_t>(sent);
+      continue;
+    }
+    const int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) ThrowWinsock(error);
+    if (WaitFor(s, true, deadline) == 0) throw NetError(ErrorKind::kTimeout, u"request not sent");
+  }
+}
+
+std::optional<std::size_t> Socket::Receive(void* buffer, std::size_t capacity,
+                                            const Deadline& deadline, Address* from) {
+  const auto s = static_cast<SOCKET>(handle_);
+  const int chunk = static_cast<int>(std::min<std::size_t>(capacity, 0x7fffffff));
+  for (;;) {
+    if (WaitFor(s, false, deadline) == 0) return std::nullopt;
+    SOCKADDR_STORAGE sender{};
+    int senderSize = sizeof sender;
+    int got = recvfrom(s, static_cast<char*>(buffer), chunk, 0,
+                       reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (got == SOCKET_ERROR) {
+      const int error = WSAGetLastError();
+      if (error == WSAEWOULDBLOCK) continue;
+      // A datagram larger than the buffer arrives cut to its size, as on POSIX.
+      if (error == WSAEMSGSIZE && datagram_) {
+        got = chunk;
+      } else if (error == WSAECONNRESET && datagram_) {
+        // How a connected datagram socket learns of an ICMP port unreachable.
+        throw NetError(ErrorKind::kRefused, u"port unreachable");
+      } else {
+        ThrowWinsock(error);
+      }
+    }
+    if (from != nullptr) {
+      *from = Address{};
+      std::memcpy(from->bytes, &sender, std::min<std::size_t>(senderSize, sizeof from->bytes));
+      from->length = static_cast<std::uint32_t>(senderSize);
+    }
+    return static_cast<std::size_t>(got);
+  }
+}
+
+void RandomBytes(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 0x10000));
+    const NTSTATUS status = BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status < 0) throw NetError(ErrorKind::kOther, u"no random numbers from the system");
+    bytes += chunk;
+    size -= chunk;
+  }
+}
+
+}  // namespace brevun::net

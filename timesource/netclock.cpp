@@ -1,0 +1,45 @@
+#include "timesource/netclock.h"
+
+#include <string>
+
+#include "check/failure.h"
+#include "check/text.h"
+#include "timesource/timehost.h"
+#include "timesource/timequery.h"
+
+namespace brevun {
+
+void NetClock::PutTimeout(std::int16_t seconds) {
+  if (seconds < 0) {
+    throw Failure(u"Invalid timeout: " + FromUtf8(std::to_string(seconds)) +
+                  u" s (0 or more seconds; 0 means 10 s)");
+  }
+  timeout_ = seconds;
+}
+
+void NetClock::PutProtocol(std::int32_t selector) {
+  if (selector != kTimeProtocol && selector != kSntp) {
+    throw Failure(u"Invalid protocol selector: " + FromUtf8(std::to_string(selector)) +
+                  u" (0 is the Time Protocol, 1 is SNTP)");
+  }
+  protocol_ = selector;
+}
+
+void NetClock::PutTimeHost(const std::u16string& host) { host_ = host; }
+
+void NetClock::Query() {
+  // A failed query must not leave the previous one's time to be read.
+  time_.reset();
+  offsetMicros_.reset();
+  const bool sntp = protocol_ == kSntp;
+  const TimeHost host = ParseTimeHost(host_, sntp ? kSntpPort : kTimeProtocolPort);
+  const QueryOutcome outcome = sntp ? QuerySntp(host, timeout_) : QueryTimeProtocol(host, timeout_);
+  if (outcome.notification) {
+    if (handler_) handler_(outcome.code, outcome.description);
+    return;
+  }
+  time_ = UtcToLocal(outcome.unixSeconds);
+  offsetMicros_ = outcome.offsetMicros;
+}
+
+}  // namespace brevun

@@ -1,0 +1,68 @@
+// The wire format of SNTP (RFC 4330, RFC 5905 client mode) and the era arithmetic that both
+// time protocols share.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace brevun::ntp {
+
+// Seconds from 1900-01-01 (the NTP and RFC 868 epoch) to 1970-01-01 (the Unix epoch).
+inline constexpr std::int64_t kUnixEpochInNtpSeconds = 2208988800;
+// The fixed header; extension fields and a MAC may follow (RFC 5905 section 7.3).
+inline constexpr std::size_t kPacketSize = 48;
+
+struct Timestamp {
+  std::uint32_t seconds = 0;
+  std::uint32_t fraction = 0;
+  bool IsZero() const { return seconds == 0 && fraction == 0; }
+  bool operator==(const Timestamp& o) const { return seconds == o.seconds && fraction == o.fraction; }
+};
+
+// 32-bit seconds since 1900 name an instant only up to the era (2^32 s, about 136 years).
+// Takes the instant that lies closest to a nearby one we know, the local clock (RFC 5905
+// section 6), so the roll-over of 2036-02-07 goes unnoticed. Returns Unix seconds.
+std::int64_t UnfoldSeconds(std::uint32_t seconds, std::int64_t nearUnixSeconds);
+
+// A 64-bit timestamp as Unix microseconds (fraction floored), unfolded around nearUnixMicros.
+std::int64_t ToUnixMicros(Timestamp t, std::int64_t nearUnixMicros);
+Timestamp FromUnixMicros(std::int64_t unixMicros);
+
+// A version 4 client request (mode 3) that carries only its transmit timestamp. The client
+// fills it with random bits, not its clock: the server echoes it as the origin, which is all
+// we need it for (RFC 5905 section 8), and the local time stays private.
+std::array<std::uint8_t, kPacketSize> EncodeRequest(Timestamp transmit);
+
+struct Reply {
+  enum class Kind {
+    kTime,            // a usable answer
+    kKissOfDeath,     // stratum 0; detail holds the kiss code
+    kUnsynchronised,  // leap indicator 3 or stratum 16; detail says which
+    kMalformed,       // from the server but unusable; detail says why
+    kNotOurs,         // not an answer to our request (stale or forged); detail says why
+  };
+  Kind kind = Kind::kMalformed;
+  std::u16string detail;
+  int leap = 0;
+  int version = 0;
+  int mode = 0;
+  int stratum = 0;
+  Timestamp receive;   // T2
+  Timestamp transmit;  // T3
+};
+
+// Judges a datagram from the queried server against the request that carried origin
+// (RFC 4330 section 5, RFC 5905 section 8).
+Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin);
+
+// The server's time at T4, all in Unix microseconds: T4 plus the clock offset
+// ((T2 - T1) + (T3 - T4)) / 2 of RFC 4330 section 5, so the round trip does not bias it.
+std::int64_t ServerTimeAtReceipt(std::int64_t t1, std::int64_t t2, std::int64_t t3,
+                                 std::int64_t t4);
+
+// Division that rounds toward minus infinity: whole seconds as a clock shows them.
+std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor);
+
+}  // namespace brevun::ntp
