@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The Winsock side of the time client under Wine: the 32-bit and 64-bit builds of
+# brevun-timefetch ask a chronyd on loopback, by address and by name, and meet a silent UDP
+# port, a closed TCP port and a name that does not resolve. One throwaway prefix per run.
+# usage: run.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
+set -euo pipefail
+win32="$1/tests/timefetch/brevun-timefetch.exe"
+win64="$2/tests/timefetch/brevun-timefetch.exe"
+for exe in "$win32" "$win64"; do
+  [ -f "$exe" ] || { echo "missing $exe: build the win32 and win64 presets first" >&2; exit 1; }
+done
+if [ "$(id -u)" != 0 ]; then echo "SKIP: chronyd needs root"; exit 77; fi
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+pids=()
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  for p in "${pids[@]}"; do
+    kill "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {  # a loopback port nobody listens on, for SOCK_DGRAM or SOCK_STREAM
+  python3 -c 'import socket, sys
+s = socket.socket(socket.AF_INET, getattr(socket, sys.argv[1])); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])' "$1"
+}
+
+sntp=$(free_port SOCK_DGRAM)
+cat > "$work/chrony.conf" <<CONF
+port $sntp
+bindaddress 127.0.0.1
+allow 127.0.0.1
+local stratum 8
+cmdport 0
+pidfile $work/chronyd.pid
+driftfile $work/chrony.drift
+CONF
+/usr/sbin/chronyd -x -d -f "$work/chrony.conf" > "$work/chronyd.log" 2>&1 &
+pids+=($!)
+
+# A UDP port that receives and never answers.
+python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True); time.sleep(600)' > "$work/silent.port" &
+pids+=($!)
+closed=$(free_port SOCK_STREAM)
+
+for _ in $(seq 50); do
+  [ -s "$work/silent.port" ] && rdate -p -n -o "$sntp" 127.0.0.1 >/dev/null 2>&1 && break
+  sleep 0.2
+done
+silent=$(cat "$work/silent.port")
+
+failures=0
+checks=0
+expect() {  # name, actual, expected
+  checks=$((checks + 1))
+  if [ "$2" != "$3" ]; then
+    echo "FAIL $1: got [$2], expected [$3]"
+    failures=$((failures + 1))
+  fi
+}
+fetch() { wine "$@" 2>/dev/null | tr -d '\r'; }
+
+for exe in "$win32" "$win64"; do
+  arch=$(basename "$(dirname "$(dirname "$(dirname "$exe")")")")
+  for host in "127.0.0.1:$sntp" "localhost:$sntp"; do
+    IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp "$host" 5) || true
+    expect "$arch sntp $host result" "$ok" 1
+    skew=$(( $(date -d "$response" +%s 2>/dev/null || echo 0) - $(date +%s) ))
+    expect "$arch sntp $host within 2 s of our clock ($response)" "$(( skew >= -2 && skew <= 2 ))" 1
+  done
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" time "127.0.0.1:$closed" 5) || true
+  expect "$arch refused" "$ok $response" "0 ERR: Connection refused by 127.0.0.1:$closed (60)"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp "127.0.0.1:$silent" 1) || true
+  expect "$arch silent" "$ok $response" "0 ERR: Timeout: no answer from 127.0.0.1:$silent within 1 s (60)"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp brevun-no-such-host.invalid 3) || true
+  case "$response" in
+    "ERR: Unknown host: brevun-no-such-host.invalid"*"(60)" | \
+    "ERR: Timeout: no answer from brevun-no-such-host.invalid:123"*"(60)") expect "$arch unknown host" "$ok" 0 ;;
+    *) expect "$arch unknown host" "$response" "ERR: Unknown host: brevun-no-such-host.invalid ... (60)" ;;
+  esac
+done
+
+echo "wine_net: $((checks - failures)) of $checks checks passed"
+[ "$failures" = 0 ]
