@@ -41,13 +41,20 @@ constexpr int kSendFlags = 0;
 // on both; anything rarer in the C library's words.
 std::u16string ErrnoText(int error) {
   switch (error) {
-    case ECONNRESET: return u"connection reset by peer";
-    case ENETUNREACH: return u"network is unreachable";
-    case EHOSTUNREACH: return u"host is unreachable";
-    case EAFNOSUPPORT: return u"address family not supported";
-    case EADDRNOTAVAIL: return u"address not available";
-    case ETIMEDOUT: return u"connection timed out";
-    default: return FromUtf8(std::strerror(error));
+    case ECONNRESET:
+      return u"connection reset by peer";
+    case ENETUNREACH:
+      return u"network is unreachable";
+    case EHOSTUNREACH:
+      return u"host is unreachable";
+    case EAFNOSUPPORT:
+      return u"address family not supported";
+    case EADDRNOTAVAIL:
+      return u"address not available";
+    case ETIMEDOUT:
+      return u"connection timed out";
+    default:
+      return FromUtf8(std::strerror(error));
   }
 }
 
@@ -278,7 +285,7 @@ void Socket::Send(const void* data, std::size_t size, const Deadline& deadline) 
 }
 
 std::optional<std::size_t> Socket::Receive(void* buffer, std::size_t capacity,
-                                            const Deadline& deadline, Address* from) {
+                                           const Deadline& deadline, Address* from) {
   const int fd = static_cast<int>(handle_);
   for (;;) {
     if (WaitFor(fd, POLLIN, deadline) == 0) return std::nullopt;

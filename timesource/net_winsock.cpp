@@ -1,8 +1,11 @@
 // The socket layer on Winsock. The only file of the time client that includes windows.h.
+// clang-format off
+// winsock2.h must come before windows.h, and bcrypt.h needs windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <bcrypt.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +27,8 @@ const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wch
 
 std::u16string FromAscii(const char* text) {
   std::u16string s;
-  for (; *text != '\0'; ++text) s.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
+  for (; *text != '\0'; ++text)
+    s.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
   return s;
 }
 
@@ -32,13 +36,20 @@ std::u16string FromAscii(const char* text) {
 // system's own message would follow the user's language).
 std::u16string WinsockText(int error) {
   switch (error) {
-    case WSAECONNRESET: return u"connection reset by peer";
-    case WSAENETUNREACH: return u"network is unreachable";
-    case WSAEHOSTUNREACH: return u"host is unreachable";
-    case WSAEAFNOSUPPORT: return u"address family not supported";
-    case WSAEADDRNOTAVAIL: return u"address not available";
-    case WSAETIMEDOUT: return u"connection timed out";
-    default: return FromAscii(("Winsock error " + std::to_string(error)).c_str());
+    case WSAECONNRESET:
+      return u"connection reset by peer";
+    case WSAENETUNREACH:
+      return u"network is unreachable";
+    case WSAEHOSTUNREACH:
+      return u"host is unreachable";
+    case WSAEAFNOSUPPORT:
+      return u"address family not supported";
+    case WSAEADDRNOTAVAIL:
+      return u"address not available";
+    case WSAETIMEDOUT:
+      return u"connection timed out";
+    default:
+      return FromAscii(("Winsock error " + std::to_string(error)).c_str());
   }
 }
 
@@ -245,8 +256,8 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
   }
 
   const DWORD waited = WaitForSingleObject(
-      lookup->finished.get(), static_cast<DWORD>(std::min<std::int64_t>(
-                                  deadline.RemainingMilliseconds(), 0x7fffffff)));
+      lookup->finished.get(),
+      static_cast<DWORD>(std::min<std::int64_t>(deadline.RemainingMilliseconds(), 0x7fffffff)));
   if (waited != WAIT_OBJECT_0) {
     Release(lookup);
     throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
@@ -324,7 +335,7 @@ void Socket::Send(const void* data, std::size_t size, const Deadline& deadline) 
 }
 
 std::optional<std::size_t> Socket::Receive(void* buffer, std::size_t capacity,
-                                            const Deadline& deadline, Address* from) {
+                                           const Deadline& deadline, Address* from) {
   const auto s = static_cast<SOCKET>(handle_);
   const int chunk = static_cast<int>(std::min<std::size_t>(capacity, 0x7fffffff));
   for (;;) {

@@ -66,8 +66,8 @@ Timestamp FromUnixMicros(std::int64_t unixMicros) {
   Timestamp t;
   t.seconds = static_cast<std::uint32_t>((seconds + kUnixEpochInNtpSeconds) & 0xffffffff);
   // Rounded up so that reading back (which floors) gives the same microsecond.
-  t.fraction = static_cast<std::uint32_t>(((static_cast<std::uint64_t>(micros) << 32) + kMicros - 1) /
-                                          kMicros);
+  t.fraction = static_cast<std::uint32_t>(
+      ((static_cast<std::uint64_t>(micros) << 32) + kMicros - 1) / kMicros);
   return t;
 }
 

@@ -18,7 +18,9 @@ struct Timestamp {
   std::uint32_t seconds = 0;
   std::uint32_t fraction = 0;
   bool IsZero() const { return seconds == 0 && fraction == 0; }
-  bool operator==(const Timestamp& o) const { return seconds == o.seconds && fraction == o.fraction; }
+  bool operator==(const Timestamp& o) const {
+    return seconds == o.seconds && fraction == o.fraction;
+  }
 };
 
 // 32-bit seconds since 1900 name an instant only up to the era (2^32 s, about 136 years).

@@ -28,7 +28,7 @@ std::u16string Count(int n, const char16_t* what) {
 }
 
 QueryOutcome AskOnce(const TimeHost& host, const net::Address& server,
-                      const net::Deadline& deadline) {
+                     const net::Deadline& deadline) {
   net::Socket socket(server, net::Transport::kDatagram);
   socket.Connect(server, deadline);
   const ntp::Timestamp transmit = RandomTimestamp();
@@ -77,8 +77,8 @@ QueryOutcome AskOnce(const TimeHost& host, const net::Address& server,
         QueryOutcome outcome;
         outcome.notification = true;
         outcome.code = kNotifyUnsynchronised;
-        outcome.description =
-            u"Unsynchronised: " + host.Text() + u" has no synchronised time (" + reply.detail + u")";
+        outcome.description = u"Unsynchronised: " + host.Text() + u" has no synchronised time (" +
+                              reply.detail + u")";
         return outcome;
       }
       case ntp::Reply::Kind::kTime: {

@@ -17,19 +17,26 @@ std::u16string InParentheses(const std::u16string& detail) {
 
 int Rank(AttemptFailure::Kind kind) {
   switch (kind) {
-    case AttemptFailure::Kind::kMalformed: return 3;
-    case AttemptFailure::Kind::kTimeout: return 2;
-    case AttemptFailure::Kind::kRefused: return 1;
-    case AttemptFailure::Kind::kOther: return 0;
+    case AttemptFailure::Kind::kMalformed:
+      return 3;
+    case AttemptFailure::Kind::kTimeout:
+      return 2;
+    case AttemptFailure::Kind::kRefused:
+      return 1;
+    case AttemptFailure::Kind::kOther:
+      return 0;
   }
   return 0;
 }
 
 AttemptFailure FromNetError(const net::NetError& e) {
   switch (e.kind()) {
-    case net::ErrorKind::kTimeout: return {AttemptFailure::Kind::kTimeout, e.detail()};
-    case net::ErrorKind::kRefused: return {AttemptFailure::Kind::kRefused, e.detail()};
-    default: return {AttemptFailure::Kind::kOther, e.detail()};
+    case net::ErrorKind::kTimeout:
+      return {AttemptFailure::Kind::kTimeout, e.detail()};
+    case net::ErrorKind::kRefused:
+      return {AttemptFailure::Kind::kRefused, e.detail()};
+    default:
+      return {AttemptFailure::Kind::kOther, e.detail()};
   }
 }
 
@@ -92,9 +99,8 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport, int 
       if (tried > 0 && deadline.Expired()) break;
       const std::int64_t share =
           deadline.RemainingMilliseconds() / static_cast<std::int64_t>(addresses.size() - i);
-      const net::Deadline attempt(i + 1 == addresses.size()
-                                      ? deadline.at()
-                                      : net::MonotonicMilliseconds() + share);
+      const net::Deadline attempt(i + 1 == addresses.size() ? deadline.at()
+                                                            : net::MonotonicMilliseconds() + share);
       ++tried;
       AttemptFailure failure;
       try {

@@ -28,13 +28,11 @@ int main(int argc, char** argv) {
     std::u16string response;
     const auto start = std::chrono::steady_clock::now();
     const bool result = form.DoRFCProtocol(server, protocol, timeout, response);
-    const auto elapsed = std::chrono::duration<double, std::milli>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
+    const auto elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const auto offset = clock.OffsetMicros();
     std::printf("%d\t%.3f\t%s\t%s\n", result ? 1 : 0, elapsed,
-                offset ? std::to_string(*offset).c_str() : "-",
-                brevun::ToUtf8(response).c_str());
+                offset ? std::to_string(*offset).c_str() : "-", brevun::ToUtf8(response).c_str());
     std::fflush(stdout);
     all = all && result;
   }

@@ -65,14 +65,14 @@ class ClockFormTest : public ::testing::Test {
 TEST_F(ClockFormTest, AQueryDrivesTheClockInOrderAndRendersItsTime) {
   EXPECT_EQ(Fetch(u"host:1", u"sntp", 7), "2031-05-06 07:08:09");
   EXPECT_TRUE(result);
-  EXPECT_EQ(fake->calls, (std::vector<std::string>{"timeout 7", "protocol 1", "host host:1",
-                                                   "query", "time"}));
+  EXPECT_EQ(fake->calls,
+            (std::vector<std::string>{"timeout 7", "protocol 1", "host host:1", "query", "time"}));
 }
 
 TEST_F(ClockFormTest, OnlyTimeExactlySelectsTheTimeProtocol) {
   const std::pair<const char16_t*, const char*> cases[] = {
-      {u"time", "protocol 0"}, {u"sntp", "protocol 1"}, {u"TIME", "protocol 1"},
-      {u"Time", "protocol 1"}, {u"", "protocol 1"},     {u"wmi", "protocol 1"},
+      {u"time", "protocol 0"},  {u"sntp", "protocol 1"}, {u"TIME", "protocol 1"},
+      {u"Time", "protocol 1"},  {u"", "protocol 1"},     {u"wmi", "protocol 1"},
       {u"time ", "protocol 1"},
   };
   for (const auto& [code, selector] : cases) {

@@ -1,6 +1,5 @@
 // The time client against servers that misbehave, each written here and run on loopback.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -60,17 +59,24 @@ TEST(HostileSntp, EachBadAnswerGivesTheOutcomeItsCaseCalls) {
   };
   const Case cases[] = {
       {"short reply",
-       [](const Bytes& q) { return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p.resize(40); })}}; },
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p.resize(40); })}};
+       },
        "ERR: Malformed reply from %s: 40 bytes, fewer than 48 (60)", false},
       {"mode 3",
-       [](const Bytes& q) { return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] = 0x23; })}}; },
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] = 0x23; })}};
+       },
        "ERR: Malformed reply from %s: mode 3, not 4 (server) (60)", false},
       {"version 0",
-       [](const Bytes& q) { return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] = 0x04; })}}; },
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] = 0x04; })}};
+       },
        "ERR: Malformed reply from %s: version 0, not 1 to 4 (60)", false},
       {"zero transmit",
        [](const Bytes& q) {
-         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { std::memset(&p[40], 0, 8); })}};
+         return std::vector<Datagram>{
+             {Changed(GoodReply(q), [](Bytes& p) { std::memset(&p[40], 0, 8); })}};
        },
        "ERR: Malformed reply from %s: transmit timestamp is zero (60)", false},
       {"stratum 0 with RATE",
@@ -83,14 +89,21 @@ TEST(HostileSntp, EachBadAnswerGivesTheOutcomeItsCaseCalls) {
        },
        "Kiss-o'-death from %s: RATE", true},
       {"leap indicator 3",
-       [](const Bytes& q) { return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] |= 0xc0; })}}; },
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[0] |= 0xc0; })}};
+       },
        "Unsynchronised: %s has no synchronised time (leap indicator 3)", true},
       {"wrong origin only",
-       [](const Bytes& q) { return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[30] ^= 0xff; })}}; },
-       "ERR: Timeout: no answer from %s within 1 s (ignored 1 reply not answering our request) (60)",
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{Changed(GoodReply(q), [](Bytes& p) { p[30] ^= 0xff; })}};
+       },
+       "ERR: Timeout: no answer from %s within 1 s (ignored 1 reply not answering our request) "
+       "(60)",
        false},
       {"another port only",
-       [](const Bytes& q) { return std::vector<Datagram>{{GoodReply(q), true}}; },
+       [](const Bytes& q) {
+         return std::vector<Datagram>{{GoodReply(q), true}};
+       },
        "ERR: Timeout: no answer from %s within 1 s (60)", false},
       {"silence", [](const Bytes&) { return std::vector<Datagram>{}; },
        "ERR: Timeout: no answer from %s within 1 s (60)", false},
@@ -159,13 +172,21 @@ TEST(HostileTimeProtocol, ShortHangingClosedAndRefusedServers) {
     std::string expected;
   };
   const Case cases[] = {
-      {"three bytes, then hangs", {1, 2, 3}, true,
+      {"three bytes, then hangs",
+       {1, 2, 3},
+       true,
        "ERR: Timeout: no answer from %s within 1 s (3 of 4 bytes received) (60)"},
-      {"connects, sends nothing", {}, true,
+      {"connects, sends nothing",
+       {},
+       true,
        "ERR: Timeout: no answer from %s within 1 s (connected, no data) (60)"},
-      {"closes at once", {}, false,
+      {"closes at once",
+       {},
+       false,
        "ERR: Malformed reply from %s: connection closed after 0 of 4 bytes (60)"},
-      {"closes after two bytes", {1, 2}, false,
+      {"closes after two bytes",
+       {1, 2},
+       false,
        "ERR: Malformed reply from %s: connection closed after 2 of 4 bytes (60)"},
   };
   for (const Case& c : cases) {

@@ -38,13 +38,11 @@ std::uint16_t PortOf(int fd) {
   sockaddr_storage address{};
   socklen_t size = sizeof address;
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return address.ss_family == AF_INET6
-             ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-             : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  return address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                                       : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-UdpServer::UdpServer(int family, Responder responder)
-    : responder_(std::move(responder)) {
+UdpServer::UdpServer(int family, Responder responder) : responder_(std::move(responder)) {
   const auto fd = BindLoopback(family, SOCK_DGRAM);
   const auto other = BindLoopback(family, SOCK_DGRAM);
   if (!fd || !other) {

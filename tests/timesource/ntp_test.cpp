@@ -56,8 +56,10 @@ TEST(NtpEra, UnfoldsAroundTheLocalClockOnBothSidesOfThe2036RollOver) {
 
 TEST(NtpEra, TimestampFractionsAndRoundTrip) {
   const std::int64_t near = Utc(2036, 2, 7, 6, 28, 0) * 1000000;
-  EXPECT_EQ(ntp::ToUnixMicros({5, 0x80000000u}, near), (Utc(2036, 2, 7, 6, 28, 16) + 5) * 1000000 + 500000);
-  for (const std::int64_t micros : {near, near + 999999, near + 40 * 1000000 + 1, std::int64_t{0}}) {
+  EXPECT_EQ(ntp::ToUnixMicros({5, 0x80000000u}, near),
+            (Utc(2036, 2, 7, 6, 28, 16) + 5) * 1000000 + 500000);
+  for (const std::int64_t micros :
+       {near, near + 999999, near + 40 * 1000000 + 1, std::int64_t{0}}) {
     EXPECT_EQ(ntp::ToUnixMicros(ntp::FromUnixMicros(micros), micros), micros);
   }
 }
@@ -109,10 +111,13 @@ TEST(NtpReply, EachCheckOfAReply) {
       {"extension fields", [](Bytes& p) { p.resize(68, 0); }, Kind::kTime, u""},
       {"short", [](Bytes& p) { p.resize(47); }, Kind::kMalformed, u"47 bytes, fewer than 48"},
       {"empty", [](Bytes& p) { p.clear(); }, Kind::kMalformed, u"0 bytes, fewer than 48"},
-      {"mode 3", [](Bytes& p) { p[0] = (4 << 3) | 3; }, Kind::kMalformed, u"mode 3, not 4 (server)"},
-      {"mode 5", [](Bytes& p) { p[0] = (4 << 3) | 5; }, Kind::kMalformed, u"mode 5, not 4 (server)"},
+      {"mode 3", [](Bytes& p) { p[0] = (4 << 3) | 3; }, Kind::kMalformed,
+       u"mode 3, not 4 (server)"},
+      {"mode 5", [](Bytes& p) { p[0] = (4 << 3) | 5; }, Kind::kMalformed,
+       u"mode 5, not 4 (server)"},
       {"version 0", [](Bytes& p) { p[0] = 4; }, Kind::kMalformed, u"version 0, not 1 to 4"},
-      {"version 5", [](Bytes& p) { p[0] = (5 << 3) | 4; }, Kind::kMalformed, u"version 5, not 1 to 4"},
+      {"version 5", [](Bytes& p) { p[0] = (5 << 3) | 4; }, Kind::kMalformed,
+       u"version 5, not 1 to 4"},
       {"zero transmit", [](Bytes& p) { std::memset(&p[40], 0, 8); }, Kind::kMalformed,
        u"transmit timestamp is zero"},
       {"stratum 17", [](Bytes& p) { p[1] = 17; }, Kind::kMalformed, u"stratum 17, not 1 to 15"},
@@ -120,19 +125,41 @@ TEST(NtpReply, EachCheckOfAReply) {
        u"origin timestamp does not match our request"},
       {"origin zero", [](Bytes& p) { std::memset(&p[24], 0, 8); }, Kind::kNotOurs,
        u"origin timestamp does not match our request"},
-      {"kiss RATE", [](Bytes& p) { p[1] = 0; std::memcpy(&p[12], "RATE", 4); }, Kind::kKissOfDeath,
-       u"RATE"},
-      {"kiss with leap 3", [](Bytes& p) { p[0] |= 0xc0; p[1] = 0; std::memcpy(&p[12], "DENY", 4); },
+      {"kiss RATE",
+       [](Bytes& p) {
+         p[1] = 0;
+         std::memcpy(&p[12], "RATE", 4);
+       },
+       Kind::kKissOfDeath, u"RATE"},
+      {"kiss with leap 3",
+       [](Bytes& p) {
+         p[0] |= 0xc0;
+         p[1] = 0;
+         std::memcpy(&p[12], "DENY", 4);
+       },
        Kind::kKissOfDeath, u"DENY"},
-      {"kiss, short code", [](Bytes& p) { p[1] = 0; std::memcpy(&p[12], "AB\0\0", 4); },
+      {"kiss, short code",
+       [](Bytes& p) {
+         p[1] = 0;
+         std::memcpy(&p[12], "AB\0\0", 4);
+       },
        Kind::kKissOfDeath, u"AB"},
-      {"kiss, control characters", [](Bytes& p) { p[1] = 0; std::memcpy(&p[12], "A\nB\x80", 4); },
+      {"kiss, control characters",
+       [](Bytes& p) {
+         p[1] = 0;
+         std::memcpy(&p[12], "A\nB\x80", 4);
+       },
        Kind::kKissOfDeath, u"A?B?"},
-      {"kiss, no code", [](Bytes& p) { p[1] = 0; std::memset(&p[12], 0, 4); }, Kind::kKissOfDeath,
-       u"(no code)"},
+      {"kiss, no code",
+       [](Bytes& p) {
+         p[1] = 0;
+         std::memset(&p[12], 0, 4);
+       },
+       Kind::kKissOfDeath, u"(no code)"},
       {"leap 3", [](Bytes& p) { p[0] |= 0xc0; }, Kind::kUnsynchronised, u"leap indicator 3"},
       {"stratum 16", [](Bytes& p) { p[1] = 16; }, Kind::kUnsynchronised, u"stratum 16"},
-      {"leap 1 announces a leap second, still good", [](Bytes& p) { p[0] |= 0x40; }, Kind::kTime, u""},
+      {"leap 1 announces a leap second, still good", [](Bytes& p) { p[0] |= 0x40; }, Kind::kTime,
+       u""},
   };
   for (const Case& c : cases) {
     Bytes packet = good;

@@ -3,6 +3,7 @@
 // stopped by its process id; rdate, asked the same servers, is the second opinion.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,8 +11,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -215,8 +214,8 @@ TEST_F(Chronyd, SntpTimeAgreesWithRdate) {
   const IsoDateTimeText text;
   ClockForm form(text);
   std::u16string response;
-  ASSERT_TRUE(form.DoRFCProtocol(u"127.0.0.1:" + FromUtf8(std::to_string(port_)), u"sntp", 3,
-                                 response))
+  ASSERT_TRUE(
+      form.DoRFCProtocol(u"127.0.0.1:" + FromUtf8(std::to_string(port_)), u"sntp", 3, response))
       << ToUtf8(response);
   const auto ours = text.Parse(response);
   const auto theirs = Rdate("-p -n -o " + std::to_string(port_) + " 127.0.0.1");
