@@ -187,7 +187,9 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     numeric.ai_flags |= AI_NUMERICHOST;
     addrinfo* list = nullptr;
     if (getaddrinfo(name.c_str(), service.c_str(), &numeric, &list) == 0) {
-      return Collect(AddrInfoList(list).get());
+      auto addresses = Collect(AddrInfoList(list).get());
+      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+      return addresses;
     }
   }
 

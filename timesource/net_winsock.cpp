@@ -229,7 +229,9 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     numeric.ai_flags |= AI_NUMERICHOST;
     AddrInfoList list;
     if (GetAddrInfoW(Wide(host), Wide(service), &numeric, &list.list) == 0) {
-      return Collect(list.list);
+      auto addresses = Collect(list.list);
+      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+      return addresses;
     }
   }
 

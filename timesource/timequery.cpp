@@ -102,7 +102,7 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport, int 
       const net::Deadline attempt(i + 1 == addresses.size() ? deadline.at()
                                                             : net::MonotonicMilliseconds() + share);
       ++tried;
-      AttemptFailure failure;
+      AttemptFailure failure{AttemptFailure::Kind::kOther, u""};
       try {
         return exchange(addresses[i], attempt);
       } catch (const AttemptFailure& f) {
