@@ -1,0 +1,57 @@
+// What the library keeps beside its objects: its own module handle and path, the counts that
+// decide whether it may be unloaded, the type information that dispatch runs on, and the
+// module-level CurrentParameter.
+#pragma once
+
+#include <oaidl.h>
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "component/com.h"
+
+namespace brevun::component {
+
+// The module this code is linked into (the DLL, or a test program that links the component).
+HMODULE ModuleHandle();
+// Its full path; throws std::bad_alloc or Failure when it cannot be found.
+std::wstring ModulePath();
+
+// Live objects, outstanding class-factory references and factory locks.
+void AddModuleReference();
+void ReleaseModuleReference();
+bool ModuleIsInUse();
+
+// The type information of the interface (TKIND_INTERFACE, the vtable side of the dual
+// interface, which ITypeInfo::Invoke can call) or of the class, from the type library
+// embedded in this module. Loaded once, kept until DropModuleCaches.
+HRESULT InterfaceTypeInfo(com::ComPtr<ITypeInfo>& out);
+HRESULT ClassTypeInfo(com::ComPtr<ITypeInfo>& out);
+HRESULT ModuleTypeLib(com::ComPtr<ITypeLib>& out);
+// Called when the library is about to be unloaded: objects hold their own references.
+void DropModuleCaches();
+
+// CurrentParameter belongs to no object; every object on a thread shares it, as a module-level
+// value of an apartment-threaded component does. It lives while the thread has objects:
+// each object enters at creation and leaves at destruction, and the last one to leave releases
+// the value on its own thread, where any object reference in it belongs.
+class CurrentParameterSlot {
+ public:
+  CurrentParameterSlot();
+  CurrentParameterSlot(const CurrentParameterSlot&) = delete;
+  CurrentParameterSlot& operator=(const CurrentParameterSlot&) = delete;
+  ~CurrentParameterSlot();
+
+  // The value shared by the objects of the thread that made this slot.
+  com::Variant& Value();
+
+ private:
+  DWORD thread_;
+};
+
+// Fills the thread's error object for a failure the host receives as a status, so that a
+// host language can show a description. Returns hr.
+HRESULT ReportError(HRESULT hr, std::u16string_view description);
+
+}  // namespace brevun::component

@@ -1,0 +1,48 @@
+// The Windows side of the check's platform: the local clock, the date-time text of oleaut32's
+// general conversion, and the variant conversions that the check applies to the properties.
+#pragma once
+
+#include <oaidl.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "check/datetime.h"
+
+namespace brevun::component {
+
+// GetLocalTime in whole seconds.
+class WindowsLocalClock final : public LocalClock {
+ public:
+  LocalSeconds Now() override;
+};
+
+// The general date-time format of the user's locale, as VarBstrFromDate writes it and
+// VarDateFromStr reads it. Parse rounds to the nearest second, so a rendered text reads back to
+// the second it was made from.
+class OleDateTimeText final : public DateTimeText {
+ public:
+  std::u16string Render(LocalSeconds t) const override;
+  std::optional<LocalSeconds> Parse(std::u16string_view text) const override;
+};
+
+// An automation date (days since 1899-12-30, the fraction always counting forward from the
+// day's midnight, also for negative values) and local seconds, both ways. Out of the automation
+// range (years 100 to 9999) the conversion gives nothing.
+std::optional<LocalSeconds> DateToLocalSeconds(DATE date);
+std::optional<DATE> LocalSecondsToDate(LocalSeconds t);
+
+// A short, stable English description of a failure status, the same on every Windows locale.
+std::u16string DescribeStatus(HRESULT hr);
+
+// The property as text, the way a host's language turns a variant into a string; a null is
+// refused with "Invalid use of Null". Throws Failure.
+std::u16string VariantToText(const VARIANT& value);
+
+// The property as a 16-bit whole number (Empty gives 0; a fraction rounds half to even).
+// Throws Failure: "Invalid use of Null", "Type mismatch" or "Overflow".
+std::int16_t VariantToInt16(const VARIANT& value);
+
+}  // namespace brevun::component

@@ -1,0 +1,223 @@
+#include "component/velkor.h"
+
+#include <new>
+#include <utility>
+
+#include "check/check.h"
+#include "check/failure.h"
+#include "component/platform.h"
+
+namespace brevun::component {
+
+namespace {
+
+// The status a host language shows as "Object required".
+constexpr HRESULT kObjectRequired = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 424);
+
+// No exception may reach the caller of an interface method: each one becomes a status, with a
+// description for the host where there is one.
+template <typename F>
+HRESULT Guarded(F&& f) noexcept {
+  try {
+    return f();
+  } catch (const Failure& failure) {
+    return ReportError(E_FAIL, failure.description());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+// Put: the property becomes an independent copy. A by-reference argument (a host passing its
+// own variable) is copied by value, so that the property never points into the host's memory.
+HRESULT PutValue(com::Variant& member, const VARIANT& value) { return member.CopyIndFrom(value); }
+
+// Put by reference: the property shares the object that the argument carries (Nothing, a
+// null object, included). Anything that is not an object is refused as a host language
+// refuses "Set x = 5", and the property keeps its value.
+HRESULT PutReference(com::Variant& member, const VARIANT& value) {
+  const VARIANT* v = &value;
+  if (V_VT(v) == (VT_VARIANT | VT_BYREF)) {
+    v = V_VARIANTREF(v);
+    if (v == nullptr) return E_INVALIDARG;
+  }
+  const VARTYPE type = V_VT(v) & ~VT_BYREF;
+  if (type != VT_DISPATCH && type != VT_UNKNOWN) {
+    return ReportError(kObjectRequired, u"Object required");
+  }
+  return member.CopyIndFrom(*v);
+}
+
+// Get: the same object for an object reference (VariantCopy adds a reference), a copy of
+// anything else. The out-variant is empty until the copy has succeeded.
+HRESULT GetValue(const com::Variant& member, VARIANT* out) {
+  if (out == nullptr) return E_POINTER;
+  VariantInit(out);
+  com::Variant copy;
+  const HRESULT hr = copy.CopyFrom(member.ref());
+  if (FAILED(hr)) return hr;
+  copy.MoveTo(out);
+  return S_OK;
+}
+
+}  // namespace
+
+// The check's view of one object for one call of zt_docheck.
+class ObjectCheckHost final : public CheckHost {
+ public:
+  explicit ObjectCheckHost(Velkor& object) : object_(object) {}
+
+  void SaveCurrentParameter() override {
+    const HRESULT hr = object_.CurrentParameter().CopyFrom(object_.parameter_.ref());
+    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  }
+  void CopyTimeout() override {
+    const HRESULT hr = timeout_.CopyFrom(object_.timeout_.ref());
+    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  }
+  // Converted anew for every tag: an object's default value is asked each time.
+  std::u16string ParameterText() override { return VariantToText(object_.parameter_.ref()); }
+  std::int16_t TimeoutForFetch() override { return VariantToInt16(timeout_.ref()); }
+  TimeFetcher* Fetcher() override { return object_.Form().Fetcher(); }
+  void WriteResult(const std::u16string& text) override {
+    com::Variant value = com::Variant::Text(text);
+    // Through the object's own property put, as a host's write would go.
+    _velkor& self = object_;
+    const HRESULT hr = self.put_zt_result(value.ref());
+    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  }
+
+ private:
+  Velkor& object_;
+  com::Variant timeout_;
+};
+
+HRESULT Velkor::Create(com::ComPtr<_velkor>& out) {
+  out.Reset();
+  return Guarded([&] {
+    com::ComPtr<ITypeInfo> typeInfo;
+    const HRESULT hr = InterfaceTypeInfo(typeInfo);
+    if (FAILED(hr)) return hr;
+    // The form is created with the object, not loaded and not shown.
+    auto form = std::make_unique<FrmMain>();
+    out = com::ComPtr<_velkor>(new Velkor(std::move(typeInfo), std::move(form)));
+    return S_OK;
+  });
+}
+
+Velkor::Velkor(com::ComPtr<ITypeInfo> typeInfo, std::unique_ptr<FrmMain> form)
+    : typeInfo_(std::move(typeInfo)), form_(std::move(form)) {
+  AddModuleReference();
+}
+
+Velkor::~Velkor() {
+  // The form goes first: its window belongs to this thread and this object.
+  form_.reset();
+  ReleaseModuleReference();
+}
+
+HRESULT Velkor::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+      IsEqualIID(riid, IID__velkor)) {
+    *ppv = static_cast<_velkor*>(this);
+  } else if (IsEqualIID(riid, IID_IProvideClassInfo)) {
+    *ppv = static_cast<IProvideClassInfo*>(this);
+  } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+    *ppv = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG Velkor::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+ULONG Velkor::Release() {
+  const LONG left = InterlockedDecrement(&references_);
+  if (left == 0) delete this;
+  return static_cast<ULONG>(left);
+}
+
+HRESULT Velkor::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT Velkor::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  *info = com::ComPtr<ITypeInfo>(typeInfo_).Detach();
+  return S_OK;
+}
+
+HRESULT Velkor::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (names == nullptr || ids == nullptr) return E_POINTER;
+  return Guarded([&] { return DispGetIDsOfNames(typeInfo_.get(), names, count, ids); });
+}
+
+HRESULT Velkor::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (params == nullptr) return E_POINTER;
+  // The type library checks the kind of call and the arguments and calls the vtable member.
+  return Guarded([&] {
+    return DispInvoke(static_cast<_velkor*>(this), typeInfo_.get(), id, flags, params, result,
+                      exception, argError);
+  });
+}
+
+HRESULT Velkor::zt_docheck(VARIANT_BOOL* result) {
+  if (result == nullptr) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return Guarded([&] {
+    // A host may drop its last reference while the check runs (a fetch lets messages through);
+    // the object stays alive until the check has written its result.
+    const auto keepAlive = com::ComPtr<_velkor>::Share(this);
+    ObjectCheckHost host(*this);
+    WindowsLocalClock clock;
+    const OleDateTimeText text;
+    const bool verdict = DoCheck(host, CheckPlatform{clock, text});
+    *result = verdict ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  });
+}
+
+HRESULT Velkor::zt_showGUI() {
+  return ReportError(E_NOTIMPL, u"The configuration dialog is not available in this build");
+}
+
+HRESULT Velkor::put_zt_result(VARIANT vData) { return PutValue(result_, vData); }
+HRESULT Velkor::putref_zt_result(VARIANT vData) { return PutReference(result_, vData); }
+HRESULT Velkor::get_zt_result(VARIANT* result) { return GetValue(result_, result); }
+HRESULT Velkor::put_zt_parameter(VARIANT vData) { return PutValue(parameter_, vData); }
+HRESULT Velkor::putref_zt_parameter(VARIANT vData) { return PutReference(parameter_, vData); }
+HRESULT Velkor::get_zt_parameter(VARIANT* result) { return GetValue(parameter_, result); }
+HRESULT Velkor::put_zt_timeout(VARIANT vData) { return PutValue(timeout_, vData); }
+HRESULT Velkor::putref_zt_timeout(VARIANT vData) { return PutReference(timeout_, vData); }
+HRESULT Velkor::get_zt_timeout(VARIANT* result) { return GetValue(timeout_, result); }
+HRESULT Velkor::put_zt_hostname(VARIANT vData) { return PutValue(hostname_, vData); }
+HRESULT Velkor::putref_zt_hostname(VARIANT vData) { return PutReference(hostname_, vData); }
+HRESULT Velkor::get_zt_hostname(VARIANT* result) { return GetValue(hostname_, result); }
+
+HRESULT Velkor::GetClassInfo(ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  com::ComPtr<ITypeInfo> classInfo;
+  const HRESULT hr = ClassTypeInfo(classInfo);
+  if (FAILED(hr)) return hr;
+  *info = classInfo.Detach();
+  return S_OK;
+}
+
+HRESULT Velkor::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualIID(riid, IID__velkor) ? S_OK : S_FALSE;
+}
+
+}  // namespace brevun::component
