@@ -1,37 +1,30 @@
-// brevun-check: runs the time comparison check from a command line.
+// brevun-check: the time comparison check from a command line, as a monitoring plugin.
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "check/check.h"
-#include "check/failure.h"
-#include "check/number.h"
 #include "check/text.h"
+#include "cli/plugin.h"
+#include "cli/watchdog.h"
 #include "timesource/clockform.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFalse = 2;
-constexpr int kExitUsage = 3;
+using brevun::cli::State;
 
-// The command line plays the object: the parameter and timeout come from the options and the
-// result is printed.
+// The command line plays the object: the parameter and the timeout come from the options.
 class CommandLineHost final : public brevun::CheckHost {
  public:
-  CommandLineHost(std::u16string parameter, std::optional<std::u16string> timeout,
-                  const brevun::DateTimeText& text)
-      : parameter_(std::move(parameter)), timeout_(std::move(timeout)), text_(text) {}
+  CommandLineHost(std::u16string parameter, std::int16_t timeout, const brevun::DateTimeText& text)
+      : parameter_(std::move(parameter)), timeout_(timeout), text_(text) {}
 
   void SaveCurrentParameter() override { currentParameter_ = parameter_; }
   void CopyTimeout() override { timeoutCopy_ = timeout_; }
   std::u16string ParameterText() override { return parameter_; }
-  std::int16_t TimeoutForFetch() override {
-    // An absent timeout is an empty value, which converts to 0 (the default).
-    return timeoutCopy_ ? brevun::TextToInt16(*timeoutCopy_) : 0;
-  }
+  std::int16_t TimeoutForFetch() override { return timeoutCopy_; }
   // The form, with its network clock, comes into being with the first fetch and serves both.
   brevun::TimeFetcher* Fetcher() override {
     if (!form_) form_ = std::make_unique<brevun::ClockForm>(text_);
@@ -43,55 +36,70 @@ class CommandLineHost final : public brevun::CheckHost {
 
  private:
   std::u16string parameter_;
-  std::optional<std::u16string> timeout_;
-  std::optional<std::u16string> timeoutCopy_;
+  std::int16_t timeout_;
+  std::int16_t timeoutCopy_ = 0;
   std::u16string currentParameter_;
   std::u16string result_;
   const brevun::DateTimeText& text_;
   std::unique_ptr<brevun::ClockForm> form_;
 };
 
-int Usage(const char* message) {
-  if (message != nullptr) std::fprintf(stderr, "brevun-check: %s\n", message);
-  std::fprintf(stderr, "usage: brevun-check --parameter STRING [--timeout SECONDS]\n");
-  return kExitUsage;
+int Exit(State state) { return static_cast<int>(state); }
+
+int Unknown(const std::string& message) {
+  std::printf("TIME UNKNOWN - %s\n", message.c_str());
+  return Exit(State::kUnknown);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::optional<std::string> parameter;
-  std::optional<std::string> timeout;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char* name) -> std::optional<std::string> {
-      const std::string prefix = std::string(name) + "=";
-      if (arg.rfind(prefix, 0) == 0) return arg.substr(prefix.size());
-      if (arg == name && i + 1 < argc) return std::string(argv[++i]);
-      return std::nullopt;
-    };
-    if (arg == "-h" || arg == "--help") {
-      Usage(nullptr);
-      return kExitOk;
+  brevun::cli::Options options;
+  std::u16string parameter;
+  try {
+    options = brevun::cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+      std::fputs(brevun::cli::HelpText().c_str(), stdout);
+      return 0;
     }
-    if (arg.rfind("--parameter", 0) == 0) {
-      parameter = value("--parameter");
-      if (!parameter) return Usage("--parameter needs a value");
-    } else if (arg.rfind("--timeout", 0) == 0) {
-      timeout = value("--timeout");
-      if (!timeout) return Usage("--timeout needs a value");
-    } else {
-      return Usage(("unknown argument: " + arg).c_str());
+    if (options.version) {
+      std::printf("brevun-check %s\n", BREVUN_VERSION);
+      return 0;
     }
+    if (options.com || options.configure) {
+      return Unknown("--com and --configure need the Windows build and its registered component");
+    }
+    parameter = brevun::cli::ParameterFor(options);
+  } catch (const brevun::cli::UsageError& e) {
+    return Unknown(e.what() + std::string(" (see --help)"));
   }
-  if (!parameter) return Usage("--parameter is required");
+  if (options.printParameter) {
+    std::printf("%s\n", brevun::ToUtf8(parameter).c_str());
+    return 0;
+  }
 
-  std::optional<std::u16string> timeoutText;
-  if (timeout) timeoutText = brevun::FromUtf8(*timeout);
+  std::int16_t queryTimeout = static_cast<std::int16_t>(options.timeout);
+  if (!options.raw) {
+    queryTimeout =
+        brevun::cli::PerQueryTimeout(options.timeout, brevun::cli::NetworkSources(parameter));
+    brevun::cli::ArmWatchdog(options.timeout,
+                             "TIME CRITICAL - no result within " +
+                                 std::to_string(options.timeout) + " s",
+                             Exit(State::kCritical));
+  }
+
   brevun::SystemLocalClock clock;
   brevun::IsoDateTimeText text;
-  CommandLineHost host(brevun::FromUtf8(*parameter), timeoutText, text);
-  const bool verdict = brevun::DoCheck(host, brevun::CheckPlatform{clock, text});
-  std::printf("%s\n", brevun::ToUtf8(host.result()).c_str());
-  return verdict ? kExitOk : kExitFalse;
+  CommandLineHost host(parameter, queryTimeout, text);
+  brevun::CheckOutcome outcome;
+  const bool verdict = brevun::DoCheck(host, brevun::CheckPlatform{clock, text}, &outcome);
+  if (options.raw) {
+    std::printf("%s\n", brevun::ToUtf8(host.result()).c_str());
+    return verdict ? 0 : 2;
+  }
+  const State state = brevun::cli::Judge(verdict, outcome, options.warning);
+  std::printf("%s\n", brevun::cli::OutputLine(state, host.result(), outcome, options.warning,
+                                              options.critical)
+                          .c_str());
+  return Exit(state);
 }

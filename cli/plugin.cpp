@@ -121,6 +121,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
       flag(o.version);
     } else if (arg == "-h" || arg == "--help") {
       flag(o.help);
+    } else if (arg == "--raw") {
+      flag(o.raw);
     } else if (arg == "--com") {
       flag(o.com);
     } else if (arg == "--configure") {
@@ -217,6 +219,8 @@ std::string HelpText() {
          "                             '#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#'\n"
          "  -t, --timeout SECONDS      the whole run ends within this time (default 10)\n"
          "      --print-parameter      print the parameter string the options compose\n"
+         "      --raw                  print the check's result text alone (exit 0 when the\n"
+         "                             time is correct, 2 otherwise)\n"
 #ifdef _WIN32
          "      --com                  run the check through the registered component\n"
          "      --configure            open the component's dialog, print the parameter\n"

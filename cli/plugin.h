@@ -33,6 +33,7 @@ struct Options {
   bool printParameter = false;
   bool version = false;
   bool help = false;
+  bool raw = false;        // print the check's result text alone, as a host reads it
   bool com = false;        // Windows: run the check through the registered component
   bool configure = false;  // Windows: open the component's dialog
 };
