@@ -6,7 +6,7 @@ pkgs=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 wine32:i386 libwine-dev
-  xvfb x11-utils imagemagick
+  xvfb x11-utils imagemagick fonts-wine
   chrony openbsd-inetd rdate
   fp-utils zip unzip python3 valgrind
 )

@@ -19,7 +19,7 @@ TEST(SourceTable, PositionsGiveTheirCodesAndEverythingElseGivesLocal) {
   const struct {
     int position;
     const char16_t* code;
-  } cases[] = {{0, u"local"}, {1, u"time"}, {2, u"sntp"},  {3, u"wmi"},
+  } cases[] = {{0, u"local"}, {1, u"time"},   {2, u"sntp"},  {3, u"wmi"},
                {4, u"ssh"},   {-1, u"local"}, {5, u"local"}, {-32768, u"local"}};
   for (const auto& c : cases) {
     EXPECT_EQ(U8(SourceCode(c.position)), U8(c.code)) << "position " << c.position;
@@ -30,9 +30,9 @@ TEST(SourceTable, CodesMapToPositionsExactly) {
   const struct {
     const char16_t* code;
     int position;
-  } cases[] = {{u"local", 0}, {u"time", 1}, {u"sntp", 2},  {u"wmi", 3},   {u"ssh", 4},
-               {u"SNTP", 0},  {u"Time", 0}, {u"", 0},      {u" sntp", 0}, {u"sntp ", 0},
-               {u"ntp", 0},   {u"sntpx", 0}};
+  } cases[] = {{u"local", 0}, {u"time", 1},  {u"sntp", 2}, {u"wmi", 3},
+               {u"ssh", 4},   {u"SNTP", 0},  {u"Time", 0}, {u"", 0},
+               {u" sntp", 0}, {u"sntp ", 0}, {u"ntp", 0},  {u"sntpx", 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(SourcePosition(c.code), c.position) << U8(c.code);
   }
@@ -53,10 +53,22 @@ TEST(NormalizeDifference, StoresTheLeadingNumberAsPlainDecimalText) {
     const char16_t* typed;
     const char* stored;
   } cases[] = {
-      {u"60", "60"},         {u"60 s", "60"},     {u"1 000", "1000"},   {u"1,5", "1"},
-      {u"2.50", "2.5"},      {u"0.5", ".5"},      {u"-3", "-3"},        {u"&H10", "16"},
-      {u"&o17", "15"},       {u"abc", "0"},       {u"", "0"},           {u"\t 7\n", "7"},
-      {u"-0", "0"},          {u"1E-400", "0"},    {u"2.5D1", "25"},     {u"+4", "4"},
+      {u"60", "60"},
+      {u"60 s", "60"},
+      {u"1 000", "1000"},
+      {u"1,5", "1"},
+      {u"2.50", "2.5"},
+      {u"0.5", ".5"},
+      {u"-3", "-3"},
+      {u"&H10", "16"},
+      {u"&o17", "15"},
+      {u"abc", "0"},
+      {u"", "0"},
+      {u"\t 7\n", "7"},
+      {u"-0", "0"},
+      {u"1E-400", "0"},
+      {u"2.5D1", "25"},
+      {u"+4", "4"},
       {u"123456789012345678", "1.23456789012346E+17"},
   };
   for (const auto& c : cases) {
@@ -72,8 +84,8 @@ TEST(NormalizeDifference, NumbersBeyondADoubleGiveNoValue) {
   }
 }
 
-DialogValues Values(std::u16string first, int firstSource, std::u16string second,
-                    int secondSource, std::u16string difference) {
+DialogValues Values(std::u16string first, int firstSource, std::u16string second, int secondSource,
+                    std::u16string difference) {
   DialogValues v;
   v.firstTimeServer = std::move(first);
   v.firstSource = firstSource;
@@ -92,8 +104,7 @@ TEST(ComposeParameter, WritesTheFiveTagsInCanonicalOrder) {
       {"as loaded", DialogValues{}, "#FTS=#FPR=local#STS=#SPR=local#DIS=0#"},
       {"both servers", Values(u"alpha", 2, u"beta", 1, u"30"),
        "#FTS=alpha#FPR=sntp#STS=beta#SPR=time#DIS=30#"},
-      {"blanks around hosts go, inner blanks stay",
-       Values(u"  al pha ", 1, u" beta", 2, u"60"),
+      {"blanks around hosts go, inner blanks stay", Values(u"  al pha ", 1, u" beta", 2, u"60"),
        "#FTS=al pha#FPR=time#STS=beta#SPR=sntp#DIS=60#"},
       {"only spaces are trimmed", Values(u"\talpha\t", 0, u"", 0, u""),
        "#FTS=\talpha\t#FPR=local#STS=#SPR=local#DIS=0#"},
@@ -101,8 +112,7 @@ TEST(ComposeParameter, WritesTheFiveTagsInCanonicalOrder) {
        "#FTS=a#DIS=5#FPR=local#STS=#SPR=local#DIS=60#"},
       {"nothing selected and out of range give local", Values(u"", -1, u"", 9, u"0.5"),
        "#FTS=#FPR=local#STS=#SPR=local#DIS=.5#"},
-      {"wmi and ssh", Values(u"x", 3, u"y", 4, u"60 s"),
-       "#FTS=x#FPR=wmi#STS=y#SPR=ssh#DIS=60#"},
+      {"wmi and ssh", Values(u"x", 3, u"y", 4, u"60 s"), "#FTS=x#FPR=wmi#STS=y#SPR=ssh#DIS=60#"},
   };
   for (const auto& c : cases) {
     const Composed composed = ComposeParameter(c.values);

@@ -37,13 +37,20 @@ TEST(Layout, ControlsStandWhereTheFormPutsThem) {
     int id;
     Rect pixels;  // in the dialog's client area
   } cases[] = {
-      {kFrameTime, {8, 8, 425, 153}},         {kCmbFirstTimeSource, {112, 24, 297, 21}},
-      {kTxtFirstTimeServer, {112, 56, 300, 19}}, {kTxtDifference, {112, 128, 300, 19}},
-      {kLabel4, {24, 28, 81, 17}},            {kLabel2, {24, 56, 81, 17}},
-      {kLabel3, {24, 132, 81, 17}},           {kFrame1, {8, 168, 425, 81}},
-      {kCmbSecondTimeSource, {112, 184, 297, 21}}, {kTxtSecondTimeServer, {112, 216, 300, 19}},
-      {kLabel1, {24, 188, 81, 17}},           {kLabel5, {24, 216, 81, 17}},
-      {kLblVersion, {16, 280, 161, 17}},      {kTxtTimeout, {240, 280, 73, 19}},
+      {kFrameTime, {8, 8, 425, 153}},
+      {kCmbFirstTimeSource, {112, 24, 297, 21}},
+      {kTxtFirstTimeServer, {112, 56, 300, 19}},
+      {kTxtDifference, {112, 128, 300, 19}},
+      {kLabel4, {24, 28, 81, 17}},
+      {kLabel2, {24, 56, 81, 17}},
+      {kLabel3, {24, 132, 81, 17}},
+      {kFrame1, {8, 168, 425, 81}},
+      {kCmbSecondTimeSource, {112, 184, 297, 21}},
+      {kTxtSecondTimeServer, {112, 216, 300, 19}},
+      {kLabel1, {24, 188, 81, 17}},
+      {kLabel5, {24, 216, 81, 17}},
+      {kLblVersion, {16, 280, 161, 17}},
+      {kTxtTimeout, {240, 280, 73, 19}},
       {kBtOK, {360, 280, 49, 25}},
   };
   for (const auto& c : cases) {
@@ -95,9 +102,15 @@ TEST(Layout, Captions) {
     int id;
     const char* caption;
   } cases[] = {
-      {kBtOK, "&OK"},       {kFrameTime, "First Time Source"}, {kFrame1, "Second Time Source"},
-      {kLabel1, "Source"},  {kLabel4, "Source"},               {kLabel2, "Time Host:"},
-      {kLabel5, "Time Host:"}, {kLabel3, "Max difference:"},   {kLblVersion, ""},
+      {kBtOK, "&OK"},
+      {kFrameTime, "First Time Source"},
+      {kFrame1, "Second Time Source"},
+      {kLabel1, "Source"},
+      {kLabel4, "Source"},
+      {kLabel2, "Time Host:"},
+      {kLabel5, "Time Host:"},
+      {kLabel3, "Max difference:"},
+      {kLblVersion, ""},
   };
   for (const auto& c : cases) {
     ASSERT_NE(FindControl(c.id), nullptr);

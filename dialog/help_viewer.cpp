@@ -1,0 +1,55 @@
+#include "dialog/help_viewer.h"
+
+#include <string>
+
+#include "dialog/help_file.h"
+#include "dialog/this_module.h"
+#include "dialog/wide_text.h"
+
+namespace brevun::dialog {
+
+namespace {
+
+constexpr UINT kHhHelpContext = 0x000F;  // HH_HELP_CONTEXT of the HTML Help API
+using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+
+// The viewer's windows can outlive any single call, so once loaded the viewer is pinned for
+// the life of the process rather than freed; freeing it while one of its windows is open
+// would leave that window without code.
+HtmlHelpFunction LoadHtmlHelp() noexcept {
+  static HtmlHelpFunction function = []() -> HtmlHelpFunction {
+    HMODULE viewer = LoadLibraryW(L"hhctrl.ocx");
+    if (viewer == nullptr) return nullptr;
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"hhctrl.ocx", &pinned);
+    return reinterpret_cast<HtmlHelpFunction>(
+        reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")));
+  }();
+  return function;
+}
+
+void Complain(HWND caller, const std::wstring& text) noexcept {
+  MessageBoxW(caller, text.c_str(), L"Time server check", MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+void ShowHelp(HWND caller, unsigned context) noexcept {
+  try {
+    const std::wstring file = Wide(HelpFileBeside(FromWide(ModuleFileName(ThisModule()))));
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      Complain(caller, L"The help file " + file + L" cannot be found.");
+      return;
+    }
+    HtmlHelpFunction htmlHelp = LoadHtmlHelp();
+    if (htmlHelp == nullptr) {
+      Complain(caller, L"Help cannot be shown: the HTML Help viewer (hhctrl.ocx) is missing.");
+      return;
+    }
+    htmlHelp(caller, file.c_str(), kHhHelpContext, context);
+  } catch (...) {
+    // Out of memory while building a path: no help, but the dialog goes on.
+  }
+}
+
+}  // namespace brevun::dialog

@@ -1,0 +1,19 @@
+// The core speaks UTF-16 as std::u16string; the Windows API speaks UTF-16 as wchar_t.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brevun::dialog {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+
+inline std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+inline std::u16string FromWide(std::wstring_view text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace brevun::dialog
