@@ -146,15 +146,18 @@ std::wstring KernelName(HKEY key) {
 
 bool Classes::SharedWithOtherView(const std::wstring& key) const {
   com::RegKey mine;
-  com::RegKey other;
-  if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ, mine.Put()) != ERROR_SUCCESS ||
-      RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ | kOtherView, other.Put()) !=
-          ERROR_SUCCESS) {
+  if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ, mine.Put()) != ERROR_SUCCESS) {
     return false;
+  }
+  com::RegKey other;
+  // A 64-bit process that asks for the 32-bit view of a shared key may be told that there is
+  // no such key; unknown counts as shared, which only ever keeps an entry.
+  if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ | kOtherView, other.Put()) !=
+      ERROR_SUCCESS) {
+    return true;
   }
   const std::wstring a = KernelName(mine.get());
   const std::wstring b = KernelName(other.get());
-  // Unknown names: assume shared, which only ever keeps an entry.
   if (a.empty() || b.empty()) return true;
   return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
@@ -291,6 +294,21 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
   if (!platformsLeft) {
     const HRESULT hr = classes.DeleteTree(k.versionKey);
     if (FAILED(hr)) return hr;
+  } else {
+    // The library stays registered for the other platform, whose registration may have found
+    // the help folder already set to ours: hand it back to a copy that remains.
+    std::wstring helpDir;
+    if (classes.Get(k.versionKey + L"\\HELPDIR", nullptr, helpDir) &&
+        SamePath(helpDir, Directory(path))) {
+      for (const wchar_t* locale : kLocales) {
+        for (const wchar_t* platform : {L"win32", L"win64"}) {
+          std::wstring remaining;
+          if (classes.Get(k.versionKey + L"\\" + locale + L"\\" + platform, nullptr, remaining)) {
+            return classes.Set(k.versionKey + L"\\HELPDIR", nullptr, Directory(remaining));
+          }
+        }
+      }
+    }
   }
   if (classes.Exists(k.libraryKey) && !classes.HasSubkeys(k.libraryKey)) {
     return classes.DeleteTree(k.libraryKey);

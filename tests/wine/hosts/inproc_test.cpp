@@ -1,0 +1,293 @@
+// The component's pieces linked straight into this program: the Windows platform of the check,
+// the shared CurrentParameter, and the private form.
+#include <process.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <ctime>
+#include <random>
+
+#include "check/datetime.h"
+#include "check/failure.h"
+#include "common.h"
+#include "component/platform.h"
+#include "component/velkor.h"
+#include "dialog/frmmain.h"
+#include "harness.h"
+
+namespace host {
+namespace {
+
+using brevun::Failure;
+using brevun::LocalSeconds;
+namespace component = brevun::component;
+
+// A rendered local reading reads back to the same second, across the day, the calendar and the
+// automation date's odd negative half.
+HOST_GROUP(datetext) {
+  const component::OleDateTimeText text;
+  std::vector<LocalSeconds> samples = {
+      brevun::FromCivil({2024, 2, 29, 0, 0, 0}),     brevun::FromCivil({2024, 2, 29, 12, 0, 0}),
+      brevun::FromCivil({2024, 12, 31, 23, 59, 59}), brevun::FromCivil({1999, 12, 31, 23, 59, 59}),
+      brevun::FromCivil({1899, 12, 30, 0, 0, 1}),    brevun::FromCivil({1899, 12, 29, 6, 0, 0}),
+      brevun::FromCivil({1800, 1, 1, 18, 30, 5}),    brevun::FromCivil({2036, 2, 7, 6, 28, 16}),
+      brevun::FromCivil({2106, 2, 7, 6, 28, 16}),    brevun::FromCivil({9999, 12, 31, 23, 59, 59}),
+      brevun::FromCivil({100, 1, 1, 0, 0, 0}),       brevun::FromCivil({1970, 1, 1, 0, 0, 0}),
+  };
+  std::mt19937_64 random(20261208);
+  std::uniform_int_distribution<LocalSeconds> any(brevun::FromCivil({1900, 1, 1, 0, 0, 0}),
+                                                  brevun::FromCivil({2200, 1, 1, 0, 0, 0}));
+  for (int i = 0; i < 2000; ++i) samples.push_back(any(random));
+  int mismatches = 0;
+  for (const LocalSeconds t : samples) {
+    const std::u16string rendered = text.Render(t);
+    const auto back = text.Parse(rendered);
+    if (!back || *back != t) {
+      if (++mismatches <= 5) HOST_CHECK_MSG(false, Narrow(rendered) + " does not read back");
+    }
+  }
+  HOST_CHECK_EQ(mismatches, 0);
+
+  // Texts that are not date-times.
+  for (const char16_t* bad :
+       {u"", u" ", u"ERR: Timeout: no answer(60)", u"12:00:99", u"not a date"}) {
+    HOST_CHECK_MSG(!text.Parse(bad).has_value(), Narrow(std::u16string(bad)));
+  }
+  // Whatever comes after a NUL is not read past: the whole text counts.
+  const std::u16string withNul = text.Render(samples[0]) + std::u16string(1, u'\0') + u"junk";
+  HOST_CHECK(!text.Parse(withNul).has_value());
+  // Outside the automation range nothing is rendered.
+  bool refused = false;
+  try {
+    text.Render(brevun::FromCivil({10000, 1, 1, 0, 0, 0}));
+  } catch (const Failure&) {
+    refused = true;
+  }
+  HOST_CHECK(refused);
+
+  // Automation dates: a negative date counts its fraction forward from its day's midnight.
+  HOST_CHECK(component::DateToLocalSeconds(-1.25) == brevun::FromCivil({1899, 12, 29, 6, 0, 0}));
+  HOST_CHECK(component::DateToLocalSeconds(2.5) == brevun::FromCivil({1900, 1, 1, 12, 0, 0}));
+  // Rounded to the nearest second, not cut.
+  HOST_CHECK(component::DateToLocalSeconds(45000.0 + 0.9999 / 86400) ==
+             component::DateToLocalSeconds(45000.0 + 1.0 / 86400));
+  HOST_CHECK(!component::DateToLocalSeconds(3e6).has_value());
+  HOST_CHECK(!component::DateToLocalSeconds(-7e5).has_value());
+
+  // The clock agrees with the C runtime's local time.
+  component::WindowsLocalClock clock;
+  brevun::SystemLocalClock runtime;
+  const LocalSeconds a = clock.Now();
+  const LocalSeconds b = runtime.Now();
+  HOST_CHECK_MSG(b - a >= 0 && b - a <= 1, std::to_string(a) + " vs " + std::to_string(b));
+}
+
+template <typename F>
+std::u16string FailureOf(F&& f) {
+  try {
+    f();
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
+  return u"<no failure>";
+}
+
+// The conversions of the properties for the check: stable English descriptions.
+HOST_GROUP(conversions) {
+  Variant v;
+  HOST_CHECK(component::VariantToText(v.ref()).empty());
+  v = Text(L"#FPR=local#");
+  HOST_CHECK(component::VariantToText(v.ref()) == u"#FPR=local#");
+  v = Variant::I4(-12);
+  HOST_CHECK(component::VariantToText(v.ref()) == u"-12");
+  V_VT(v.Put()) = VT_NULL;
+  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }) == u"Invalid use of Null");
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Invalid use of Null");
+
+  v.Clear();
+  HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 0);
+  v = Text(L" 10 ");
+  HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 10);
+  v = Variant::I4(-32768);
+  HOST_CHECK_EQ(component::VariantToInt16(v.ref()), -32768);
+  // Half to even, as the host languages round.
+  V_VT(v.Put()) = VT_R8;
+  V_R8(v.get()) = 2.5;
+  HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 2);
+  V_R8(v.get()) = 3.5;
+  HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 4);
+  v = Variant::I4(32768);
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Overflow");
+  v = Text(L"abc");
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Type mismatch");
+  // An object without a value cannot become a text.
+  Spy silent(L"");
+  V_VT(v.Put()) = VT_UNKNOWN;
+  V_UNKNOWN(v.get()) = &silent;
+  silent.AddRef();
+  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }) != u"<no failure>");
+  v.Clear();
+  HOST_CHECK(component::DescribeStatus(E_OUTOFMEMORY) == u"Out of memory");
+  HOST_CHECK(component::DescribeStatus(static_cast<HRESULT>(0x80041234)) ==
+             u"Automation error 0x80041234");
+}
+
+component::Velkor* Object(const ComPtr<_velkor>& object) {
+  return static_cast<component::Velkor*>(object.get());
+}
+
+struct OtherThread {
+  bool emptyAtStart = false;
+  bool ownValue = false;
+};
+
+unsigned __stdcall SecondThread(void* argument) {
+  auto* result = static_cast<OtherThread*>(argument);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  {
+    ComPtr<_velkor> object;
+    if (SUCCEEDED(component::Velkor::Create(object))) {
+      result->emptyAtStart = Object(object)->CurrentParameter().vt() == VT_EMPTY;
+      Variant parameter = Text(L"#FPR=wmi#");
+      VARIANT_BOOL verdict = VARIANT_TRUE;
+      object->put_zt_parameter(parameter.ref());
+      object->zt_docheck(&verdict);
+      result->ownValue = TextOf(Object(object)->CurrentParameter().ref()) == L"#FPR=wmi#";
+    }
+  }
+  CoUninitialize();
+  return 0;
+}
+
+// CurrentParameter: written at step 20 of every check, also when a later step fails; shared
+// by the objects of a thread, separate between threads, released with the thread's last object.
+HOST_GROUP(currentparameter) {
+  ComPtr<_velkor> first;
+  ComPtr<_velkor> second;
+  HOST_CHECK_HR(S_OK, component::Velkor::Create(first));
+  HOST_CHECK_HR(S_OK, component::Velkor::Create(second));
+  if (!first || !second) return;
+  HOST_CHECK(Object(first)->CurrentParameter().vt() == VT_EMPTY);
+  HOST_CHECK(&Object(first)->CurrentParameter() == &Object(second)->CurrentParameter());
+
+  VARIANT_BOOL verdict = VARIANT_FALSE;
+  Variant parameter = Text(kLocalLocal);
+  HOST_CHECK_HR(S_OK, first->put_zt_parameter(parameter.ref()));
+  HOST_CHECK_HR(S_OK, first->zt_docheck(&verdict));
+  HOST_CHECK(TextOf(Object(second)->CurrentParameter().ref()) == kLocalLocal);
+
+  // A null fails step 40, after step 20 has copied it.
+  V_VT(parameter.Put()) = VT_NULL;
+  HOST_CHECK_HR(S_OK, second->put_zt_parameter(parameter.ref()));
+  HOST_CHECK_HR(S_OK, second->zt_docheck(&verdict));
+  HOST_CHECK_EQ(verdict, VARIANT_FALSE);
+  HOST_CHECK(Object(first)->CurrentParameter().vt() == VT_NULL);
+  Variant result;
+  HOST_CHECK_HR(S_OK, second->get_zt_result(result.Put()));
+  HOST_CHECK(TextOf(result.ref()) == L"ERR: Invalid use of Null( 40)");
+
+  // A number stays a number.
+  parameter = Variant::I4(7);
+  HOST_CHECK_HR(S_OK, first->put_zt_parameter(parameter.ref()));
+  HOST_CHECK_HR(S_OK, first->zt_docheck(&verdict));
+  HOST_CHECK(Object(first)->CurrentParameter().vt() == VT_I4);
+
+  // An object is shared, and let go when the thread's last object goes.
+  Spy source(kLocalLocal);
+  Variant sourceRef;
+  V_VT(sourceRef.get()) = VT_DISPATCH;
+  V_DISPATCH(sourceRef.get()) = &source;
+  source.AddRef();
+  HOST_CHECK_HR(S_OK, first->putref_zt_parameter(sourceRef.ref()));
+  sourceRef.Clear();
+  HOST_CHECK_HR(S_OK, first->zt_docheck(&verdict));
+  HOST_CHECK_EQ(verdict, VARIANT_TRUE);
+  const VARIANT& shared = Object(second)->CurrentParameter().ref();
+  HOST_CHECK(V_VT(&shared) == VT_DISPATCH && V_DISPATCH(&shared) == &source);
+
+  OtherThread other;
+  unsigned id = 0;
+  const brevun::com::Handle thread(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &SecondThread, &other, 0, &id)));
+  HOST_CHECK(static_cast<bool>(thread));
+  if (thread) WaitForSingleObject(thread.get(), 60000);
+  HOST_CHECK(other.emptyAtStart);
+  HOST_CHECK(other.ownValue);
+  // The other thread's checks left this thread's value alone.
+  HOST_CHECK(V_VT(&Object(first)->CurrentParameter().ref()) == VT_DISPATCH);
+
+  first.Reset();
+  HOST_CHECK(source.references() > 1);  // still held: by the CurrentParameter of `second`
+  second.Reset();
+  HOST_CHECK_EQ(source.references(), 1);
+}
+
+// The private form: made with the object, loaded on demand as a hidden top-level window of its
+// own class, unloaded by Unload, by closing its window or with its object.
+HOST_GROUP(form) {
+  brevun::FrmMain form;
+  HOST_CHECK(!form.IsLoaded());
+  HOST_CHECK(form.Hwnd() == nullptr);
+  HOST_CHECK(form.Fetcher() == nullptr);
+
+  form.Load();
+  const HWND hwnd = form.Hwnd();
+  HOST_CHECK(form.IsLoaded());
+  HOST_CHECK(IsWindow(hwnd));
+  HOST_CHECK(!IsWindowVisible(hwnd));
+  HOST_CHECK(GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow());
+  wchar_t className[64] = {};
+  GetClassNameW(hwnd, className, 64);
+  HOST_CHECK(wcscmp(className, brevun::FrmMain::ClassName()) == 0);
+  form.Load();
+  HOST_CHECK(form.Hwnd() == hwnd);
+
+  form.Unload();
+  HOST_CHECK(!form.IsLoaded());
+  HOST_CHECK(!IsWindow(hwnd));
+  form.Unload();
+
+  // Closing the window unloads the form; so does anyone destroying it.
+  form.Load();
+  HWND next = form.Hwnd();
+  SendMessageW(next, WM_CLOSE, 0, 0);
+  HOST_CHECK(!form.IsLoaded());
+  HOST_CHECK(!IsWindow(next));
+  form.Load();
+  next = form.Hwnd();
+  DestroyWindow(next);
+  HOST_CHECK(!form.IsLoaded());
+
+  // Two forms, two windows; a loaded form goes with its owner.
+  HWND kept = nullptr;
+  {
+    brevun::FrmMain a;
+    brevun::FrmMain b;
+    a.Load();
+    b.Load();
+    HOST_CHECK(a.Hwnd() != b.Hwnd());
+    kept = a.Hwnd();
+  }
+  HOST_CHECK(!IsWindow(kept));
+
+  // Each object has a form of its own, not loaded by a check of local sources.
+  ComPtr<_velkor> x;
+  ComPtr<_velkor> y;
+  HOST_CHECK_HR(S_OK, component::Velkor::Create(x));
+  HOST_CHECK_HR(S_OK, component::Velkor::Create(y));
+  if (!x || !y) return;
+  HOST_CHECK(&Object(x)->Form() != &Object(y)->Form());
+  HOST_CHECK(!Object(x)->Form().IsLoaded());
+  Variant parameter = Text(kLocalLocal);
+  VARIANT_BOOL verdict = VARIANT_FALSE;
+  x->put_zt_parameter(parameter.ref());
+  x->zt_docheck(&verdict);
+  HOST_CHECK(!Object(x)->Form().IsLoaded());
+  Object(y)->Form().Load();
+  const HWND yWindow = Object(y)->Form().Hwnd();
+  y.Reset();
+  HOST_CHECK(!IsWindow(yWindow));
+}
+
+}  // namespace
+}  // namespace host

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Registration leaves no trace: snapshots of HKLM\Software\Classes and HKCU\Software\Classes in
+# both registry views, taken before registering and after unregistering, are identical. Also:
+# unregistering one copy (another path, or the other bitness) leaves the registration of the
+# other copy exactly as it was, and the per-user registration writes only under HKCU and is
+# usable from there.
+# Usage: registry_roundtrip.sh DLL64 DLL32
+source "$(dirname "$0")/lib.sh"
+declare -A dll=([64]=$1 [32]=$2)
+clsid='{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}'
+
+# snapshot NAME: one file per root and view, taken side by side.
+snapshot() {
+  local name=$1 root bits pids=()
+  for root in HKLM HKCU; do
+    for bits in 64 32; do
+      (
+        file="snap-$name-$root-$bits.reg"
+        if wine_run "$scratch/$name-$root-$bits.log" reg export "$root\\Software\\Classes" \
+          "C:\\$file" "/reg:$bits" /y; then
+          # The class containers themselves are not ours: registering may create them where
+          # they were missing (a fresh user profile), and they stay, empty.
+          iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/drive_c/$file" | tr -d '\r' |
+            grep -viE '^\[HKEY_[A-Z_]+\\Software\\Classes(\\(CLSID|Interface|TypeLib))?\]$' |
+            grep -v '^Windows Registry Editor' | grep -v '^$' >"$scratch/$name.$root.$bits" || true
+        else
+          : >"$scratch/$name.$root.$bits"
+        fi
+        rm -f "$WINEPREFIX/drive_c/$file"
+      ) &
+      pids+=($!)
+    done
+  done
+  for pid in "${pids[@]}"; do wait "$pid"; done
+}
+
+# same A B [ROOT]: the two snapshots agree (in one root, or in both).
+same() {
+  local a=$1 b=$2 roots=${3:-"HKLM HKCU"} root bits
+  for root in $roots; do
+    for bits in 64 32; do
+      if ! diff -u "$scratch/$a.$root.$bits" "$scratch/$b.$root.$bits" >"$scratch/diff"; then
+        head -n 40 "$scratch/diff" >&2
+        fail "$root ($bits-bit view): '$b' differs from '$a'"
+      fi
+    done
+  done
+}
+
+# holds NAME ROOT BITS TEXT: the snapshot has the text (case-insensitive).
+holds() { grep -qiF -- "$4" "$scratch/$1.$2.$3"; }
+# ours NAME ROOT BITS: the sections of the snapshot that belong to the component, in lower case
+# (the registry keeps the letter case of whoever made a key first), leaving out the mirror of
+# the other view that an export may show under Wow6432Node.
+ours() {
+  awk '/^\[/ { key = tolower($0)
+               keep = key ~ /brevun\.velkor|c40f1bb8-8b7a-4f83-a60f-7bc7d5327c61|779e6035-40ac-462c-b639-7f809d1e4f2b|a9b1f859-3b15-4d14-bdd6-97618fb3de17/ &&
+                      key !~ /wow6432node/ }
+       keep { print tolower($0) }' "$scratch/$1.$2.$3"
+}
+
+# A path as an exported value writes it, with its backslashes doubled.
+as_value() { printf '"%s"' "${1//\\/\\\\}"; }
+
+regsvr() {
+  local bits=$1
+  shift
+  wine_run "$scratch/regsvr.out" "$(regsvr32_for "$bits")" /s "$@" ||
+    fail "regsvr32 /s $* ($bits-bit) exited $?: $(cat "$scratch/regsvr.out")"
+}
+
+win64=$(win_path "${dll[64]}")
+win32=$(win_path "${dll[32]}")
+
+snapshot before
+holds before HKLM 64 "$clsid" && fail "the class is registered before the test"
+
+echo "all users, both builds side by side"
+regsvr 64 "$win64"
+regsvr 32 "$win32"
+snapshot both
+holds both HKLM 64 "$(as_value "$win64")" || fail "the 64-bit view holds no entry for $win64"
+holds both HKLM 32 "$(as_value "$win32")" || fail "the 32-bit view holds no entry for $win32"
+holds both HKLM 64 '"ThreadingModel"="Apartment"' || fail "no ThreadingModel"
+for progid in brevun.velkor brevun.velkor.1; do
+  holds both HKLM 64 "[HKEY_LOCAL_MACHINE\\Software\\Classes\\$progid\\CLSID]" || fail "no $progid"
+done
+regsvr 32 /u "$win32"
+regsvr 64 /u "$win64"
+snapshot after
+same before after
+
+echo "unregistering one bitness keeps the other"
+regsvr 64 "$win64"
+snapshot only64
+regsvr 32 "$win32"
+regsvr 32 /u "$win32"
+snapshot back64
+same only64 back64
+regsvr 64 /u "$win64"
+regsvr 32 "$win32"
+snapshot only32
+regsvr 64 "$win64"
+regsvr 64 /u "$win64"
+snapshot back32
+same only32 back32
+regsvr 32 /u "$win32"
+snapshot after
+same before after
+
+echo "unregistering another copy of the library keeps this one"
+mkdir -p "$WINEPREFIX/drive_c/copyA" "$WINEPREFIX/drive_c/copyB"
+cp "${dll[64]}" "$WINEPREFIX/drive_c/copyA/brevun.dll"
+cp "${dll[64]}" "$WINEPREFIX/drive_c/copyB/brevun.dll"
+regsvr 64 'C:\copyA\brevun.dll'
+snapshot copyA
+regsvr 64 /u 'C:\copyB\brevun.dll'
+snapshot copyB
+same copyA copyB
+regsvr 64 /u 'C:\copyA\brevun.dll'
+snapshot after
+same before after
+
+echo "per-user registration"
+# One bitness at a time: Wine keeps a single view of HKCU's classes, so the two per-user
+# registrations side by side would share one class entry there.
+for bits in 64 32; do
+  [ "$bits" = 64 ] && path=$win64 || path=$win32
+  regsvr "$bits" /n /i:user "$path"
+  snapshot user
+  same before user HKLM
+  # The same entries as for all users (snapshot only64 / only32), only under HKCU. (Creating
+  # the object from there needs a class root that merges HKCU, which Wine's does not.)
+  ours "only$bits" HKLM "$bits" | sed 's/^\[hkey_local_machine/[hkey_current_user/' >"$scratch/machine"
+  ours user HKCU "$bits" >"$scratch/peruser"
+  [ -s "$scratch/peruser" ] || fail "no per-user entries ($bits-bit)"
+  diff -u "$scratch/machine" "$scratch/peruser" >&2 ||
+    fail "the per-user entries ($bits-bit) differ from the machine-wide ones"
+  regsvr "$bits" /u /n /i:user "$path"
+  snapshot after
+  same before after
+done
+echo "registry round trip: ok"
