@@ -259,7 +259,7 @@ void DialogWindow::SetValues(const DialogValues& values) {
 
 std::optional<std::u16string> DialogWindow::ShowModal() {
   Load();
-  if (showing_) throw Failure(u"Form already displayed; can't show modally");
+  if (showing_) throw Failure(u"The configuration dialog is already shown");
   showing_ = true;
   outcome_.reset();
   struct EndShow {

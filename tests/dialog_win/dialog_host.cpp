@@ -425,6 +425,8 @@ Step Screenshot(const std::wstring& name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Unbuffered, so that the log keeps every line even if the program dies.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc > 1) screenshotFolder = argv[1];
   std::vector<std::u16string> sink;
   // One dialog object for all scenarios, as a component object keeps its form: every show

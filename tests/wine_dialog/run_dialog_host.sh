@@ -57,8 +57,8 @@ fi
 
 export DISPLAY="$display" WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
 # No .NET or browser engine installers: the dialog needs neither, and their prompts would
-# wait for a user.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# wait for a user. No crash debugger either: a crash must end the run, not wait in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 wineboot -i >/dev/null 2>&1
 # With no window manager on the display, Wine draws the title bar and frame itself, so the
 # screenshots show the whole window as Windows would.
@@ -74,7 +74,14 @@ log="$out/dialog_host.log"
 wine "$work/$(basename "$exe")" "$(winepath -w "$out")" >"$log" 2>&1 &
 host_pid=$!
 
+# The host gives up on a scenario after a minute; this bounds a host that hangs outright.
+deadline=$((SECONDS + 300))
 while kill -0 "$host_pid" 2>/dev/null; do
+  if [ "$SECONDS" -gt "$deadline" ]; then
+    echo "the dialog host did not finish within 300 s" >&2
+    cat "$log"
+    exit 1
+  fi
   for request in "$out"/*.ready; do
     [ -e "$request" ] || continue
     name=$(basename "$request" .ready)
