@@ -11,7 +11,7 @@ namespace host {
 namespace {
 
 struct WorkerState {
-  IStream* stream = nullptr;  // the marshalled object, consumed by the worker
+  ComPtr<IStream> stream;  // the marshalled object, consumed by the worker
   bool sameAsOriginal = true;
   HRESULT putHr = E_FAIL;
   HRESULT checkHr = E_FAIL;
@@ -28,8 +28,8 @@ unsigned __stdcall Worker(void* argument) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   {
     ComPtr<_velkor> proxy;
-    const HRESULT hr = CoGetInterfaceAndReleaseStream(state->stream, IID__velkor, proxy.PutVoid());
-    state->stream = nullptr;
+    const HRESULT hr =
+        CoGetInterfaceAndReleaseStream(state->stream.Detach(), IID__velkor, proxy.PutVoid());
     if (SUCCEEDED(hr) && proxy) {
       state->sameAsOriginal = static_cast<IUnknown*>(proxy.get()) == state->original;
       state->workerThread = GetCurrentThreadId();
@@ -61,9 +61,9 @@ HOST_GROUP(apartment) {
 
   WorkerState state;
   state.original = object.get();
-  HOST_CHECK_HR(S_OK,
-                CoMarshalInterThreadInterfaceInStream(IID__velkor, object.get(), &state.stream));
-  if (state.stream == nullptr) return;
+  HOST_CHECK_HR(
+      S_OK, CoMarshalInterThreadInterfaceInStream(IID__velkor, object.get(), state.stream.Put()));
+  if (!state.stream) return;
 
   VARIANT_BOOL verdict = VARIANT_FALSE;
   HOST_CHECK_HR(S_OK, object->zt_docheck(&verdict));

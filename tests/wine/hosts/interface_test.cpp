@@ -174,8 +174,8 @@ HOST_GROUP(typelib) {
     if (put && f->cParams == 1) {
       HOST_CHECK_MSG(f->lprgelemdescParam[0].tdesc.vt == VT_VARIANT, where);
       HOST_CHECK_MSG(f->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FIN, where);
-      // The argument's name (vData) is not in any type library: the value of a put has none
-      // there, and GetNames does not report one.
+      // The value of a put has no name in a type library (GetNames leaves it out); vData
+      // shows only in the IDL and the header made from it.
     }
     if (returns && f->cParams == 1) {
       const TYPEDESC& t = f->lprgelemdescParam[0].tdesc;
