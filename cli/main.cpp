@@ -7,8 +7,12 @@
 
 #include "check/check.h"
 #include "check/text.h"
+#include "cli/outcome.h"
 #include "cli/plugin.h"
 #include "cli/watchdog.h"
+#ifdef _WIN32
+#include "cli/com_check.h"
+#endif
 #include "timesource/clockform.h"
 
 namespace {
@@ -51,6 +55,48 @@ int Unknown(const std::string& message) {
   return Exit(State::kUnknown);
 }
 
+#ifdef _WIN32
+// --configure: the component's dialog on the parameter the options give (if any); prints the
+// parameter string it leaves.
+int Configure(const brevun::cli::Options& options) {
+  std::optional<std::u16string> parameter;
+  if (options.parameter || options.host) parameter = brevun::cli::ParameterFor(options);
+  try {
+    const std::u16string edited = brevun::cli::ConfigureThroughComponent(
+        parameter, static_cast<std::int16_t>(options.timeout));
+    std::printf("%s\n", brevun::ToUtf8(edited).c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    return Unknown(e.what());
+  }
+}
+
+// --com: the check as the host runs it, judged like our own.
+int CheckThroughComponent(const brevun::cli::Options& options, const std::u16string& parameter,
+                          std::int16_t queryTimeout) {
+  brevun::cli::ComCheck check;
+  try {
+    check = brevun::cli::RunThroughComponent(parameter, queryTimeout);
+  } catch (const std::exception& e) {
+    return Unknown(e.what());
+  }
+  if (options.raw) {
+    std::printf("%s\n", brevun::ToUtf8(check.result).c_str());
+    return check.verdict ? 0 : 2;
+  }
+  const auto outcome = brevun::cli::OutcomeFromResult(check.result, parameter, check.acquisition);
+  if (!outcome) {
+    return Unknown("the component's result is not a check's result text: \"" +
+                   brevun::ToUtf8(check.result) + "\"");
+  }
+  const State state = brevun::cli::Judge(check.verdict, *outcome, options.warning);
+  std::printf("%s\n", brevun::cli::OutputLine(state, check.result, *outcome, options.warning,
+                                              options.critical)
+                          .c_str());
+  return Exit(state);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,9 +112,14 @@ int main(int argc, char** argv) {
       std::printf("brevun-check %s\n", BREVUN_VERSION);
       return 0;
     }
+#ifdef _WIN32
+    // The dialog waits for a person: no watchdog and no check.
+    if (options.configure) return Configure(options);
+#else
     if (options.com || options.configure) {
       return Unknown("--com and --configure need the Windows build and its registered component");
     }
+#endif
     parameter = brevun::cli::ParameterFor(options);
   } catch (const brevun::cli::UsageError& e) {
     return Unknown(e.what() + std::string(" (see --help)"));
@@ -87,6 +138,10 @@ int main(int argc, char** argv) {
                                  std::to_string(options.timeout) + " s",
                              Exit(State::kCritical));
   }
+
+#ifdef _WIN32
+  if (options.com) return CheckThroughComponent(options, parameter, queryTimeout);
+#endif
 
   brevun::SystemLocalClock clock;
   brevun::IsoDateTimeText text;

@@ -1,0 +1,223 @@
+#include "cli/com_check.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "check/datetime.h"
+#include "check/text.h"
+#include "component/com.h"
+
+namespace brevun::cli {
+
+namespace {
+
+using com::Bstr;
+using com::ComPtr;
+using com::Variant;
+
+constexpr wchar_t kProgId[] = L"brevun.velkor";
+
+std::string Hex(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(hr));
+  return buf;
+}
+
+// The system's words for a status, on one line, or nothing when it has none.
+std::string SystemText(HRESULT hr) {
+  struct LocalText {
+    wchar_t* text = nullptr;
+    ~LocalText() {
+      if (text != nullptr) LocalFree(text);
+    }
+  } buffer;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer.text), 0, nullptr);
+  if (n == 0 || buffer.text == nullptr) return {};
+  std::string s = ToUtf8(com::FromWide(std::wstring_view(buffer.text, n)));
+  for (auto& c : s) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  while (!s.empty() && (s.back() == ' ' || s.back() == '.')) s.pop_back();
+  return s;
+}
+
+std::string Describe(HRESULT hr, const std::string& detail = {}) {
+  std::string text = detail.empty() ? SystemText(hr) : detail;
+  return text.empty() ? Hex(hr) : text + " (" + Hex(hr) + ")";
+}
+
+// The apartment of this thread: single-threaded, as a host's thread that owns windows. Ended
+// after every object made in it has been released, so it is made first and dies last.
+class Apartment {
+ public:
+  Apartment() {
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr)) throw ComError("COM could not be started: " + Describe(hr));
+  }
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  ~Apartment() { CoUninitialize(); }
+};
+
+// What Invoke reports about an error the object raised; owns the texts it carries.
+class ExceptionInfo {
+ public:
+  ExceptionInfo() = default;
+  ExceptionInfo(const ExceptionInfo&) = delete;
+  ExceptionInfo& operator=(const ExceptionInfo&) = delete;
+  ~ExceptionInfo() { Adopt(); }
+  EXCEPINFO* get() { return &info_; }
+  // The object's description and status, once Invoke has returned DISP_E_EXCEPTION.
+  std::string Describe(HRESULT fallback) {
+    if (auto fill = std::exchange(info_.pfnDeferredFillIn, nullptr)) fill(&info_);
+    const HRESULT code = info_.scode != 0 ? info_.scode : fallback;
+    Adopt();
+    return cli::Describe(code, ToUtf8(description_.Text()));
+  }
+
+ private:
+  // The texts move into owners of their own as soon as they are there.
+  void Adopt() {
+    *source_.Put() = std::exchange(info_.bstrSource, nullptr);
+    if (info_.bstrDescription != nullptr) {
+      *description_.Put() = std::exchange(info_.bstrDescription, nullptr);
+    }
+    *helpFile_.Put() = std::exchange(info_.bstrHelpFile, nullptr);
+  }
+  EXCEPINFO info_{};
+  Bstr source_;
+  Bstr description_;
+  Bstr helpFile_;
+};
+
+// The object as a script host sees it: members found by name, called through IDispatch.
+class LateBound {
+ public:
+  explicit LateBound(ComPtr<IDispatch> object) : object_(std::move(object)) {}
+
+  void Put(const wchar_t* name, Variant& value) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{value.get(), &named, 1, 1};
+    Invoke(name, DISPATCH_PROPERTYPUT, params, nullptr);
+  }
+  Variant Get(const wchar_t* name) {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    Variant result;
+    Invoke(name, DISPATCH_PROPERTYGET, params, &result);
+    return result;
+  }
+  Variant Call(const wchar_t* name) {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    Variant result;
+    Invoke(name, DISPATCH_METHOD, params, &result);
+    return result;
+  }
+
+ private:
+  void Invoke(const wchar_t* name, WORD flags, DISPPARAMS& params, Variant* result) {
+    const std::string member = ToUtf8(com::FromWide(name));
+    DISPID id = DISPID_UNKNOWN;
+    // GetIDsOfNames takes the names as non-const, though it only reads them.
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) throw ComError("brevun.velkor has no member " + member + ": " + Describe(hr));
+    ExceptionInfo exception;
+    UINT argError = 0;
+    hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                         result != nullptr ? result->Put() : nullptr, exception.get(), &argError);
+    if (hr == DISP_E_EXCEPTION) throw ComError(member + " failed: " + exception.Describe(hr));
+    if (FAILED(hr)) throw ComError(member + " failed: " + Describe(hr));
+  }
+
+  ComPtr<IDispatch> object_;
+};
+
+LateBound CreateVelkor() {
+  const std::string bits = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+  const std::string notRegistered =
+      "the class brevun.velkor is not registered for " + bits +
+      " programs (register brevun.dll with register.cmd, or regsvr32)";
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
+  if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_READREGDB) {
+    throw ComError(notRegistered);
+  }
+  if (FAILED(hr)) throw ComError("brevun.velkor could not be looked up: " + Describe(hr));
+  ComPtr<IDispatch> object;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.PutVoid());
+  if (hr == REGDB_E_CLASSNOTREG) throw ComError(notRegistered);
+  if (FAILED(hr)) {
+    // A registration that names a file that is missing, or one of the other bitness, fails
+    // here: name the status and let the system's words say which.
+    throw ComError("brevun.velkor could not be created: " + Describe(hr));
+  }
+  return LateBound(std::move(object));
+}
+
+Variant TimeoutValue(std::int16_t seconds) {
+  Variant v;
+  V_VT(v.get()) = VT_I2;
+  V_I2(v.get()) = seconds;
+  return v;
+}
+
+std::u16string TextOf(const char* member, const Variant& value) {
+  if (value.vt() == VT_EMPTY) return {};
+  Variant text;
+  // The source is only read; the old headers forgot its const.
+  const HRESULT hr =
+      VariantChangeType(text.get(), const_cast<VARIANT*>(&value.ref()), 0, VT_BSTR);
+  if (FAILED(hr)) throw ComError(std::string(member) + " holds no text: " + Describe(hr));
+  const BSTR b = V_BSTR(text.get());
+  if (b == nullptr) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
+}
+
+}  // namespace
+
+ComCheck RunThroughComponent(const std::u16string& parameter, std::int16_t timeout) {
+  Apartment apartment;
+  LateBound velkor = CreateVelkor();
+  Variant parameterValue = Variant::Text(parameter);
+  velkor.Put(L"zt_parameter", parameterValue);
+  Variant timeoutValue = TimeoutValue(timeout);
+  velkor.Put(L"zt_timeout", timeoutValue);
+
+  // The text does not carry the acquisition time the check measured; these two readings
+  // enclose the check's own, so they give at least as many whole seconds.
+  SystemLocalClock clock;
+  const LocalSeconds before = clock.Now();
+  Variant verdict = velkor.Call(L"zt_docheck");
+  const LocalSeconds after = clock.Now();
+
+  ComCheck out;
+  Variant boolean;
+  const HRESULT hr = VariantChangeType(boolean.get(), verdict.get(), 0, VT_BOOL);
+  if (FAILED(hr)) throw ComError("zt_docheck returned no Boolean: " + Describe(hr));
+  out.verdict = V_BOOL(boolean.get()) != VARIANT_FALSE;
+  out.result = TextOf("zt_result", velkor.Get(L"zt_result"));
+  out.acquisition = after - before;
+  return out;
+}
+
+std::u16string ConfigureThroughComponent(const std::optional<std::u16string>& parameter,
+                                         std::int16_t timeout) {
+  Apartment apartment;
+  LateBound velkor = CreateVelkor();
+  if (parameter) {
+    Variant parameterValue = Variant::Text(*parameter);
+    velkor.Put(L"zt_parameter", parameterValue);
+  }
+  Variant timeoutValue = TimeoutValue(timeout);
+  velkor.Put(L"zt_timeout", timeoutValue);
+  velkor.Call(L"zt_showGUI");
+  return TextOf("zt_parameter", velkor.Get(L"zt_parameter"));
+}
+
+}  // namespace brevun::cli
