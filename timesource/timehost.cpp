@@ -7,7 +7,20 @@ namespace brevun {
 
 namespace {
 
-std::u16string Quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
+// The text as a description quotes it: a control character (a NUL above all) would cut or
+// garble the one-line result text that carries the description, so it shows as "?".
+std::u16string Quoted(std::u16string_view s) {
+  std::u16string out = u"\"";
+  for (const char16_t c : s) out.push_back(c < 0x20 || c == 0x7f ? u'?' : c);
+  return out + u"\"";
+}
+
+bool HoldsControlCharacter(std::u16string_view s) {
+  for (const char16_t c : s) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
 
 std::uint16_t ReadPort(std::u16string_view digits, std::u16string_view whole) {
   long value = 0;
@@ -35,6 +48,9 @@ TimeHost ParseTimeHost(std::u16string_view text, std::uint16_t defaultPort) {
   const std::u16string trimmed = TrimBlanks(text);
   const std::u16string_view s = trimmed;
   if (s.empty()) throw Failure(u"No time host given");
+  // No host name or address holds a control character. A NUL in particular would end the name
+  // where the resolver reads it, so "127.0.0.1<NUL>junk" would ask a server nobody named.
+  if (HoldsControlCharacter(s)) throw Failure(u"Invalid time host " + Quoted(s));
 
   TimeHost result;
   result.port = defaultPort;

@@ -164,6 +164,18 @@ TEST(HostileSntp, ANameIsResolvedAndEachOfItsAddressesTried) {
   EXPECT_NEAR(SecondsFromNow(f.text), 3600, 2) << f.text;
 }
 
+// A NUL in the time host would end the name where the resolver reads it; the server before
+// it, which answers well, must never be asked.
+TEST(HostileNames, ANulInTheHostStopsTheQueryBeforeTheNetwork) {
+  testing::UdpServer server(AF_INET,
+                            [](const Bytes& q) { return std::vector<Datagram>{{GoodReply(q)}}; });
+  const std::string host = std::string("127.0.0.1\0junk:", 15) + std::to_string(server.port());
+  const Fetched f = Fetch(host, u"sntp", 2);
+  EXPECT_FALSE(f.result) << f.text;
+  EXPECT_EQ(f.text.rfind("ERR: Invalid time host \"127.0.0.1?junk:", 0), 0u) << f.text;
+  EXPECT_EQ(server.requests(), 0);
+}
+
 TEST(HostileTimeProtocol, ShortHangingClosedAndRefusedServers) {
   struct Case {
     const char* name;

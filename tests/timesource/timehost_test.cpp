@@ -64,5 +64,27 @@ TEST(TimeHost, RefusesWhatNamesNoServer) {
   }
 }
 
+// The resolver reads a name up to its first NUL: "127.0.0.1<NUL>junk" must not quietly ask
+// 127.0.0.1. No host name holds a control character, and the description shows none either.
+TEST(TimeHost, RefusesControlCharactersAndQuotesThemHarmlessly) {
+  const std::u16string texts[] = {
+      std::u16string(u"127.0.0.1\0junk", 14),
+      std::u16string(u"[::1\0]:123", 10),
+      u"host\n:123",
+      u"ho\x7fst",
+      u"\tntp.example.org",
+  };
+  for (const std::u16string& text : texts) {
+    try {
+      ParseTimeHost(text, 123);
+      ADD_FAILURE() << "accepted a host with a control character";
+    } catch (const Failure& f) {
+      const std::u16string& d = f.description();
+      EXPECT_EQ(d.rfind(u"Invalid time host \"", 0), 0u) << ToUtf8(d);
+      for (const char16_t c : d) EXPECT_GE(c, 0x20) << ToUtf8(d);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brevun
