@@ -112,18 +112,22 @@ double ReadLeadingNumber(std::u16string_view text) {
       ++j;
     }
     bool expDigits = false;
+    // The exponent's significant digits: leading zeros change nothing and are not kept, so
+    // "1E00000012" is 1E12 and a run of a million zeros costs one pass, not one per zero.
     std::string digits;
     for (; j < text.size(); ++j) {
       if (IsSkipped(text[j])) continue;
       if (!IsDigit(text[j])) break;
       expDigits = true;
-      if (digits.size() < 7 || digits.find_first_not_of('0') == std::string::npos) {
+      if (digits.empty() && text[j] == u'0') continue;
+      if (digits.size() < 7) {
         digits += static_cast<char>(text[j]);
       } else {
         digits = "9999999";  // far beyond any double; keeps the text short
       }
     }
     if (expDigits) {
+      if (digits.empty()) digits = "0";
       exp += digits;
       ascii += exp;
       exponent = std::stoll(digits) * (exp[1] == '-' ? -1 : 1);

@@ -49,6 +49,17 @@ TEST(ReadLeadingNumber, OverflowFails) {
   EXPECT_DOUBLE_EQ(ReadLeadingNumber(u"0." + std::u16string(400, u'0') + u"1E400"), 0.1);
 }
 
+// Leading zeros of an exponent are worth nothing: neither as digits that push a small exponent
+// past the cap nor as work (a host can hand over megabytes of them in one parameter).
+TEST(ReadLeadingNumber, ExponentLeadingZeros) {
+  EXPECT_DOUBLE_EQ(ReadLeadingNumber(u"1E00000012"), 1e12);
+  EXPECT_DOUBLE_EQ(ReadLeadingNumber(u"25E-000000001"), 2.5);
+  EXPECT_DOUBLE_EQ(ReadLeadingNumber(u"3E0000000000"), 3);
+  const std::u16string zeros(4000000, u'0');
+  EXPECT_DOUBLE_EQ(ReadLeadingNumber(u"1E" + zeros + u"2 s"), 100);
+  EXPECT_THROW(ReadLeadingNumber(u"1E" + zeros + u"400"), brevun::Failure);
+}
+
 TEST(FormatNumber, Rendering) {
   const struct {
     double value;
