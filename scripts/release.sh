@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the release zip for administrators: build/release/brevun-<version>.zip with
+# brevun.dll, brevun.chm and brevun-check.exe for x86 and x64, register.cmd, unregister.cmd,
+# the example host and README.txt (the scripts and texts with CRLF line ends).
+#
+# Usage: bash scripts/release.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build]
+# Without --win32/--win64 it builds the two Windows presets in build/release-w32 and
+# build/release-w64; with them it packs existing build trees (the test script's), after an
+# incremental build unless --no-build is given. Prints the zip's path.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+win32=${BREVUN_WIN32_DIR:-}
+win64=${BREVUN_WIN64_DIR:-}
+out=$root/build/release
+build=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --win32) win32=$2; shift 2 ;;
+    --win64) win64=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --no-build) build=0; shift ;;
+    *) echo "usage: release.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+
+version=$(sed -n 's/^project(brevun VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
+
+if [ "$build" = 1 ]; then
+  bash scripts/setup.sh
+  for arch in win32 win64; do
+    var=$arch
+    dir=${!var}
+    if [ -z "$dir" ]; then
+      [ "$arch" = win32 ] && dir=$root/build/release-w32 || dir=$root/build/release-w64
+      cmake --preset "$arch" -B "$dir" >/dev/null
+      printf -v "$var" '%s' "$dir"
+    fi
+    cmake --build "$dir" -j "$(nproc)" --target brevun brevun-check brevun_help >/dev/null
+  done
+fi
+: "${win32:?release: --no-build needs --win32 DIR}" "${win64:?release: --no-build needs --win64 DIR}"
+
+stage=$(mktemp -d "${TMPDIR:-/tmp}/brevun-release.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+
+# pack ARCH-FOLDER BUILD-DIR STRIP-TOOL
+pack() {
+  local folder=$1 dir=$2 strip=$3 f
+  mkdir -p "$stage/$folder"
+  for f in component/brevun.dll brevun.chm cli/brevun-check.exe; do
+    [ -f "$dir/$f" ] || { echo "release: $dir/$f is missing (build the Windows trees first)" >&2; exit 1; }
+    cp "$dir/$f" "$stage/$folder/"
+  done
+  # The DLL is linked without symbols; the tool ships the same way.
+  "$strip" "$stage/$folder/brevun-check.exe"
+}
+pack x86 "$win32" i686-w64-mingw32-strip
+pack x64 "$win64" x86_64-w64-mingw32-strip
+
+# Notepad and cmd.exe of older Windows want CRLF; the sources keep LF.
+for f in register.cmd unregister.cmd example-host.vbs README.txt; do
+  sed -e 's/\r$//' -e 's/$/\r/' "release/$f" >"$stage/$f"
+done
+
+# The same inputs give the same archive: every entry dated to the last commit.
+stamp=$(git log -1 --format=%cd --date=format:%Y%m%d%H%M.%S 2>/dev/null || echo 202601010000.00)
+find "$stage" -exec touch -t "$stamp" {} +
+
+mkdir -p "$out"
+zip_file=$out/brevun-$version.zip
+rm -f "$zip_file"
+(cd "$stage" && zip -q -X -D -r "$zip_file" README.txt register.cmd unregister.cmd example-host.vbs x86 x64)
+echo "$zip_file"

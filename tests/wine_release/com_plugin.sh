@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# brevun-check --com through the registered component against the native brevun-check on the
+# same arguments: the same exit code and the same line, once the parts that differ by nature
+# are set aside (the time texts, in the Windows user's format there and ISO here, and D, which
+# may differ by the second boundaries each run happens to cross).
+# Usage: com_plugin.sh BITS WINDOWS-EXE NATIVE-EXE [SNTP-SERVER-SCRIPT]
+source "$(dirname "$0")/../wine/lib.sh"
+bits=$1
+exe=$2
+native=$3
+server=${4:-}
+
+passes=0
+fails=0
+pids=()
+stop_servers() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+  rm -rf "$scratch"
+}
+trap stop_servers EXIT
+
+# The line with every time text and D replaced by a mark; a time text must look like one.
+shape() {
+  local t='[^ |][^|]*[0-9]:[0-9]{2}:[0-9]{2}[^|]*'
+  sed -E -e "s/  D=( [0-9]+|-[0-9]+)  F=$t  S= $t(\\||\$)/  D=<D>  F=<time>  S= <time>\\2/" \
+    -e 's/\|offset=-?[0-9]+s;/|offset=<D>s;/'
+}
+
+# compare NAME WANTED-EXIT ARGS...: both programs, the same exit and the same shape.
+compare() {
+  local name=$1 want=$2
+  shift 2
+  local nrc=0 wrc=0
+  "$native" "$@" >"$scratch/native" 2>&1 || nrc=$?
+  wine_run "$scratch/windows" "$exe" --com "$@" || wrc=$?
+  local nline wline
+  nline=$(shape <"$scratch/native")
+  wline=$(shape <"$scratch/windows")
+  if [ "$nrc" = "$want" ] && [ "$wrc" = "$want" ] && [ "$nline" = "$wline" ] &&
+     [ "$(wc -l <"$scratch/windows")" = 1 ]; then
+    passes=$((passes + 1))
+    echo "ok   $name: $(cat "$scratch/windows")"
+  else
+    fails=$((fails + 1))
+    echo "FAIL $name (wanted exit $want)"
+    echo "     native  exit $nrc: $(cat "$scratch/native")"
+    echo "     --com   exit $wrc: $(cat "$scratch/windows")"
+  fi
+}
+
+compare local-local 0 -P '#FTS=#FPR=local#STS=#SPR=local#DIS=0#'
+compare warning 1 -P '#FTS=#FPR=local#STS=#SPR=local#DIS=5#' -w -3
+compare critical 2 -P '#FTS=#FPR=local#STS=#SPR=local#DIS=-5#' -w -10
+compare wmi 3 -P '#FTS=#FPR=wmi#STS=#SPR=local#DIS=0#'
+compare second-unknown-code 3 -P '#FTS=#FPR=local#STS=#SPR=LOCAL#'
+compare limit-overflow 3 -P '#FPR=local#SPR=local#DIS=1E999#'
+compare raw 0 --raw -P '#FTS=#FPR=local#STS=#SPR=local#DIS=1#'
+
+if [ -n "$server" ]; then
+  start_server() {  # offset [--silent]; sets $port
+    local file=$scratch/port.$RANDOM
+    python3 "$server" "$@" >"$file" &
+    pids+=($!)
+    for _ in $(seq 50); do [ -s "$file" ] && break; sleep 0.1; done
+    port=$(head -n 1 "$file")
+    [ -n "$port" ] || fail "the SNTP server did not start"
+  }
+  start_server 0; in_step=$port
+  start_server 90; ahead=$port
+  start_server -200; behind=$port
+  start_server 0 --silent; silent=$port
+  compare sntp-ok 0 -H "127.0.0.1:$in_step"
+  compare sntp-warning 1 -H "127.0.0.1:$ahead"
+  compare sntp-critical-behind 2 -H "127.0.0.1:$behind"
+  compare sntp-two-servers 2 -H "127.0.0.1:$ahead" --second-host "127.0.0.1:$behind" -w 10 -c 20
+  compare sntp-silent 2 -H "127.0.0.1:$silent" -t 3
+fi
+
+echo "$passes passed, $fails failed ($bits-bit)"
+[ "$fails" -eq 0 ]
