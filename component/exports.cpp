@@ -9,19 +9,15 @@
 #include "component/factory.h"
 #include "component/module.h"
 #include "component/registration.h"
-#include "dialog/frmmain.h"
 
 using brevun::component::Scope;
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(instance);
-  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-    // Unloaded while the process goes on: the form's class must not outlive its code.
-    brevun::FrmMain::ReleaseClass();
-  }
+// The dialog's window class is unregistered by the dialog code itself when the library
+// leaves memory (dialog_window.cpp), so nothing here has to remember it.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
   return TRUE;
 }
 
@@ -36,7 +32,6 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
 STDAPI DllCanUnloadNow() {
   if (brevun::component::ModuleIsInUse()) return S_FALSE;
   brevun::component::DropModuleCaches();
-  brevun::FrmMain::ReleaseClass();
   return S_OK;
 }
 

@@ -1,18 +1,35 @@
 #include "component/velkor.h"
 
 #include <new>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "check/check.h"
 #include "check/failure.h"
 #include "component/platform.h"
+#include "dialog/parameter_editing.h"
 
 namespace brevun::component {
 
 namespace {
 
-// The status a host language shows as "Object required".
-constexpr HRESULT kObjectRequired = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 424);
+// The statuses a host language shows under their own names (its run-time error numbers).
+constexpr HRESULT HostLanguageError(int number) {
+  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
+}
+constexpr HRESULT kObjectRequired = HostLanguageError(424);
+constexpr HRESULT kFormAlreadyDisplayed = HostLanguageError(400);
+
+// A failure that a host language knows by number gets that number, so that a script's error
+// handling sees Err.Number 94 for "Invalid use of Null" as it would from its own code.
+HRESULT StatusOf(const Failure& failure) {
+  const std::u16string& d = failure.description();
+  if (d == kInvalidUseOfNull) return HostLanguageError(94);
+  if (d == kTypeMismatch) return HostLanguageError(13);
+  if (d == kOverflow) return HostLanguageError(6);
+  return E_FAIL;
+}
 
 // No exception may reach the caller of an interface method: each one becomes a status, with a
 // description for the host where there is one.
@@ -21,7 +38,7 @@ HRESULT Guarded(F&& f) noexcept {
   try {
     return f();
   } catch (const Failure& failure) {
-    return ReportError(E_FAIL, failure.description());
+    return ReportError(StatusOf(failure), failure.description());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
@@ -99,16 +116,25 @@ HRESULT Velkor::Create(com::ComPtr<_velkor>& out) {
     com::ComPtr<ITypeInfo> typeInfo;
     const HRESULT hr = InterfaceTypeInfo(typeInfo);
     if (FAILED(hr)) return hr;
-    // The form is created with the object, not loaded and not shown.
-    auto form = std::make_unique<FrmMain>();
-    out = com::ComPtr<_velkor>(new Velkor(std::move(typeInfo), std::move(form)));
+    out = com::ComPtr<_velkor>(new Velkor(std::move(typeInfo)));
     return S_OK;
   });
 }
 
-Velkor::Velkor(com::ComPtr<ITypeInfo> typeInfo, std::unique_ptr<FrmMain> form)
-    : typeInfo_(std::move(typeInfo)), form_(std::move(form)) {
+Velkor::Velkor(com::ComPtr<ITypeInfo> typeInfo)
+    : typeInfo_(std::move(typeInfo)),
+      // The form is created with the object, not loaded and not shown.
+      form_(std::make_unique<FrmMain>(dateTimeText_, [this](const std::u16string& parameter) {
+        StoreComposedParameter(parameter);
+      })) {
   AddModuleReference();
+}
+
+void Velkor::StoreComposedParameter(const std::u16string& parameter) {
+  com::Variant composed = com::Variant::Text(parameter);
+  CurrentParameter().Swap(composed);
+  // The value it replaced is released here, inside the dialog's window procedure; an object
+  // in it may run host code there, as the host's own timers do during the show.
 }
 
 Velkor::~Velkor() {
@@ -190,7 +216,41 @@ HRESULT Velkor::zt_docheck(VARIANT_BOOL* result) {
 }
 
 HRESULT Velkor::zt_showGUI() {
-  return ReportError(E_NOTIMPL, u"The configuration dialog is not available in this build");
+  return Guarded([&]() -> HRESULT {
+    // The host's windows and timers run while the dialog is shown, and one of them may drop
+    // the host's last reference: the object, and with it the form being shown, stays until
+    // the show has returned.
+    const auto keepAlive = com::ComPtr<_velkor>::Share(this);
+    dialog::DialogWindow& dialog = form_->Dialog();
+    // A host timer that calls zt_showGUI again while this dialog is open is refused before
+    // anything changes: refilling the open dialog would overwrite the user's edits.
+    if (dialog.IsShowing()) {
+      return ReportError(kFormAlreadyDisplayed, u"The configuration dialog is already shown");
+    }
+    // Both texts first, so that a property without a text (a Null timeout) fails the call
+    // with nothing loaded, nothing shown and zt_parameter as it was. A Null or empty
+    // parameter fills nothing.
+    const std::u16string timeout = VariantToText(timeout_.ref());
+    const std::u16string parameter =
+        parameter_.vt() == VT_NULL ? std::u16string() : VariantToText(parameter_.ref());
+    // Loads the form if need be, then the timeout box and the tags of a non-empty parameter.
+    dialog::PrepareForEditing(dialog, timeout, parameter);
+    // The thread's shared current parameter gets a copy before every show, as it always has,
+    // though this call no longer reads it back (below).
+    const HRESULT hr = CurrentParameter().CopyFrom(parameter_.ref());
+    if (FAILED(hr)) return ReportError(hr, DescribeStatus(hr));
+    // Top-most, shown with no owner, the host's messages running until it closes.
+    const std::optional<std::u16string> composed = dialog::ShowTopMostModal(dialog);
+    // The outcome is this dialog's own, not the shared current parameter, which a check on
+    // any other object run from the host's timers during the show overwrites: after OK the
+    // string this dialog composed (which OK also stored as the current parameter), after any
+    // other close zt_parameter untouched, with its type.
+    if (composed) {
+      com::Variant value = com::Variant::Text(*composed);
+      parameter_.Swap(value);
+    }
+    return S_OK;
+  });
 }
 
 HRESULT Velkor::put_zt_result(VARIANT vData) { return PutValue(result_, vData); }

@@ -12,6 +12,7 @@
 #include "brevun_idl.h"
 #include "component/com.h"
 #include "component/module.h"
+#include "component/platform.h"
 #include "dialog/frmmain.h"
 
 namespace brevun::component {
@@ -66,8 +67,11 @@ class Velkor final : public _velkor, public IProvideClassInfo, public ISupportEr
  private:
   friend class ObjectCheckHost;
 
-  Velkor(com::ComPtr<ITypeInfo> typeInfo, std::unique_ptr<FrmMain> form);
+  explicit Velkor(com::ComPtr<ITypeInfo> typeInfo);
   ~Velkor();
+
+  // What the dialog's OK does with the string it composed.
+  void StoreComposedParameter(const std::u16string& parameter);
 
   LONG references_ = 1;
   com::ComPtr<ITypeInfo> typeInfo_;
@@ -76,6 +80,9 @@ class Velkor final : public _velkor, public IProvideClassInfo, public ISupportEr
   com::Variant timeout_;
   com::Variant parameter_;
   com::Variant result_;
+  // The form renders the times its clock reads with this; declared before the form, which
+  // keeps a reference to it.
+  const OleDateTimeText dateTimeText_;
   std::unique_ptr<FrmMain> form_;
 };
 

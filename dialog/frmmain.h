@@ -1,46 +1,62 @@
-// The private form of a component object: one hidden top-level window per object, loaded on
-// first use. It hosts the time fetch of the object's checks and, shown, the configuration
-// dialog. Windows only.
+// The private form of a component object. One form plays two parts: hidden, it hosts the
+// network clock and the time fetch of the object's checks; shown by zt_showGUI, it is the
+// configuration dialog. Windows only.
+//
+// Loading is separate from the form object: the object makes its form unloaded, and the first
+// use of the dialog's controls, of the window handle or of the time fetch loads it (creates
+// the window hidden and runs the load steps). A form loaded by a fetch stays loaded and
+// hidden, so the next zt_showGUI finds it as that load left it. OK and the close command
+// unload it; a later use loads it afresh.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+
 #include "check/check.h"
+#include "check/datetime.h"
+#include "dialog/dialog_window.h"
+#include "timesource/clockform.h"
 
 namespace brevun {
 
 class FrmMain {
  public:
-  FrmMain() = default;
+  // text renders the times the clock reads (the platform's date-time text) and must outlive
+  // the form. onOk receives the parameter string that OK composed, before the dialog unloads.
+  FrmMain(const DateTimeText& text, dialog::DialogWindow::ParameterSink onOk);
   FrmMain(const FrmMain&) = delete;
   FrmMain& operator=(const FrmMain&) = delete;
   // A form that is still loaded is unloaded with its object: its window must not outlive the
   // object that owns it.
-  ~FrmMain();
+  ~FrmMain() = default;
 
-  // Creates the window hidden (if it is not loaded yet) and runs Form_Load. Throws Failure
-  // when the window cannot be made.
-  void Load();
-  // Destroys the window; nothing happens when the form is not loaded.
-  void Unload();
-  bool IsLoaded() const { return window_ != nullptr; }
-  HWND Hwnd() const { return window_; }
+  // Creates the window hidden, if it is not loaded, and runs the load steps. Throws Failure
+  // when the window cannot be made (then nothing stays loaded).
+  void Load() { dialog_.Load(); }
+  void Unload() noexcept { dialog_.Unload(); }
+  bool IsLoaded() const noexcept { return dialog_.IsLoaded(); }
+  // The native window handle; loads the form first.
+  HWND Hwnd() { return dialog_.Hwnd(); }
 
-  // The time fetch that the form offers to the check, or nullptr while it offers none.
+  // The dialog's controls, for the parameter editing. Each of its uses loads the form.
+  dialog::DialogWindow& Dialog() noexcept { return dialog_; }
+
+  // The time fetch of the object's checks: the form's clock. Loads the form, hidden, as
+  // every use of the clock does, and leaves it loaded. Throws Failure when it cannot be
+  // loaded; the check reports that as a failure of its fetch step.
   TimeFetcher* Fetcher();
 
-  // The window class of every form, for tests that look for the window.
-  static const wchar_t* ClassName();
-  // Unregisters the window class before the library leaves memory: a class that outlived its
-  // window procedure would crash the next form. Only when no form is loaded.
-  static void ReleaseClass();
-
  private:
-  void Form_Load();
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-  // Owned: destroyed by Unload or the destructor, forgotten when something else destroys it.
-  HWND window_ = nullptr;
+  const DateTimeText& text_;
+  dialog::DialogWindow dialog_;
+  // Made by the first fetch and kept for the life of the form, across unloads: every fetch
+  // puts timeout, protocol and host before it queries, so nothing a query reads survives from
+  // an earlier load; what does survive is what belongs to the form rather than to its
+  // window, the last error notification's description. The clock holds no socket or window
+  // between queries (each query opens and closes its own, with its own Winsock session), so
+  // keeping it costs nothing while the form is unloaded.
+  std::unique_ptr<ClockForm> clock_;
 };
 
 }  // namespace brevun

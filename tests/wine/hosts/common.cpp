@@ -1,5 +1,7 @@
 #include "common.h"
 
+#include <winsock2.h>
+
 #include <vector>
 
 #include "harness.h"
@@ -22,6 +24,33 @@ std::wstring TextOf(const VARIANT& v) {
   if (V_VT(&v) != VT_BSTR) return L"<vt " + std::to_wstring(V_VT(&v)) + L">";
   if (V_BSTR(&v) == nullptr) return {};
   return std::wstring(V_BSTR(&v), SysStringLen(V_BSTR(&v)));
+}
+
+unsigned short ClosedLoopbackPort() {
+  struct Session {
+    WSADATA data{};
+    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    ~Session() {
+      if (started) WSACleanup();
+    }
+  } session;
+  struct OpenSocket {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ~OpenSocket() {
+      if (s != INVALID_SOCKET) closesocket(s);
+    }
+  } sock;
+  if (!session.started || sock.s == INVALID_SOCKET) return 0;
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof at;
+  if (bind(sock.s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      getsockname(sock.s, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+    return 0;
+  }
+  // Bound but never listening: a connection to it is refused even before the socket closes.
+  return ntohs(at.sin_port);
 }
 
 HRESULT Call(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count, Variant* result,

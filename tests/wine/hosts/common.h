@@ -25,6 +25,10 @@ Variant Text(const wchar_t* text);
 // The text of a VT_BSTR variant, or "<vt N>" for anything else.
 std::wstring TextOf(const VARIANT& v);
 
+// A loopback TCP port that nothing listens on (bound and closed again at once), for a time
+// fetch that must be refused. 0 when no socket could be had.
+unsigned short ClosedLoopbackPort();
+
 // IDispatch::Invoke with the arguments in call order (the helper reverses them) and, for a
 // property put or put by reference, the named DISPID_PROPERTYPUT argument.
 HRESULT Call(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count, Variant* result,

@@ -9,11 +9,13 @@
 
 #include "check/datetime.h"
 #include "check/failure.h"
+#include "check/text.h"
 #include "common.h"
 #include "component/platform.h"
 #include "component/velkor.h"
 #include "dialog/frmmain.h"
 #include "harness.h"
+#include "timesource/clockform.h"
 
 namespace host {
 namespace {
@@ -222,23 +224,24 @@ HOST_GROUP(currentparameter) {
   HOST_CHECK_EQ(source.references(), 1);
 }
 
-// The private form: made with the object, loaded on demand as a hidden top-level window of its
-// own class, unloaded by Unload, by closing its window or with its object.
+// The private form: made with the object and loaded on demand, hidden, as the dialog's window;
+// unloaded by Unload, by closing its window, by anyone destroying it, or with its object. A
+// time fetch loads it and leaves it loaded; its clock lives as long as the form, across
+// unloads.
 HOST_GROUP(form) {
-  brevun::FrmMain form;
+  const component::OleDateTimeText text;
+  brevun::FrmMain form(text, [](const std::u16string&) {});
   HOST_CHECK(!form.IsLoaded());
-  HOST_CHECK(form.Hwnd() == nullptr);
-  HOST_CHECK(form.Fetcher() == nullptr);
 
-  form.Load();
-  const HWND hwnd = form.Hwnd();
+  const HWND hwnd = form.Hwnd();  // asking for the handle loads
   HOST_CHECK(form.IsLoaded());
   HOST_CHECK(IsWindow(hwnd));
   HOST_CHECK(!IsWindowVisible(hwnd));
   HOST_CHECK(GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow());
-  wchar_t className[64] = {};
-  GetClassNameW(hwnd, className, 64);
-  HOST_CHECK(wcscmp(className, brevun::FrmMain::ClassName()) == 0);
+  HOST_CHECK(GetWindow(hwnd, GW_OWNER) == nullptr);
+  wchar_t caption[64] = {};
+  GetWindowTextW(hwnd, caption, 64);
+  HOST_CHECK(wcscmp(caption, L"Time server check: External COM check ") == 0);
   form.Load();
   HOST_CHECK(form.Hwnd() == hwnd);
 
@@ -248,43 +251,64 @@ HOST_GROUP(form) {
   form.Unload();
 
   // Closing the window unloads the form; so does anyone destroying it.
-  form.Load();
   HWND next = form.Hwnd();
   SendMessageW(next, WM_CLOSE, 0, 0);
   HOST_CHECK(!form.IsLoaded());
   HOST_CHECK(!IsWindow(next));
-  form.Load();
   next = form.Hwnd();
   DestroyWindow(next);
   HOST_CHECK(!form.IsLoaded());
 
+  // The fetch loads the form and keeps it; after an unload the next fetch loads it again and
+  // finds the same clock, with the last notification's description still on it.
+  brevun::TimeFetcher* fetcher = form.Fetcher();
+  HOST_CHECK(fetcher != nullptr);
+  HOST_CHECK(form.IsLoaded() && !IsWindowVisible(form.Hwnd()));
+  auto* clock = dynamic_cast<brevun::ClockForm*>(fetcher);
+  HOST_CHECK(clock != nullptr);
+  if (clock != nullptr) clock->NetClock_Error(1, u"RATE");
+  form.Unload();
+  HOST_CHECK(form.Fetcher() == fetcher);
+  HOST_CHECK(form.IsLoaded());
+  if (clock != nullptr) HOST_CHECK(clock->strClockError == u"RATE");
+
+  // A real fetch through the form: a closed loopback port refuses, through Winsock.
+  const unsigned short closed = ClosedLoopbackPort();
+  std::u16string response = u"left over";
+  const std::u16string server = u"127.0.0.1:" + brevun::FromUtf8(std::to_string(closed));
+  HOST_CHECK(!fetcher->DoRFCProtocol(server, u"time", 2, response));
+  HOST_CHECK_MSG(response == u"ERR: Connection refused by " + server + u" (60)", Narrow(response));
+
   // Two forms, two windows; a loaded form goes with its owner.
   HWND kept = nullptr;
   {
-    brevun::FrmMain a;
-    brevun::FrmMain b;
-    a.Load();
-    b.Load();
+    brevun::FrmMain a(text, [](const std::u16string&) {});
+    brevun::FrmMain b(text, [](const std::u16string&) {});
     HOST_CHECK(a.Hwnd() != b.Hwnd());
     kept = a.Hwnd();
   }
   HOST_CHECK(!IsWindow(kept));
 
-  // Each object has a form of its own, not loaded by a check of local sources.
+  // Each object has a form of its own: a check of local sources does not load it, a check
+  // that asks a time server does, and the form goes with its object.
   ComPtr<_velkor> x;
   ComPtr<_velkor> y;
   HOST_CHECK_HR(S_OK, component::Velkor::Create(x));
   HOST_CHECK_HR(S_OK, component::Velkor::Create(y));
   if (!x || !y) return;
   HOST_CHECK(&Object(x)->Form() != &Object(y)->Form());
-  HOST_CHECK(!Object(x)->Form().IsLoaded());
   Variant parameter = Text(kLocalLocal);
   VARIANT_BOOL verdict = VARIANT_FALSE;
   x->put_zt_parameter(parameter.ref());
   x->zt_docheck(&verdict);
   HOST_CHECK(!Object(x)->Form().IsLoaded());
-  Object(y)->Form().Load();
+  parameter = Variant::Text(u"#FTS=#FPR=local#STS=" + server + u"#SPR=time#DIS=2#");
+  y->put_zt_parameter(parameter.ref());
+  y->zt_docheck(&verdict);
+  HOST_CHECK(Object(y)->Form().IsLoaded());
+  HOST_CHECK(!Object(x)->Form().IsLoaded());
   const HWND yWindow = Object(y)->Form().Hwnd();
+  HOST_CHECK(!IsWindowVisible(yWindow));
   y.Reset();
   HOST_CHECK(!IsWindow(yWindow));
 }
