@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Checks that ask real time servers through the registered library of one bitness, from the
+# VBScript host: a chronyd for SNTP and inetd's RFC 868 service, both on loopback, a UDP port
+# that never answers and a TCP port that refuses. The servers are started here and stopped by
+# their process ids.
+# Usage: net.sh 64|32
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../time_servers.sh"
+bits=$1
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP: chronyd needs root"
+  exit 77
+fi
+trap 'stop_time_servers; rm -rf "$scratch"' EXIT
+
+start_chronyd "$scratch" || fail "no chronyd"
+time_host=127.0.0.1
+inetd_rc=0
+start_inetd_time "$scratch" || inetd_rc=$?
+case $inetd_rc in
+  0) ;;
+  2) echo "SKIP (RFC 868 part): $inetd_unavailable"; time_host=none ;;
+  *) fail "inetd's time service did not start" ;;
+esac
+start_silent_udp "$scratch" || fail "no silent UDP port"
+closed=$(free_port SOCK_STREAM)
+
+script=$(win_path "$(dirname "$0")/net.vbs")
+rc=0
+wine_run "$scratch/out" "$(cscript_for "$bits")" //nologo "$script" \
+  "$chronyd_port" "$time_host" "$silent_port" "$closed" || rc=$?
+cat "$scratch/out"
+summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$scratch/out" | tail -n 1 || true)
+[ -n "$summary" ] || fail "the script printed no summary (it did not parse, or stopped early)"
+[ "$rc" -eq 0 ] || fail "cscript exited $rc"
+[[ "$summary" =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || fail "$summary"
+minimum=21
+[ "$time_host" = none ] && minimum=16
+[ "${BASH_REMATCH[1]}" -ge "$minimum" ] || fail "only ${BASH_REMATCH[1]} checks ran"
