@@ -19,6 +19,7 @@
 
 #include "check/text.h"
 #include "timesource/net.h"
+#include "timesource/net_sockaddr.h"
 
 #if defined(__linux__)
 #include <sys/random.h>
@@ -27,6 +28,9 @@
 namespace brevun::net {
 
 namespace {
+
+using detail::AsSockaddr;
+using detail::Collect;
 
 static_assert(sizeof(sockaddr_storage) <= sizeof(Address::bytes));
 
@@ -83,8 +87,6 @@ class UniqueFd {
   int fd_;
 };
 
-const sockaddr* AsSockaddr(const Address& a) { return reinterpret_cast<const sockaddr*>(a.bytes); }
-
 struct AddrInfoDeleter {
   void operator()(addrinfo* list) const {
     if (list != nullptr) freeaddrinfo(list);
@@ -101,19 +103,6 @@ struct Lookup {
   int rc = 0;
   AddrInfoList result;
 };
-
-std::vector<Address> Collect(const addrinfo* list) {
-  std::vector<Address> addresses;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-    if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
-    Address a;
-    std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
-    a.length = static_cast<std::uint32_t>(ai->ai_addrlen);
-    addresses.push_back(a);
-  }
-  return addresses;
-}
 
 int WaitFor(int fd, short events, const Deadline& deadline) {
   for (;;) {
@@ -134,11 +123,6 @@ std::int64_t MonotonicMilliseconds() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-std::int64_t Deadline::RemainingMilliseconds() const {
-  const std::int64_t left = at_ - MonotonicMilliseconds();
-  return left > 0 ? left : 0;
-}
-
 std::u16string Address::Text() const {
   char host[NI_MAXHOST] = {};
   char service[NI_MAXSERV] = {};
@@ -149,24 +133,6 @@ std::u16string Address::Text() const {
   const std::string h = host;
   const std::string text = AsSockaddr(*this)->sa_family == AF_INET6 ? "[" + h + "]" : h;
   return FromUtf8(text + ":" + service);
-}
-
-bool Address::SameEndpoint(const Address& other) const {
-  const sockaddr* a = AsSockaddr(*this);
-  const sockaddr* b = AsSockaddr(other);
-  if (a->sa_family != b->sa_family) return false;
-  if (a->sa_family == AF_INET) {
-    const auto* x = reinterpret_cast<const sockaddr_in*>(a);
-    const auto* y = reinterpret_cast<const sockaddr_in*>(b);
-    return x->sin_port == y->sin_port && x->sin_addr.s_addr == y->sin_addr.s_addr;
-  }
-  if (a->sa_family == AF_INET6) {
-    const auto* x = reinterpret_cast<const sockaddr_in6*>(a);
-    const auto* y = reinterpret_cast<const sockaddr_in6*>(b);
-    return x->sin6_port == y->sin6_port &&
-           std::memcmp(&x->sin6_addr, &y->sin6_addr, sizeof x->sin6_addr) == 0;
-  }
-  return false;
 }
 
 NetworkSession::NetworkSession() = default;

@@ -1,4 +1,5 @@
-// The socket layer on Winsock. The only file of the time client that includes windows.h.
+// The socket layer on Winsock, with net_common.cpp the only files of the time client that see
+// the Windows headers.
 // clang-format off
 // winsock2.h must come before windows.h, and bcrypt.h needs windows.h.
 #include <winsock2.h>
@@ -12,10 +13,14 @@
 #include <string>
 
 #include "timesource/net.h"
+#include "timesource/net_sockaddr.h"
 
 namespace brevun::net {
 
 namespace {
+
+using detail::AsSockaddr;
+using detail::Collect;
 
 static_assert(sizeof(SOCKADDR_STORAGE) <= sizeof(Address::bytes));
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -101,21 +106,6 @@ struct AddrInfoList {
   AddrInfoList& operator=(const AddrInfoList&) = delete;
 };
 
-const sockaddr* AsSockaddr(const Address& a) { return reinterpret_cast<const sockaddr*>(a.bytes); }
-
-std::vector<Address> Collect(const ADDRINFOW* list) {
-  std::vector<Address> addresses;
-  for (const ADDRINFOW* ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-    if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
-    Address a;
-    std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
-    a.length = static_cast<std::uint32_t>(ai->ai_addrlen);
-    addresses.push_back(a);
-  }
-  return addresses;
-}
-
 // One name lookup, shared between the caller, who may give up at its deadline, and the
 // thread that runs GetAddrInfoW, which always finishes. The thread holds a reference on this
 // module, so a host may release the component and unload the DLL while a lookup still hangs;
@@ -172,11 +162,6 @@ int WaitFor(SOCKET s, bool forWrite, const Deadline& deadline) {
 
 std::int64_t MonotonicMilliseconds() { return static_cast<std::int64_t>(GetTickCount64()); }
 
-std::int64_t Deadline::RemainingMilliseconds() const {
-  const std::int64_t left = at_ - MonotonicMilliseconds();
-  return left > 0 ? left : 0;
-}
-
 std::u16string Address::Text() const {
   wchar_t host[NI_MAXHOST] = {};
   wchar_t service[NI_MAXSERV] = {};
@@ -187,24 +172,6 @@ std::u16string Address::Text() const {
   const std::u16string h = reinterpret_cast<const char16_t*>(host);
   const std::u16string port = reinterpret_cast<const char16_t*>(service);
   return (AsSockaddr(*this)->sa_family == AF_INET6 ? u"[" + h + u"]" : h) + u":" + port;
-}
-
-bool Address::SameEndpoint(const Address& other) const {
-  const sockaddr* a = AsSockaddr(*this);
-  const sockaddr* b = AsSockaddr(other);
-  if (a->sa_family != b->sa_family) return false;
-  if (a->sa_family == AF_INET) {
-    const auto* x = reinterpret_cast<const sockaddr_in*>(a);
-    const auto* y = reinterpret_cast<const sockaddr_in*>(b);
-    return x->sin_port == y->sin_port && x->sin_addr.s_addr == y->sin_addr.s_addr;
-  }
-  if (a->sa_family == AF_INET6) {
-    const auto* x = reinterpret_cast<const sockaddr_in6*>(a);
-    const auto* y = reinterpret_cast<const sockaddr_in6*>(b);
-    return x->sin6_port == y->sin6_port &&
-           std::memcmp(&x->sin6_addr, &y->sin6_addr, sizeof x->sin6_addr) == 0;
-  }
-  return false;
 }
 
 NetworkSession::NetworkSession() {
