@@ -160,8 +160,11 @@ class Variant {
     if (SUCCEEDED(hr)) Swap(tmp);
     return hr;
   }
-  // Like CopyFrom, but a by-reference value is replaced by what it refers to.
+  // Like CopyFrom, but a by-reference value is replaced by what it refers to. A reference that
+  // points nowhere is refused: VariantCopyInd reads through the pointer unchecked, and a host's
+  // null pointer would take the host down with it.
   HRESULT CopyIndFrom(const VARIANT& src) noexcept {
+    if (!PointsSomewhere(src)) return E_INVALIDARG;
     Variant tmp;
     const HRESULT hr = VariantCopyInd(&tmp.v_, const_cast<VARIANT*>(&src));
     if (SUCCEEDED(hr)) Swap(tmp);
@@ -169,6 +172,19 @@ class Variant {
   }
 
  private:
+  // Follows a chain of by-reference variants (each VT_VARIANT | VT_BYREF leads to the next) and
+  // says whether every pointer on it is set. A chain longer than any host builds counts as bad.
+  static bool PointsSomewhere(const VARIANT& src) noexcept {
+    const VARIANT* v = &src;
+    for (int depth = 0; depth < 8; ++depth) {
+      if ((V_VT(v) & VT_BYREF) == 0) return true;
+      if (V_BYREF(v) == nullptr) return false;
+      if (V_VT(v) != (VT_VARIANT | VT_BYREF)) return true;
+      v = V_VARIANTREF(v);
+    }
+    return false;
+  }
+
   VARIANT v_;
 };
 
