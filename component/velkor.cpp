@@ -192,6 +192,13 @@ HRESULT Velkor::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* par
                        VARIANT* result, EXCEPINFO* exception, UINT* argError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (params == nullptr) return E_POINTER;
+  // DispInvoke reads the argument and name arrays as far as the counts say, unchecked: a host
+  // that promises arrays it did not pass, or more names than arguments, is refused first.
+  if ((params->cArgs > 0 && params->rgvarg == nullptr) ||
+      (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) ||
+      params->cNamedArgs > params->cArgs) {
+    return E_INVALIDARG;
+  }
   // The type library checks the kind of call and the arguments and calls the vtable member.
   return Guarded([&] {
     return DispInvoke(static_cast<_velkor*>(this), typeInfo_.get(), id, flags, params, result,
