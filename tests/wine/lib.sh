@@ -10,6 +10,8 @@ WINEPREFIX=$(cat "$BREVUN_WINE_STATE/prefix")
 DISPLAY=$(cat "$BREVUN_WINE_STATE/display")
 export WINEPREFIX DISPLAY
 export WINEARCH=win64 WINEDEBUG=-all
+# No crash debugger: a program that crashes must end its test at once, not wait in winedbg.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d"
 
 # A scratch directory of the calling test, removed when it exits.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brevun-winetest.XXXXXX")
