@@ -10,6 +10,12 @@ cmake --preset native-debug >/dev/null
 cmake --build --preset native-debug -j "$jobs"
 ctest --preset native-debug -j "$jobs"
 
+# The soak of the portable check under valgrind's memcheck, shortened (bench/soak.sh runs the
+# full length); valgrind needs a build without the sanitizers.
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs" --target brevun-soak
+ctest --preset native -L soak
+
 # Short fuzz runs of every parser, from the seed corpus in fuzz/corpus.
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBREVUN_FUZZ=ON -DBREVUN_TESTS=OFF -DBREVUN_FUZZ_SECONDS="${BREVUN_FUZZ_SECONDS:-60}" >/dev/null
