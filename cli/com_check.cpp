@@ -49,6 +49,11 @@ std::string SystemText(HRESULT hr) {
 
 std::string Describe(HRESULT hr, const std::string& detail = {}) {
   std::string text = detail.empty() ? SystemText(hr) : detail;
+  // The plugin's output is one line, and a "|" would start its performance data.
+  for (auto& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+    if (c == '|') c = '/';
+  }
   return text.empty() ? Hex(hr) : text + " (" + Hex(hr) + ")";
 }
 
