@@ -36,6 +36,13 @@ printf 'port %s\nbindaddress 127.0.0.1\nallow 127.0.0.1\nlocal stratum 8\ncmdpor
   "$sntp" "$work" "$work" > "$work/chrony.conf"
 /usr/sbin/chronyd -x -d -f "$work/chrony.conf" > "$work/chronyd.log" 2>&1 &
 pids+=($!)
+# chronyd as a one-shot client of the same server: -Q measures the offset, prints it and exits
+# without touching the clock. It drops root for its own user, which must be able to remove its
+# pid file.
+chmod 1777 "$work"
+printf 'server 127.0.0.1 port %s iburst maxsamples 1\nport 0\ncmdport 0\npidfile %s/query.pid\n' \
+  "$sntp" "$work" > "$work/query.conf"
+chronyd_query() { /usr/sbin/chronyd -Q -f "$work/query.conf"; }
 
 have_time=0
 # SO_REUSEADDR: inetd closes first, so earlier runs leave port 37 in TIME_WAIT, which inetd
@@ -93,6 +100,7 @@ echo "== one check, $runs runs each, whole process =="
 printf '%-44s %s\n' "brevun-check local vs sntp (chronyd)" \
   "$(time_runs "$check" --parameter "#FTS=#FPR=local#STS=127.0.0.1:$sntp#SPR=sntp#DIS=2#" --timeout 5)"
 printf '%-44s %s\n' "rdate -n -p -o $sntp 127.0.0.1" "$(time_runs rdate -n -p -o "$sntp" 127.0.0.1)"
+printf '%-44s %s\n' "chronyd -Q (server 127.0.0.1 port $sntp)" "$(time_runs chronyd_query)"
 if [ "$have_time" = 1 ]; then
   printf '%-44s %s\n' "brevun-check local vs time (inetd)" \
     "$(time_runs "$check" --parameter "#FTS=#FPR=local#STS=127.0.0.1#SPR=time#DIS=2#" --timeout 5)"
@@ -111,6 +119,22 @@ off = [int(r[2]) for r in ok if r[2] != "-"]
 print(f"SNTP query:   median {statistics.median(ms):.3f} ms  ({len(ok)}/{len(rows)} succeeded)")
 print(f"offset vs chronyd's clock: median {statistics.median(off):+.0f} us, "
       f"max |offset| {max(abs(o) for o in off)} us  (chronyd serves this clock: 0 is the truth)")
+PY
+# chronyd's own measurement of the same server, one sample per run as ours.
+for _ in $(seq "$runs"); do chronyd_query 2>&1 | sed -n 's/.*System clock wrong by \([-0-9.]*\) seconds.*/\1/p'; done \
+  > "$work/chronyd-offsets"
+python3 - "$work/sntp.tsv" "$work/chronyd-offsets" <<'PY'
+import statistics, sys
+ours = [int(l.split("\t")[2]) for l in open(sys.argv[1]) if l.startswith("1\t") and l.split("\t")[2] != "-"]
+# chronyd prints the correction it would make to our clock, the server's clock minus ours: the
+# same sign as our offset.
+theirs = [float(l) * 1e6 for l in open(sys.argv[2]) if l.strip()]
+if theirs:
+    print(f"chronyd -Q offset of the same server: median {statistics.median(theirs):+.0f} us, "
+          f"max |offset| {max(abs(o) for o in theirs):.0f} us  ({len(theirs)} runs)")
+    print(f"our offset minus chronyd's: {statistics.median(ours) - statistics.median(theirs):+.0f} us (medians)")
+else:
+    print("chronyd -Q printed no offset")
 PY
 if [ "$have_time" = 1 ]; then
   "$fetch" time 127.0.0.1 5 "$runs" > "$work/time.tsv" || true
