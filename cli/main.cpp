@@ -1,7 +1,6 @@
 // brevun-check: the time comparison check from a command line, as a monitoring plugin.
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,45 +8,18 @@
 #include "check/check.h"
 #include "check/text.h"
 #include "cli/outcome.h"
+#include "cli/command_line_host.h"
 #include "cli/plugin.h"
 #include "cli/watchdog.h"
 #ifdef _WIN32
 #include "cli/com_check.h"
 #endif
-#include "timesource/clockform.h"
 
 namespace {
 
 using brevun::cli::State;
 
-// The command line plays the object: the parameter and the timeout come from the options.
-class CommandLineHost final : public brevun::CheckHost {
- public:
-  CommandLineHost(std::u16string parameter, std::int16_t timeout, const brevun::DateTimeText& text)
-      : parameter_(std::move(parameter)), timeout_(timeout), text_(text) {}
-
-  void SaveCurrentParameter() override { currentParameter_ = parameter_; }
-  void CopyTimeout() override { timeoutCopy_ = timeout_; }
-  std::u16string ParameterText() override { return parameter_; }
-  std::int16_t TimeoutForFetch() override { return timeoutCopy_; }
-  // The form, with its network clock, comes into being with the first fetch and serves both.
-  brevun::TimeFetcher* Fetcher() override {
-    if (!form_) form_ = std::make_unique<brevun::ClockForm>(text_);
-    return form_.get();
-  }
-  void WriteResult(const std::u16string& text) override { result_ = text; }
-
-  const std::u16string& result() const { return result_; }
-
- private:
-  std::u16string parameter_;
-  std::int16_t timeout_;
-  std::int16_t timeoutCopy_ = 0;
-  std::u16string currentParameter_;
-  std::u16string result_;
-  const brevun::DateTimeText& text_;
-  std::unique_ptr<brevun::ClockForm> form_;
-};
+using brevun::cli::CommandLineHost;
 
 int Exit(State state) { return static_cast<int>(state); }
 

@@ -17,34 +17,14 @@
 #include "check/check.h"
 #include "check/datetime.h"
 #include "check/text.h"
-#include "timesource/clockform.h"
+#include "cli/command_line_host.h"
 
 namespace {
 
-// The object's part in a check, as the command line plays it: the form, with its network
-// clock, comes into being with the first fetch and stays for every later check.
-class SoakHost final : public brevun::CheckHost {
- public:
-  SoakHost(std::u16string parameter, const brevun::DateTimeText& text)
-      : parameter_(std::move(parameter)), text_(text) {}
-  void SaveCurrentParameter() override { currentParameter_ = parameter_; }
-  void CopyTimeout() override {}
-  std::u16string ParameterText() override { return parameter_; }
-  std::int16_t TimeoutForFetch() override { return 5; }
-  brevun::TimeFetcher* Fetcher() override {
-    if (!form_) form_ = std::make_unique<brevun::ClockForm>(text_);
-    return form_.get();
-  }
-  void WriteResult(const std::u16string& text) override { result_ = text; }
-  const std::u16string& result() const { return result_; }
-
- private:
-  std::u16string parameter_;
-  std::u16string currentParameter_;
-  std::u16string result_;
-  const brevun::DateTimeText& text_;
-  std::unique_ptr<brevun::ClockForm> form_;
-};
+// The command line's host: its form, with its network clock, comes into being with the first
+// fetch and stays for every later check.
+using SoakHost = brevun::cli::CommandLineHost;
+constexpr std::int16_t kTimeout = 5;
 
 // Bytes of the heap in live blocks. Under valgrind, what its leak search finds still allocated
 // (its allocator holds freed blocks back for a while, so its counters would only grow);
@@ -81,7 +61,7 @@ constexpr long long kHeapTolerance = 16 * 1024;
 
 bool Soak(const Run& run, brevun::LocalClock& clock, const brevun::DateTimeText& text) {
   const int warmUp = run.checks >= 10000 ? 1000 : run.checks / 10;
-  auto shared = std::make_unique<SoakHost>(run.parameter, text);
+  auto shared = std::make_unique<SoakHost>(run.parameter, kTimeout, text);
   int failures = 0;
   std::u16string firstFailure;
   long long heapAfterWarmUp = 0;
@@ -90,7 +70,7 @@ bool Soak(const Run& run, brevun::LocalClock& clock, const brevun::DateTimeText&
     std::unique_ptr<SoakHost> own;
     SoakHost* host = shared.get();
     if (!run.oneForm) {
-      own = std::make_unique<SoakHost>(run.parameter, text);
+      own = std::make_unique<SoakHost>(run.parameter, kTimeout, text);
       host = own.get();
     }
     if (!brevun::DoCheck(*host, brevun::CheckPlatform{clock, text})) {
