@@ -6,10 +6,12 @@
 set -u
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../time_servers.sh"
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  stop_time_servers
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -68,28 +70,11 @@ expect version 0 '^brevun-check [0-9]+\.[0-9]+\.[0-9]+$' -V
 
 # chronyd, when it can be started here: a real server in step with this clock.
 if [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/chronyd ]; then
-  cport=$(python3 -c 'import socket;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
-  cat > "$work/chrony.conf" <<CONF
-port $cport
-bindaddress 127.0.0.1
-allow 127.0.0.1
-local stratum 8
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/chrony.drift
-CONF
-  /usr/sbin/chronyd -x -d -f "$work/chrony.conf" > "$work/chronyd.log" 2>&1 &
-  pids+=($!)
-  ready=0
-  for _ in $(seq 50); do
-    if "$bin" -H "127.0.0.1:$cport" -t 2 >/dev/null 2>&1; then ready=1; break; fi
-    sleep 0.2
-  done
-  if [ "$ready" -eq 1 ]; then
-    expect chronyd-ok 0 "^TIME OK - Time is correct  D=( 0|-1|-2)  F=.*$perf" -H "127.0.0.1:$cport"
-    expect chronyd-vs-offset 1 '^TIME WARNING - ' -H "127.0.0.1:$ahead" --second-host "127.0.0.1:$cport"
+  if start_chronyd "$work"; then
+    expect chronyd-ok 0 "^TIME OK - Time is correct  D=( 0|-1|-2)  F=.*$perf" -H "127.0.0.1:$chronyd_port"
+    expect chronyd-vs-offset 1 '^TIME WARNING - ' -H "127.0.0.1:$ahead" --second-host "127.0.0.1:$chronyd_port"
   else
-    fails=$((fails + 1)); echo "FAIL chronyd did not answer:"; cat "$work/chronyd.log"
+    fails=$((fails + 1)); echo "FAIL chronyd did not answer"
   fi
 else
   echo "skip chronyd: needs root and /usr/sbin/chronyd"
