@@ -11,50 +11,21 @@ for exe in "$win32" "$win64"; do
 done
 if [ "$(id -u)" != 0 ]; then echo "SKIP: chronyd needs root"; exit 77; fi
 
+source "$(dirname "$0")/../time_servers.sh"
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
-pids=()
 cleanup() {
   wineserver -k 2>/dev/null || true
-  for p in "${pids[@]}"; do
-    kill "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
+  stop_time_servers
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-free_port() {  # a loopback port nobody listens on, for SOCK_DGRAM or SOCK_STREAM
-  python3 -c 'import socket, sys
-s = socket.socket(socket.AF_INET, getattr(socket, sys.argv[1])); s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])' "$1"
-}
-
-sntp=$(free_port SOCK_DGRAM)
-cat > "$work/chrony.conf" <<CONF
-port $sntp
-bindaddress 127.0.0.1
-allow 127.0.0.1
-local stratum 8
-cmdport 0
-pidfile $work/chronyd.pid
-driftfile $work/chrony.drift
-CONF
-/usr/sbin/chronyd -x -d -f "$work/chrony.conf" > "$work/chronyd.log" 2>&1 &
-pids+=($!)
-
-# A UDP port that receives and never answers.
-python3 -c 'import socket, sys, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1], flush=True); time.sleep(600)' > "$work/silent.port" &
-pids+=($!)
+start_chronyd "$work"
+sntp=$chronyd_port
+start_silent_udp "$work"
+silent=$silent_port
 closed=$(free_port SOCK_STREAM)
-
-for _ in $(seq 50); do
-  [ -s "$work/silent.port" ] && rdate -p -n -o "$sntp" 127.0.0.1 >/dev/null 2>&1 && break
-  sleep 0.2
-done
-silent=$(cat "$work/silent.port")
 
 failures=0
 checks=0
