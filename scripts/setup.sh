@@ -9,6 +9,8 @@ pkgs=(
   xvfb x11-utils imagemagick fonts-wine
   chrony openbsd-inetd rdate
   fp-utils zip unzip python3 valgrind
+  icinga2-bin monitoring-plugins-basic groff-base
+  wixl msitools
 )
 
 missing=()

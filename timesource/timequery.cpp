@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -118,6 +119,44 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport, int 
     // The session itself could not start.
     throw Failure(Describe(FromNetError(e), host, timeoutSeconds, 0));
   }
+}
+
+}  // namespace brevun
+
+namespace brevun {
+
+namespace {
+
+// Until the query honours every option: the budget in whole seconds, rounded up, and the
+// failure's kind read back from its description.
+QueryOutcome WithOptions(QueryOutcome (*query)(const TimeHost&, int), const TimeHost& host,
+                         const QueryOptions& options) {
+  const int seconds = static_cast<int>(std::max<std::int64_t>(1, (options.milliseconds + 999) / 1000));
+  try {
+    return query(host, seconds);
+  } catch (const QueryFailure&) {
+    throw;
+  } catch (const Failure& f) {
+    const std::u16string& d = f.description();
+    auto kind = QueryFailure::Kind::kNetwork;
+    if (d.rfind(u"Unknown host", 0) == 0) kind = QueryFailure::Kind::kUnknownHost;
+    else if (d.rfind(u"Timeout", 0) == 0) kind = QueryFailure::Kind::kTimeout;
+    else if (d.rfind(u"Connection refused", 0) == 0) kind = QueryFailure::Kind::kRefused;
+    else if (d.rfind(u"Malformed", 0) == 0) kind = QueryFailure::Kind::kMalformed;
+    throw QueryFailure(kind, d);
+  }
+}
+
+}  // namespace
+
+QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
+  return WithOptions(static_cast<QueryOutcome (*)(const TimeHost&, int)>(QuerySntp), host,
+                     options);
+}
+
+QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options) {
+  return WithOptions(static_cast<QueryOutcome (*)(const TimeHost&, int)>(QueryTimeProtocol), host,
+                     options);
 }
 
 }  // namespace brevun
