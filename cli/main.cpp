@@ -7,8 +7,9 @@
 
 #include "check/check.h"
 #include "check/text.h"
-#include "cli/outcome.h"
 #include "cli/command_line_host.h"
+#include "cli/offset_check.h"
+#include "cli/outcome.h"
 #include "cli/plugin.h"
 #include "cli/watchdog.h"
 #ifdef _WIN32
@@ -70,6 +71,26 @@ int CheckThroughComponent(const brevun::cli::Options& options, const std::u16str
 }
 #endif
 
+// -H: the offset the protocol measures, judged by the threshold ranges.
+int MeasureOffset(const brevun::cli::Options& options) {
+  using namespace brevun::cli;
+  OffsetRequest request = OffsetRequestFor(options);
+  if (options.verbose) {
+    request.verbose = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+  }
+  const auto ending = [](State state, const std::string& line) {
+    return std::string("TIME ") + StateName(state) + " - " + line;
+  };
+  const Verdict late = NoAnswer(request, request.first.host);
+  ArmWatchdog(std::int64_t{options.timeout} * 1000, ending(late.state, late.line), Exit(late.state));
+  request.beforeQuery = [&](State state, const std::string& line) {
+    SetWatchdogEnding(ending(state, line), Exit(state));
+  };
+  const Verdict verdict = CheckOffset(request, QueryServer);
+  std::printf("%s\n", ending(verdict.state, verdict.line).c_str());
+  return Exit(verdict.state);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +114,7 @@ int main(int argc, char** argv) {
       return Unknown("--com and --configure need the Windows build and its registered component");
     }
 #endif
+    if (brevun::cli::MeasuresOffset(options)) return MeasureOffset(options);
     parameter = brevun::cli::ParameterFor(options);
   } catch (const brevun::cli::UsageError& e) {
     return Unknown(e.what() + std::string(" (see --help)"));
@@ -110,7 +132,7 @@ int main(int argc, char** argv) {
     const int reserve = options.com ? std::min(2, options.timeout - 1) : 0;
     const int budget = options.timeout - reserve;
     queryTimeout = brevun::cli::PerQueryTimeout(budget, brevun::cli::NetworkSources(parameter));
-    brevun::cli::ArmWatchdog(options.timeout,
+    brevun::cli::ArmWatchdog(std::int64_t{options.timeout} * 1000,
                              "TIME CRITICAL - no result within " +
                                  std::to_string(options.timeout) + " s",
                              Exit(State::kCritical));

@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "check/check.h"
+#include "cli/offset_check.h"
 
 namespace brevun::cli {
-
-enum class State { kOk = 0, kWarning = 1, kCritical = 2, kUnknown = 3 };
-const char* StateName(State state);
 
 class UsageError : public std::runtime_error {
  public:
@@ -26,8 +24,20 @@ struct Options {
   std::string protocol = "sntp";         // its protocol, sntp or time
   std::optional<std::string> secondHost;
   std::optional<std::string> secondProtocol;  // sntp, time or local
+  // -w and -c as typed. -H judges the measured offset by them as threshold ranges; the
+  // component's check (-P, --com, --raw, --print-parameter) reads plain seconds into
+  // `warning` and `critical` instead, as it always has.
+  std::optional<std::string> warningText;
+  std::optional<std::string> criticalText;
   std::optional<double> warning;              // seconds
   std::optional<double> critical;             // seconds; the check's own limit
+  std::optional<ThresholdRange> warningRange;
+  std::optional<ThresholdRange> criticalRange;
+  std::optional<std::uint16_t> port;          // -p: the port of a host that names none
+  AddressFamily family = AddressFamily::kAny;  // -4, -6
+  bool quiet = false;                          // -q: no offset is UNKNOWN, not CRITICAL
+  bool verbose = false;                        // -v: the queries step by step, to stderr
+  std::optional<std::string> timeOffset;       // -o: the expected offset, seconds
   int timeout = 10;                           // seconds the whole run may take
   bool timeoutGiven = false;
   bool printParameter = false;
@@ -42,9 +52,22 @@ struct Options {
 // administrator.
 Options ParseArguments(const std::vector<std::string>& args);
 
+// Whether the options ask for the measured offset (-H on its own) rather than the component's
+// check.
+bool MeasuresOffset(const Options& options);
+
+// What -H asks for: the hosts read with their default ports, the thresholds, the budget.
+// Throws UsageError for a host that cannot be read (empty, a port out of range).
+OffsetRequest OffsetRequestFor(const Options& options);
+
 // The thresholds that apply when none are given with --host (seconds).
 inline constexpr double kDefaultWarning = 60;
 inline constexpr double kDefaultCritical = 120;
+
+// -t bounds the whole run; the queries get all of it but this margin, which covers writing the
+// line and ending the process.
+inline constexpr std::int64_t kRunMarginMillis = 50;
+std::int64_t NetworkMilliseconds(int runSeconds);
 
 // The parameter string the check runs with: --parameter as given, or the canonical string that
 // the configuration dialog writes for the same choices.

@@ -1,15 +1,17 @@
 #include "cli/watchdog.h"
 
-#include <cstdint>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <deque>
 #include <memory>
 #include <type_traits>
-#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <csignal>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -17,34 +19,44 @@ namespace brevun::cli {
 
 namespace {
 
-// Kept in static storage so the signal handler or timer thread only reads memory that no
-// one changes after arming.
-std::string g_line;
-int g_exitCode = 0;
+struct Ending {
+  std::string line;
+  int exitCode;
+};
+
+// Endings are only ever added, never changed or freed: the signal handler or timer thread may
+// be reading any of them when the run moves on, and reads the current one through an atomic
+// pointer.
+std::deque<Ending> g_endings;
+std::atomic<const Ending*> g_ending{nullptr};
 
 void Fire() {
-  std::fflush(stdout);
+  const Ending* ending = g_ending.load();
+  if (!ending) return;
 #ifdef _WIN32
+  std::fflush(stdout);
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_line.data(), static_cast<DWORD>(g_line.size()),
-            &written, nullptr);
-  ExitProcess(static_cast<UINT>(g_exitCode));
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), ending->line.data(),
+            static_cast<DWORD>(ending->line.size()), &written, nullptr);
+  ExitProcess(static_cast<UINT>(ending->exitCode));
 #else
-  // Only async-signal-safe calls from here on.
+  // Only async-signal-safe calls from here on. Nothing else has been written to standard
+  // output yet: the run prints its one line at its end.
   ssize_t off = 0;
-  const auto size = static_cast<ssize_t>(g_line.size());
+  const auto size = static_cast<ssize_t>(ending->line.size());
   while (off < size) {
-    const ssize_t n = write(STDOUT_FILENO, g_line.data() + off, static_cast<size_t>(size - off));
+    const ssize_t n =
+        write(STDOUT_FILENO, ending->line.data() + off, static_cast<size_t>(size - off));
     if (n <= 0) break;
     off += n;
   }
-  _exit(g_exitCode);
+  _exit(ending->exitCode);
 #endif
 }
 
 #ifdef _WIN32
 DWORD WINAPI TimerThread(LPVOID param) {
-  Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(param)) * 1000);
+  Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(param)));
   Fire();
   return 0;
 }
@@ -54,23 +66,30 @@ void OnAlarm(int) { Fire(); }
 
 }  // namespace
 
-void ArmWatchdog(int seconds, const std::string& line, int exitCode) {
-  g_line = line + "\n";
-  g_exitCode = exitCode;
+void SetWatchdogEnding(const std::string& line, int exitCode) {
+  g_endings.push_back({line + "\n", exitCode});
+  g_ending.store(&g_endings.back());
+}
+
+void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCode) {
+  SetWatchdogEnding(line, exitCode);
 #ifdef _WIN32
   // The thread is never joined: it either fires or dies with the process, so its handle is
   // let go at once.
   using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, decltype(&CloseHandle)>;
   Handle thread(CreateThread(nullptr, 0, TimerThread,
-                             reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(seconds)), 0,
-                             nullptr),
+                             reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(milliseconds)),
+                             0, nullptr),
                 &CloseHandle);
 #else
   struct sigaction sa {};
   sa.sa_handler = OnAlarm;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGALRM, &sa, nullptr);
-  alarm(static_cast<unsigned>(seconds));
+  itimerval timer{};
+  timer.it_value.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  timer.it_value.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+  setitimer(ITIMER_REAL, &timer, nullptr);
 #endif
 }
 

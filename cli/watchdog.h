@@ -2,12 +2,17 @@
 // line when the run has taken its whole timeout, whatever the run is doing then.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace brevun::cli {
 
-// Arms the watchdog once per process: after `seconds`, `line` is written to standard output
-// and the process exits with `exitCode`.
-void ArmWatchdog(int seconds, const std::string& line, int exitCode);
+// Arms the watchdog once per process: after `milliseconds`, `line` is written to standard
+// output and the process exits with `exitCode`.
+void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCode);
+
+// Changes what the watchdog writes and exits with, as the run moves on (the server being
+// asked at the moment is the one to name).
+void SetWatchdogEnding(const std::string& line, int exitCode);
 
 }  // namespace brevun::cli

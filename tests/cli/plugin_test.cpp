@@ -14,7 +14,10 @@ using brevun::cli::ParseArguments;
 using brevun::cli::State;
 using brevun::cli::UsageError;
 
-std::string ParameterOf(const std::vector<std::string>& args) {
+// The parameter string is what -H composes for the component's check (--print-parameter,
+// --com, --configure); -H on its own measures the offset instead.
+std::string ParameterOf(std::vector<std::string> args) {
+  args.push_back("--print-parameter");
   return brevun::ToUtf8(brevun::cli::ParameterFor(ParseArguments(args)));
 }
 

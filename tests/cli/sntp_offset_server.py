@@ -1,6 +1,13 @@
 #!/usr/bin/env python3
-"""A loopback SNTP server whose clock runs OFFSET seconds from this machine's, or one that
-never answers (--silent). Prints its port on the first line once it listens."""
+"""A loopback time server whose clock runs OFFSET seconds (fractions allowed) from this
+machine's. Prints its port on the first line once it listens.
+
+  sntp_offset_server.py OFFSET [--silent] [--kiss CODE] [--unsynchronised] [--ipv6]
+                               [--time-protocol] [--port N]
+
+SNTP over UDP by default; --time-protocol serves RFC 868 over TCP instead. --silent takes
+requests and never answers, --kiss answers with a kiss-o'-death (stratum 0, CODE as the
+reference id), --unsynchronised with leap indicator 3, --ipv6 listens on ::1."""
 import socket
 import struct
 import sys
@@ -10,26 +17,57 @@ NTP_EPOCH = 2208988800
 
 
 def ntp_time(t):
-    secs = int(t)
+    secs = int(t // 1)
     return ((secs + NTP_EPOCH) & 0xFFFFFFFF) << 32 | int((t - secs) * (1 << 32))
 
 
-def main():
-    offset = float(sys.argv[1]) if len(sys.argv) > 1 else 0.0
-    silent = "--silent" in sys.argv
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(("127.0.0.1", 0))
-    print(sock.getsockname()[1], flush=True)
+def option(name, default=None):
+    if name in sys.argv:
+        return sys.argv[sys.argv.index(name) + 1]
+    return default
+
+
+def serve_sntp(sock, offset, silent, kiss, unsynchronised):
     while True:
         data, peer = sock.recvfrom(512)
         if silent or len(data) < 48:
             continue
-        now = time.time() + offset
+        received = time.time() + offset
         origin = data[40:48]
-        reply = struct.pack("!BBbbII4sQ", (0 << 6) | (4 << 3) | 4, 2, 6, -20, 0, 0, b"TEST",
-                            ntp_time(now)) + origin + struct.pack("!QQ", ntp_time(now),
-                                                                   ntp_time(time.time() + offset))
+        leap = 3 if unsynchronised else 0
+        stratum = 0 if kiss else 2
+        refid = kiss.encode("ascii")[:4].ljust(4, b"\0") if kiss else b"TEST"
+        header = struct.pack("!BBbbII4sQ", (leap << 6) | (4 << 3) | 4, stratum, 6, -20, 0, 0,
+                             refid, ntp_time(received))
+        reply = header + origin + struct.pack("!QQ", ntp_time(received),
+                                              ntp_time(time.time() + offset))
         sock.sendto(reply, peer)
+
+
+def serve_time_protocol(sock, offset):
+    sock.listen(16)
+    while True:
+        conn, _ = sock.accept()
+        with conn:
+            conn.sendall(struct.pack("!I", (int((time.time() + offset) // 1) + NTP_EPOCH)
+                                     & 0xFFFFFFFF))
+
+
+def main():
+    offset = float(sys.argv[1]) if len(sys.argv) > 1 and not sys.argv[1].startswith("--") else 0.0
+    family = socket.AF_INET6 if "--ipv6" in sys.argv else socket.AF_INET
+    address = "::1" if family == socket.AF_INET6 else "127.0.0.1"
+    tcp = "--time-protocol" in sys.argv
+    sock = socket.socket(family, socket.SOCK_STREAM if tcp else socket.SOCK_DGRAM)
+    if tcp:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind((address, int(option("--port", "0"))))
+    print(sock.getsockname()[1], flush=True)
+    if tcp:
+        serve_time_protocol(sock, offset)
+    else:
+        serve_sntp(sock, offset, "--silent" in sys.argv, option("--kiss"),
+                   "--unsynchronised" in sys.argv)
 
 
 if __name__ == "__main__":

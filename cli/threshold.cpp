@@ -1,0 +1,77 @@
+#include "cli/threshold.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace brevun::cli {
+
+std::optional<double> ParseDecimal(const std::string& text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  std::size_t digits = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  // The program never sets a locale, so strtod reads "." as the decimal point.
+  const double v = std::strtod(text.c_str(), nullptr);
+  if (!std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text,
+                                                    std::string* problem) {
+  ThresholdRange r;
+  r.text_ = text;
+  std::string rest = text;
+  if (!rest.empty() && rest[0] == '@') {
+    r.inside_ = true;
+    rest.erase(0, 1);
+  }
+  const auto fail = [&](const std::string& why) -> std::optional<ThresholdRange> {
+    if (problem) *problem = "'" + text + "' is not a threshold range: " + why;
+    return std::nullopt;
+  };
+  if (rest.empty()) return fail("it is empty");
+  const auto colon = rest.find(':');
+  if (colon == std::string::npos) {
+    // A lone number is the end; the start is 0.
+    r.start_ = 0;
+    r.end_ = ParseDecimal(rest);
+    if (!r.end_) return fail("'" + rest + "' is not a number");
+  } else {
+    const std::string start = rest.substr(0, colon);
+    const std::string end = rest.substr(colon + 1);
+    if (start == "~") {
+      r.start_.reset();
+    } else {
+      // "START:" and ":END" leave a side open; ":END" reads as a start of 0.
+      r.start_ = start.empty() ? std::optional<double>(0) : ParseDecimal(start);
+      if (!r.start_) return fail("'" + start + "' is not a number or ~");
+    }
+    if (!end.empty()) {
+      r.end_ = ParseDecimal(end);
+      if (!r.end_) return fail("'" + end + "' is not a number");
+    }
+    if (start.empty() && end.empty()) return fail("it has neither a start nor an end");
+  }
+  if (r.start_ && r.end_ && *r.start_ > *r.end_) {
+    return fail("the start is greater than the end");
+  }
+  return r;
+}
+
+bool ThresholdRange::Alerts(double value) const {
+  const bool within = (!start_ || value >= *start_) && (!end_ || value <= *end_);
+  return inside_ ? within : !within;
+}
+
+}  // namespace brevun::cli
