@@ -61,7 +61,10 @@ std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text,
       r.end_ = ParseDecimal(end);
       if (!r.end_) return fail("'" + end + "' is not a number");
     }
-    if (start.empty() && end.empty()) return fail("it has neither a start nor an end");
+    // Without both, nothing could ever raise the alert (or, with "@", everything would).
+    if ((start.empty() || start == "~") && end.empty()) {
+      return fail("it has neither a start nor an end");
+    }
   }
   if (r.start_ && r.end_ && *r.start_ > *r.end_) {
     return fail("the start is greater than the end");

@@ -1,0 +1,314 @@
+#include "cli/offset_check.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "cli/plugin.h"
+#include "cli/threshold.h"
+
+namespace {
+
+using brevun::AddressFamily;
+using brevun::QueryFailure;
+using brevun::QueryOptions;
+using brevun::QueryOutcome;
+using brevun::TimeHost;
+using brevun::cli::CheckOffset;
+using brevun::cli::OffsetRequest;
+using brevun::cli::Protocol;
+using brevun::cli::State;
+using brevun::cli::ThresholdRange;
+
+ThresholdRange Range(const std::string& text) {
+  std::string problem;
+  const auto r = ThresholdRange::Parse(text, &problem);
+  EXPECT_TRUE(r) << text << ": " << problem;
+  return r.value_or(ThresholdRange());
+}
+
+TEST(ThresholdRange, EachFormOfTheGuidelines) {
+  const struct {
+    const char* range;
+    double value;
+    bool alerts;
+  } cases[] = {
+      {"10", 0, false},     {"10", 10, false},    {"10", 10.001, true},  {"10", -1, true},
+      {"10:", 9.99, true},  {"10:", 10, false},   {"10:", 1e9, false},   {"~:10", -1e9, false},
+      {"~:10", 10, false},  {"~:10", 10.5, true}, {"10:20", 9, true},    {"10:20", 15, false},
+      {"10:20", 20, false}, {"10:20", 21, true},  {"@10:20", 10, true},  {"@10:20", 20, true},
+      {"@10:20", 9.9, false}, {"@10:20", 21, false}, {"0.5", 0.5, false}, {"0.5", 0.500001, true},
+      {":3", 3, false},     {":3", -0.1, true},   {"-5:-1", -3, false},  {"+2", 1, false},
+      {"@~:0.1", 0.05, true}, {"@0", 0, true},    {"@0", 0.000001, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Range(c.range).Alerts(c.value), c.alerts) << c.range << " at " << c.value;
+    EXPECT_EQ(Range(c.range).text(), c.range);
+  }
+}
+
+TEST(ThresholdRange, TextsThatAreNoRangeSayWhy) {
+  const struct {
+    const char* range;
+    const char* why;
+  } cases[] = {
+      {"", "empty"},        {"@", "empty"},          {"-5", "start is greater"},
+      {"20:10", "start is greater"}, {"ten", "not a number"}, {"1e3", "not a number"},
+      {"1:2:3", "not a number"}, {":", "neither"},   {"~", "not a number"},
+      {"10s", "not a number"}, {" 10", "not a number"}, {"1..2", "not a number"},
+      {"inf", "not a number"}, {"nan:", "not a number"}, {"0x10", "not a number"},
+      {"~:", "neither"},
+  };
+  for (const auto& c : cases) {
+    std::string problem;
+    EXPECT_FALSE(ThresholdRange::Parse(c.range, &problem)) << c.range;
+    EXPECT_NE(problem.find(c.why), std::string::npos) << c.range << ": " << problem;
+    EXPECT_NE(problem.find(std::string("'") + c.range + "'"), std::string::npos) << problem;
+  }
+}
+
+TEST(OffsetCheck, SecondsWithMicroseconds) {
+  using brevun::cli::SecondsText;
+  EXPECT_EQ(SecondsText(0), "0.000000");
+  EXPECT_EQ(SecondsText(-12), "-0.000012");
+  EXPECT_EQ(SecondsText(1900000), "1.900000");
+  EXPECT_EQ(SecondsText(-1900001), "-1.900001");
+  EXPECT_EQ(SecondsText(std::numeric_limits<std::int64_t>::min()), "-9223372036854.775808");
+}
+
+// A scripted server: what each query returns or throws, and what each was given.
+struct Script {
+  std::vector<QueryOutcome> answers;
+  std::vector<std::optional<QueryFailure>> failures;
+  std::vector<QueryOptions> seen;
+  std::vector<std::u16string> hosts;
+
+  brevun::cli::OffsetQuery Query() {
+    return [this](const TimeHost& host, Protocol, const QueryOptions& options) {
+      const std::size_t i = seen.size();
+      seen.push_back(options);
+      hosts.push_back(host.Text());
+      if (i < failures.size() && failures[i]) throw *failures[i];
+      return answers.at(i);
+    };
+  }
+};
+
+QueryOutcome Answer(std::int64_t offsetMicros, int stratum = 0, std::int64_t delayMicros = 0) {
+  QueryOutcome a;
+  a.offsetMicros = offsetMicros;
+  a.stratum = stratum;
+  a.delayMicros = delayMicros;
+  return a;
+}
+
+OffsetRequest Request() {
+  OffsetRequest r;
+  r.first.host = TimeHost{u"127.0.0.1", 4123};
+  r.warning = Range("0.5");
+  r.critical = Range("1");
+  r.timeoutSeconds = 3;
+  r.budgetMillis = 2950;
+  return r;
+}
+
+TEST(OffsetCheck, StatesOnTheAbsoluteOffsetWithoutSlack) {
+  const struct {
+    std::int64_t micros;
+    State state;
+  } cases[] = {{-1900000, State::kCritical}, {-1000001, State::kCritical}, {-1000000, State::kWarning},
+               {-700000, State::kWarning},   {-500001, State::kWarning},   {-500000, State::kOk},
+               {0, State::kOk},              {200000, State::kOk},         {500001, State::kWarning},
+               {1000001, State::kCritical},  {1900000, State::kCritical}};
+  for (const auto& c : cases) {
+    Script s;
+    s.answers = {Answer(c.micros)};
+    EXPECT_EQ(CheckOffset(Request(), s.Query()).state, c.state) << c.micros;
+  }
+}
+
+TEST(OffsetCheck, LineAndPerformanceData) {
+  Script s;
+  QueryOutcome a = Answer(-12, 8, 91);
+  a.server = u"127.0.0.1:123";
+  s.answers = {a};
+  OffsetRequest r = Request();
+  r.warning = Range("60");
+  r.critical = Range("120");
+  EXPECT_EQ(CheckOffset(r, s.Query()).line,
+            "Offset -0.000012 seconds (127.0.0.1:123, SNTP, stratum 8)|offset=-0.000012s;60;120 "
+            "delay=0.000091s stratum=8");
+  // No stratum, no delay invented; the Time Protocol measures neither.
+  Script t;
+  t.answers = {Answer(-400000)};
+  r.first.protocol = Protocol::kTimeProtocol;
+  EXPECT_EQ(CheckOffset(r, t.Query()).line,
+            "Offset -0.400000 seconds (127.0.0.1:4123, Time Protocol)|offset=-0.400000s;60;120");
+  EXPECT_EQ(t.seen.at(0).milliseconds, 2950);
+}
+
+TEST(OffsetCheck, TwoServersJudgeTheirDifferenceAndShareTheBudget) {
+  Script s;
+  s.answers = {Answer(1900000, 2, 10), Answer(1200000, 3, 10)};
+  OffsetRequest r = Request();
+  r.second = brevun::cli::OffsetServer{TimeHost{u"::1", 123}, Protocol::kSntp};
+  std::vector<std::string> announced;
+  r.beforeQuery = [&](State, const std::string& line) { announced.push_back(line); };
+  const auto v = CheckOffset(r, s.Query());
+  EXPECT_EQ(v.state, State::kWarning);
+  EXPECT_EQ(v.line,
+            "Offset 0.700000 seconds between 127.0.0.1:4123 (SNTP, stratum 2) and [::1]:123 (SNTP, "
+            "stratum 3)|offset=0.700000s;0.5;1");
+  // A silent first server leaves the second half of the time; the second gets what is left.
+  ASSERT_EQ(s.seen.size(), 2u);
+  EXPECT_EQ(s.seen[0].milliseconds, 1475);
+  EXPECT_GE(s.seen[1].milliseconds, 2900);
+  // The watchdog names the server being asked at the moment.
+  ASSERT_EQ(announced.size(), 2u);
+  EXPECT_EQ(announced[0], "No answer from 127.0.0.1:4123 within 3 s");
+  EXPECT_EQ(announced[1], "No answer from [::1]:123 within 3 s");
+}
+
+TEST(OffsetCheck, ExpectedOffsetIsSubtractedBeforeJudging) {
+  Script s;
+  s.answers = {Answer(5000012)};
+  OffsetRequest r = Request();
+  r.expectedMicros = 5000000;
+  r.expectedText = "5";
+  const auto v = CheckOffset(r, s.Query());
+  EXPECT_EQ(v.state, State::kOk);
+  EXPECT_EQ(v.line.substr(0, v.line.find('|')),
+            "Offset 0.000012 seconds from the expected 5 (127.0.0.1:4123, SNTP)");
+}
+
+TEST(OffsetCheck, FailuresAreOnePlainSentenceWithTheirState) {
+  const struct {
+    QueryFailure::Kind kind;
+    bool quiet;
+    AddressFamily family;
+    State state;
+    const char* line;
+  } cases[] = {
+      {QueryFailure::Kind::kTimeout, false, AddressFamily::kAny, State::kCritical,
+       "No answer from 127.0.0.1:4123 within 3 s"},
+      {QueryFailure::Kind::kTimeout, true, AddressFamily::kAny, State::kUnknown,
+       "No answer from 127.0.0.1:4123 within 3 s"},
+      {QueryFailure::Kind::kRefused, false, AddressFamily::kAny, State::kCritical,
+       "Connection refused by 127.0.0.1:4123"},
+      {QueryFailure::Kind::kRefused, true, AddressFamily::kAny, State::kUnknown,
+       "Connection refused by 127.0.0.1:4123"},
+      {QueryFailure::Kind::kMalformed, false, AddressFamily::kAny, State::kCritical, "described"},
+      {QueryFailure::Kind::kNetwork, true, AddressFamily::kAny, State::kUnknown, "described"},
+      // Not a verdict about any clock: UNKNOWN with or without -q.
+      {QueryFailure::Kind::kUnknownHost, false, AddressFamily::kAny, State::kUnknown,
+       "Cannot resolve 127.0.0.1"},
+      {QueryFailure::Kind::kUnknownHost, false, AddressFamily::kIPv6, State::kUnknown,
+       "Cannot resolve 127.0.0.1 to an IPv6 address"},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    s.failures = {QueryFailure(c.kind, u"described")};
+    OffsetRequest r = Request();
+    r.quiet = c.quiet;
+    r.family = c.family;
+    const auto v = CheckOffset(r, s.Query());
+    EXPECT_EQ(v.state, c.state) << c.line;
+    EXPECT_EQ(v.line, c.line);
+    EXPECT_EQ(s.seen.at(0).family, c.family);
+  }
+}
+
+TEST(OffsetCheck, ServersWithoutUsableTimeAreCriticalEvenWhenQuiet) {
+  QueryOutcome kiss;
+  kiss.notification = true;
+  kiss.code = brevun::kNotifyKissOfDeath;
+  kiss.description = u"Kiss-o'-death from 127.0.0.1:4123: DENY";
+  QueryOutcome leap = kiss;
+  leap.code = brevun::kNotifyUnsynchronised;
+  leap.leap = 3;
+  leap.description = u"Unsynchronised: 127.0.0.1:4123 has no synchronised time (leap indicator 3)";
+  QueryOutcome stratum16 = leap;
+  stratum16.leap = 0;
+  stratum16.description = u"Unsynchronised: 127.0.0.1:4123 has no synchronised time (stratum 16)";
+  QueryOutcome kissWithId = kiss;
+  kissWithId.referenceId = u"RATE";
+  const struct {
+    QueryOutcome answer;
+    const char* line;
+  } cases[] = {
+      {kiss, "Server 127.0.0.1:4123 sent a kiss-o'-death (DENY)"},
+      {kissWithId, "Server 127.0.0.1:4123 sent a kiss-o'-death (RATE)"},
+      {leap, "Server 127.0.0.1:4123 is not synchronised (leap indicator 3)"},
+      {stratum16, "Server 127.0.0.1:4123 is not synchronised (stratum 16)"},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    s.answers = {c.answer};
+    OffsetRequest r = Request();
+    r.quiet = true;
+    const auto v = CheckOffset(r, s.Query());
+    EXPECT_EQ(v.state, State::kCritical);
+    EXPECT_EQ(v.line, c.line);
+  }
+}
+
+TEST(OffsetCheck, VerboseTellsTheQueryAndTheAnswer) {
+  Script s;
+  QueryOutcome a = Answer(250, 1, 40);
+  a.leap = 0;
+  a.referenceId = u"GPS";
+  s.answers = {a};
+  OffsetRequest r = Request();
+  std::vector<std::string> lines;
+  r.verbose = [&](const std::string& line) { lines.push_back(line); };
+  CheckOffset(r, s.Query());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "SNTP query to 127.0.0.1:4123 within 2950 ms");
+  EXPECT_EQ(lines[1],
+            "127.0.0.1:4123: offset 0.000250 s, delay 0.000040 s, stratum 1, leap indicator 0, "
+            "reference id GPS");
+  // The trace of the query itself reaches the same reader.
+  ASSERT_TRUE(s.seen.at(0).trace);
+  s.seen.at(0).trace(u"sent");
+  EXPECT_EQ(lines.back(), "sent");
+}
+
+TEST(OffsetCheck, OptionsBuildTheRequest) {
+  using brevun::cli::OffsetRequestFor;
+  using brevun::cli::ParseArguments;
+  const auto r = OffsetRequestFor(ParseArguments(
+      {"-H", "a", "-p", "1123", "--second-host", "[::1]:9", "--second-protocol", "time", "-t", "3",
+       "-o", "-0.25", "-6"}));
+  EXPECT_EQ(r.first.host.Text(), u"a:1123");
+  ASSERT_TRUE(r.second);
+  EXPECT_EQ(r.second->host.Text(), u"[::1]:9");
+  EXPECT_EQ(r.second->protocol, Protocol::kTimeProtocol);
+  EXPECT_EQ(r.family, AddressFamily::kIPv6);
+  EXPECT_EQ(r.budgetMillis, 3000 - brevun::cli::kRunMarginMillis);
+  EXPECT_EQ(r.expectedMicros, -250000);
+  EXPECT_EQ(r.warning.text(), "60");
+  EXPECT_EQ(r.critical.text(), "120");
+  EXPECT_EQ(OffsetRequestFor(ParseArguments({"-H", "b", "--protocol", "time"})).first.host.port, 37);
+  EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", " "})), brevun::cli::UsageError);
+  EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", "a:0"})), brevun::cli::UsageError);
+}
+
+TEST(OffsetCheck, MeasurementOptionsDoNotReachTheComponentsCheck) {
+  using brevun::cli::ParseArguments;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-P", "#FPR=local#SPR=local#", "-p", "123"},
+           {"-P", "#FPR=local#SPR=local#", "-q"},
+           {"-H", "a", "--raw", "-o", "1"},
+           {"-H", "a", "--print-parameter", "-4"},
+           {"-H", "a", "-4=x"}}) {
+    EXPECT_THROW(ParseArguments(args), brevun::cli::UsageError) << args.back();
+  }
+  // The component's check reads -w as plain seconds, as it always has.
+  EXPECT_EQ(ParseArguments({"-P", "#FPR=local#", "-w", "-3"}).warning, -3.0);
+  EXPECT_TRUE(brevun::cli::MeasuresOffset(ParseArguments({"-H", "a"})));
+  EXPECT_FALSE(brevun::cli::MeasuresOffset(ParseArguments({"-H", "a", "--raw"})));
+}
+
+}  // namespace
