@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# brevun-check inside a real Icinga 2: the CheckCommand of contrib/ passes `icinga2 daemon -C`,
+# then an Icinga 2 of its own (its own configuration, state and spool folders under a
+# throwaway folder, in a network and process namespace of its own, so it reaches only the
+# loopback servers started here) checks chronyd, a server 0.7 s ahead, one 1.9 s behind and a
+# silent one every few seconds for about a minute. The states come back from the engine's state
+# file, and the performance data as the engine's perfdata writer wrote it and its own parser
+# reads it (label, value, unit, thresholds).
+# Usage: icinga_test.sh BREVUN-CHECK [SECONDS]
+set -u
+bin=$(readlink -f "$1")
+seconds=${2:-60}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+if [ "${BREVUN_ICINGA_INSIDE:-}" != 1 ]; then
+  missing=""
+  [ "$(id -u)" -eq 0 ] || missing="root"
+  command -v icinga2 >/dev/null || missing="$missing icinga2"
+  [ -x /usr/sbin/chronyd ] || missing="$missing chronyd"
+  command -v unshare >/dev/null || missing="$missing unshare"
+  if [ -n "$missing" ]; then
+    echo "SKIP: needs$missing"
+    exit 77
+  fi
+  # The namespace's first process is this script; when it ends, the kernel ends every process
+  # left in the namespace (Icinga 2 forks helpers of its own), and --kill-child ends it if the
+  # time bound ends unshare first.
+  BREVUN_ICINGA_INSIDE=1 exec timeout $((seconds + 120)) \
+    unshare --net --pid --fork --mount-proc --kill-child bash "$0" "$@"
+fi
+
+ip link set lo up
+source "$here/lib.sh"
+cd "$work"
+mkdir -p etc lib log cache run spool/tmp spool/perfdata
+
+start_chronyd "$work" || { fail "chronyd did not start"; finish; exit 1; }
+start_offset_server 0.7; ahead=$port
+start_offset_server -1.9; behind=$port
+start_offset_server 0 --silent; silent=$port
+
+cat >etc/icinga2.conf <<CONF
+const PluginDir = "$(dirname "$bin")"
+const NodeName = "brevun-test"
+include <itl>
+include <plugins>
+include "$root/contrib/brevun-check.icinga2.conf"
+
+object CheckerComponent "checker" { }
+object PerfdataWriter "perfdata" {
+  service_perfdata_path = "$work/spool/perfdata/service-perfdata"
+  host_perfdata_path = "$work/spool/perfdata/host-perfdata"
+  rotation_interval = 5s
+}
+
+object Host "loopback" {
+  address = "127.0.0.1"
+  check_command = "dummy"
+  enable_active_checks = false
+}
+
+template Service "brevun-fast" {
+  check_command = "brevun"
+  check_interval = 4s
+  retry_interval = 4s
+  max_check_attempts = 1
+  vars.brevun_warning = "0.5"
+  vars.brevun_critical = "1"
+}
+
+object Service "chronyd" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_port = $chronyd_port
+}
+object Service "ahead" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_host = "127.0.0.1:$ahead"
+  vars.brevun_ipv4 = true
+}
+object Service "behind" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_host = "127.0.0.1:$behind"
+}
+object Service "silent" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_port = $silent
+  vars.brevun_timeout = 2
+}
+object Service "silent-quiet" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_port = $silent
+  vars.brevun_timeout = 2
+  vars.brevun_quiet = true
+}
+CONF
+
+icinga=(icinga2 daemon -c "$work/etc/icinga2.conf" -DDataDir="$work/lib" -DLogDir="$work/log"
+        -DCacheDir="$work/cache" -DSpoolDir="$work/spool" -DInitRunDir="$work/run"
+        -DRunAsUser=root -DRunAsGroup=root)
+if "${icinga[@]}" -C >"$work/validate.log" 2>&1; then
+  pass "icinga2 daemon -C accepts the CheckCommand"
+else
+  fail "icinga2 daemon -C: $(grep -E 'critical|Error' "$work/validate.log" | head -5)"
+  finish; exit 1
+fi
+
+"${icinga[@]}" >"$work/icinga.log" 2>&1 &
+icinga_pid=$!
+services=(chronyd ahead behind silent silent-quiet)
+# Until every service has been checked three times, or the time is up.
+deadline=$((SECONDS + seconds))
+while [ "$SECONDS" -lt "$deadline" ]; do
+  sleep 2
+  done_all=1
+  for s in "${services[@]}"; do
+    n=$(cat spool/perfdata/service-perfdata* 2>/dev/null | grep -c "SERVICEDESC::$s	") || true
+    [ "$n" -ge 3 ] || done_all=0
+  done
+  [ "$done_all" = 1 ] && break
+done
+echo "     Icinga 2 ran $SECONDS s"
+# The engine writes its state file as it stops.
+kill -TERM "$icinga_pid"
+for i in $(seq 60); do
+  [ -s lib/icinga2.state ] && ! kill -0 "$icinga_pid" 2>/dev/null && break
+  # Its forked helpers may outlive it a while; the namespace's end takes them.
+  [ -s lib/icinga2.state ] && [ "$i" -gt 20 ] && break
+  sleep 0.5
+done
+[ -s lib/icinga2.state ] || { fail "no state file; log: $(tail -5 "$work/icinga.log")"; finish; exit 1; }
+
+# state file: netstrings of JSON objects; prints "service state exit output" per service,
+# and perfdata strings one per line after a tab.
+python3 - lib/icinga2.state >"$work/states" <<'PY'
+import json, sys
+data = open(sys.argv[1], "rb").read()
+i = 0
+while i < len(data):
+    colon = data.index(b":", i)
+    n = int(data[i:colon])
+    obj = json.loads(data[colon + 1:colon + 1 + n])
+    i = colon + 1 + n + 1
+    if obj.get("type") != "Service":
+        continue
+    cr = obj["update"].get("last_check_result") or {}
+    name = obj["name"].split("!", 1)[1]
+    perf = [p if isinstance(p, str) else json.dumps(p) for p in cr.get("performance_data", [])]
+    print("%s\t%s\t%s\t%s" % (name, cr.get("state"), cr.get("output", "").replace("\n", " "),
+                              " ".join(perf)))
+PY
+
+# expect_service NAME STATE(0-3) OUTPUT-PATTERN
+expect_service() {
+  local line; line=$(grep "^$1	" "$work/states")
+  local state output
+  state=$(printf '%s' "$line" | cut -f2)
+  output=$(printf '%s' "$line" | cut -f3)
+  # The state file keeps states as numbers with a decimal point.
+  if [ "${state%.0}" = "$2" ] && printf '%s\n' "$output" | grep -Eq -- "$3"; then
+    pass "service $1: state $2, $output"
+  else
+    fail "service $1: state '$state' (wanted $2), output '$output'"
+  fi
+}
+expect_service chronyd 0 "^TIME OK - Offset -?0\.0[0-9]+ seconds \(127\.0\.0\.1:$chronyd_port, SNTP"
+expect_service ahead 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0\.1:$ahead, SNTP"
+expect_service behind 2 "^TIME CRITICAL - Offset -1\.[89][0-9]+ seconds"
+expect_service silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$"
+expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$"
+
+# The performance data as the perfdata writer wrote it, read by the engine's own parser.
+# check_perf NAME VALUE (expected offset, seconds)
+check_perf() {
+  local perf
+  perf=$(cat spool/perfdata/service-perfdata* | grep "SERVICEDESC::$1	" | tail -n1 |
+         tr '\t' '\n' | sed -n 's/^SERVICEPERFDATA:://p' | tr ' ' '\n' | grep '^offset=')
+  [ -n "$perf" ] || { fail "perfdata of $1: none written"; return; }
+  local parsed
+  parsed=$(icinga2 console --eval "parse_performance_data(\"$perf\")" 2>&1 | tail -n1)
+  if python3 - "$parsed" "$2" <<'PY'
+import json, sys
+p = json.loads(sys.argv[1])
+ok = (p["label"] == "offset" and p["unit"] == "seconds" and p["warn"] == 0.5 and p["crit"] == 1
+      and abs(p["value"] - float(sys.argv[2])) <= 0.010)
+sys.exit(0 if ok else 1)
+PY
+  then pass "perfdata of $1 as Icinga 2 parses it: $parsed"
+  else fail "perfdata of $1 ($perf) as Icinga 2 parses it: $parsed"; fi
+}
+check_perf chronyd 0
+check_perf ahead 0.7
+check_perf behind -1.9
+# No answer, no value: the failures carry no performance data.
+if grep "^silent	" "$work/states" | cut -f4 | grep -q .; then
+  fail "silent service has performance data: $(grep "^silent	" "$work/states")"
+else
+  pass "silent service has no performance data"
+fi
+finish
