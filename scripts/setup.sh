@@ -8,7 +8,7 @@ pkgs=(
   wine wine64 wine32:i386 libwine-dev
   xvfb x11-utils imagemagick fonts-wine
   chrony openbsd-inetd rdate
-  fp-utils zip unzip python3 valgrind
+  fp-utils zip unzip python3 valgrind dpkg-dev iproute2
   icinga2-bin monitoring-plugins-basic groff-base
   wixl msitools
 )

@@ -11,10 +11,11 @@ cmake --build --preset native-debug -j "$jobs"
 ctest --preset native-debug -j "$jobs"
 
 # The soak of the portable check under valgrind's memcheck, shortened (bench/soak.sh runs the
-# full length); valgrind needs a build without the sanitizers.
+# full length); valgrind needs a build without the sanitizers. The Debian package is built from
+# the same optimised tree and tested as it installs.
 cmake --preset native >/dev/null
-cmake --build --preset native -j "$jobs" --target brevun-soak
-ctest --preset native -L soak
+cmake --build --preset native -j "$jobs" --target brevun-soak brevun-check brevun_check_man
+ctest --preset native -L 'soak|package'
 
 # Short fuzz runs of every parser, from the seed corpus in fuzz/corpus.
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,24 @@
+# The Debian package of brevun-check (CPack's DEB generator): `bash scripts/package.sh`.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME brevun-check)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "brevun developers <brevun@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitoring plugin that checks time servers")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "brevun-check asks a time server over SNTP or the Time Protocol (RFC 868) and judges\n\
+the offset of its clock against the local clock, or between two servers, by the threshold\n\
+ranges of the monitoring plugin guidelines. For Icinga 2, Nagios and Naemon; the package\n\
+brings a CheckCommand and command definitions as examples.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The dependencies are what the program links against (the C library alone), as dpkg-shlibdeps
+# finds them, never a hand-kept list.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "icinga2 | nagios4 | naemon")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+# Installing (and so packaging) builds only what it installs, not every test program.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+include(CPack)
