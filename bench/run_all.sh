@@ -2,7 +2,8 @@
 # Every benchmark in one run, side by side, with the ratios between us and the peers: the
 # network benchmark (bench/net_bench.sh: brevun-check against rdate and chronyd -Q on the same
 # loopback servers, the offset against chronyd's own, the overshoot past a timeout) and the
-# component benchmark (bench/com_bench.sh: zt_docheck through IDispatch under Wine). Prints
+# plugin benchmark (bench/plugin_bench.sh: brevun-check -H against rdate -n -p and
+# check_ntp_time, interleaved), the component benchmark (bench/com_bench.sh: zt_docheck through IDispatch under Wine). Prints
 # the machine first. Not run by the tests; figures, no pass or fail.
 # usage: bench/run_all.sh [RUNS]   (default 30, for the network rows)
 set -euo pipefail
@@ -20,6 +21,9 @@ echo
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bash bench/net_bench.sh "$runs" | tee "$work/net"
+echo
+# brevun-check -H against rdate and check_ntp_time, interleaved, with its own ratios.
+bash bench/plugin_bench.sh "$((runs + 10))"
 echo
 echo "== component under Wine =="
 bash bench/com_bench.sh | tee "$work/com"

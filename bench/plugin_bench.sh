@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# brevun-check -H as a whole process against rdate -n -p and check_ntp_time on the same
+# loopback chronyd, runs interleaved (one of each per round, so a busy moment of the machine
+# falls on all of them alike); prints each one's median and the median ratios. Then how long
+# -t 2 takes against a silent server (the run's bound). Needs root for chronyd.
+# usage: bench/plugin_bench.sh [ROUNDS]   (default 40)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-40}
+build=build/plugin-bench
+cmake --preset native -B "$build" >/dev/null
+cmake --build "$build" -j2 --target brevun-check >/dev/null
+check=$PWD/$build/cli/brevun-check
+
+source tests/time_servers.sh
+work=$(mktemp -d)
+trap 'stop_time_servers; rm -rf "$work"' EXIT
+start_chronyd "$work" >/dev/null
+start_silent_udp "$work"
+
+echo "== one run of each =="
+"$check" -H 127.0.0.1 -p "$chronyd_port" || true
+echo "rdate: $(rdate -n -p -o "$chronyd_port" 127.0.0.1 2>&1)"
+peer=/usr/lib/nagios/plugins/check_ntp_time
+[ -x "$peer" ] && echo "check_ntp_time: $("$peer" -H 127.0.0.1 -p "$chronyd_port" 2>&1 || true)"
+echo
+
+python3 - "$rounds" "$check" "$chronyd_port" "$silent_port" "$peer" <<'PY'
+import os, statistics, subprocess, sys, time
+rounds, check, port, silent, peer = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+commands = {
+    "brevun-check -H": [check, "-H", "127.0.0.1", "-p", port],
+    "rdate -n -p": ["rdate", "-n", "-p", "-o", port, "127.0.0.1"],
+    "brevun-check -V": [check, "-V"],
+}
+if os.access(peer, os.X_OK):
+    commands["check_ntp_time"] = [peer, "-H", "127.0.0.1", "-p", port]
+
+def timed(cmd):
+    start = time.perf_counter()
+    subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return (time.perf_counter() - start) * 1000
+
+samples = {k: [] for k in commands}
+for _ in range(rounds):
+    for name, cmd in commands.items():
+        samples[name].append(timed(cmd))
+print(f"== whole process, {rounds} interleaved rounds (ms) ==")
+for name, v in samples.items():
+    print(f"{name:28} median {statistics.median(v):7.2f}   min {min(v):7.2f}   max {max(v):7.2f}")
+ours = samples["brevun-check -H"]
+def ratio(peer_name):
+    theirs = samples[peer_name]
+    per_round = [a / b for a, b in zip(ours, theirs)]
+    print(f"brevun-check -H / {peer_name:16} median of ratios {statistics.median(per_round):5.2f}"
+          f"   ratio of medians {statistics.median(ours) / statistics.median(theirs):5.2f}")
+print()
+print("== ratios (below 1: brevun-check is faster) ==")
+ratio("rdate -n -p")
+if "check_ntp_time" in samples:
+    ratio("check_ntp_time")
+
+silent_runs = [timed([check, "-H", "127.0.0.1", "-p", silent, "-t", "2"]) for _ in range(5)]
+print()
+print(f"== -t 2 against a silent server, 5 runs (ms) ==")
+print(f"median {statistics.median(silent_runs):7.1f}   max {max(silent_runs):7.1f}   (bound 2050)")
+PY
