@@ -171,7 +171,12 @@ Options ParseArguments(const std::vector<std::string>& args) {
       throw UsageError("unknown argument '" + args[i] + "'");
     }
   }
-  if (o.help || o.version || o.configure) return o;
+  if (o.help || o.version) return o;
+  if (o.configure) {
+    // The dialog gets the parameter string the options compose, limit included.
+    if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
+    return o;
+  }
   if (o.parameter && (o.host || o.secondHost || o.secondProtocol || o.criticalText)) {
     throw UsageError(
         "--parameter carries its own sources and limit; do not combine it with --host, "

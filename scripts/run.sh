@@ -1,27 +1,55 @@
 #!/usr/bin/env bash
-# The main job: builds brevun and runs one check with the local clock on both sides, from the
-# command line and, through brevun.dll, from a VBScript host under Wine.
+# The main job: builds brevun and runs checks from the command line and, through brevun.dll,
+# from a VBScript host under Wine: the local clock against itself, then a real time server (a
+# chronyd started here on a free loopback port, with its own configuration, and stopped by its
+# process id at the end).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$(nproc)"
-./build/native/cli/brevun-check --parameter '#FTS=#FPR=local#STS=#SPR=local#DIS=0#'
+check=./build/native/cli/brevun-check
+$check --parameter '#FTS=#FPR=local#STS=#SPR=local#DIS=0#'
+
+source tests/time_servers.sh
+work=$(mktemp -d /tmp/brevun-run.XXXXXX)
+state=$work/wine
+cleanup() {
+  stop_time_servers
+  bash tests/wine/prefix.sh cleanup "$state" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+server=""
+if [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/chronyd ] && start_chronyd "$work"; then
+  server=127.0.0.1:$chronyd_port
+  echo
+  echo "chronyd on $server:"
+  echo "\$ brevun-check -H $server -w 0.5 -c 1"
+  $check -H "$server" -w 0.5 -c 1 || true
+else
+  echo "(no chronyd check: it needs root and /usr/sbin/chronyd)"
+fi
 
 # brevun.dll: the 32-bit product and the 64-bit build, registered side by side in a throwaway
-# Wine prefix and driven by a real automation client.
+# Wine prefix (with its own X display, which the component's hidden form needs) and driven by
+# a real automation client.
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$(nproc)" --target brevun
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$(nproc)" --target brevun
-prefix=$(mktemp -d /tmp/brevun-run.XXXXXX)
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
-trap 'wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; rm -rf "$prefix"' EXIT
-wineboot -i </dev/null >"$prefix/wineboot.log" 2>&1
+bash tests/wine/prefix.sh setup "$state" >/dev/null
+export WINEPREFIX=$(cat "$state/prefix") DISPLAY=$(cat "$state/display") WINEARCH=win64 WINEDEBUG=-all
 wine regsvr32 /s "$(winepath -w build/win64/component/brevun.dll)" </dev/null >/dev/null 2>&1
 wine 'C:\windows\syswow64\regsvr32.exe' /s "$(winepath -w build/win32/component/brevun.dll)" </dev/null >/dev/null 2>&1
 script=$(winepath -w scripts/check.vbs)
 for host in 'C:\windows\syswow64\cscript.exe' cscript; do
+  echo
   [ "$host" = cscript ] && echo "64-bit brevun.dll (cscript):" || echo "32-bit brevun.dll (syswow64 cscript):"
   wine "$host" //nologo "$script" </dev/null 2>/dev/null | tr -d '\r' || true
+  if [ -n "$server" ]; then
+    parameter="#FTS=#FPR=local#STS=$server#SPR=sntp#DIS=2#"
+    echo "  $parameter"
+    wine "$host" //nologo "$script" "$parameter" 5 </dev/null 2>/dev/null | tr -d '\r' | sed 's/^/  /' || true
+  fi
 done

@@ -63,6 +63,10 @@ TEST(Plugin, BadArgumentsAreUsageErrors) {
     EXPECT_THROW(ParseArguments(args), UsageError) << (args.empty() ? "<none>" : args.back());
   }
   EXPECT_TRUE(ParseArguments({"-h"}).help);
+  // --configure opens the dialog on the string the options compose, the limit included.
+  EXPECT_EQ(brevun::ToUtf8(brevun::cli::ParameterFor(
+                ParseArguments({"--configure", "-H", "a", "--protocol", "time", "-c", "30"}))),
+            "#FTS=a#FPR=time#STS=#SPR=local#DIS=30#");
   EXPECT_TRUE(ParseArguments({"--version"}).version);
   EXPECT_EQ(ParseArguments({"-H", "a", "-t", "7"}).timeout, 7);
 }

@@ -28,6 +28,26 @@ shape() {
     -e 's/ within [0-9]+ s \(60\)/ within <N> s (60)/'
 }
 
+# The native tool's -H measures the offset itself; the check that --com runs through the
+# component is the native -P on the parameter string -H and its options compose, with -H's
+# default warning of 60 s. Sets native_argv.
+native_args() {
+  local composing=() judging=() host=0
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --raw) judging+=(--raw); shift ;;
+      -w|-t|-P) judging+=("$1" "$2"); shift 2 ;;
+      -H) host=1; composing+=("$1" "$2"); shift 2 ;;
+      *) composing+=("$1" "$2"); shift 2 ;;
+    esac
+  done
+  if [ "$host" = 1 ]; then
+    native_argv=(-P "$("$native" "${composing[@]}" --print-parameter)" -w 60 "${judging[@]}")
+  else
+    native_argv=("${composing[@]}" "${judging[@]}")
+  fi
+}
+
 # compare NAME WANTED-EXIT ARGS...: both programs, the same exit and the same shape.
 compare() {
   local name=$1 want=$2
@@ -36,7 +56,8 @@ compare() {
   # Under Wine, starting COM in a new process now and then stalls for about ten seconds (also
   # with --raw, where no watchdog runs); a generous -t first keeps that from reading as a
   # verdict. A -t among the arguments comes later and wins.
-  "$native" -t 30 "$@" >"$scratch/native" 2>&1 || nrc=$?
+  native_args -t 30 "$@"
+  "$native" "${native_argv[@]}" >"$scratch/native" 2>&1 || nrc=$?
   wine_run "$scratch/windows" "$exe" --com -t 30 "$@" || wrc=$?
   local nline wline
   nline=$(shape <"$scratch/native")
