@@ -52,8 +52,10 @@ int CheckThroughComponent(const brevun::cli::Options& options, const std::u16str
   try {
     check = brevun::cli::RunThroughComponent(parameter, queryTimeout);
   } catch (const std::exception& e) {
+    brevun::cli::DisarmWatchdog();
     return Unknown(e.what());
   }
+  brevun::cli::DisarmWatchdog();
   if (options.raw) {
     std::printf("%s\n", brevun::ToUtf8(check.result).c_str());
     return check.verdict ? 0 : 2;
@@ -87,6 +89,7 @@ int MeasureOffset(const brevun::cli::Options& options) {
     SetWatchdogEnding(ending(state, line), Exit(state));
   };
   const Verdict verdict = CheckOffset(request, QueryServer);
+  DisarmWatchdog();
   std::printf("%s\n", ending(verdict.state, verdict.line).c_str());
   return Exit(verdict.state);
 }
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
   CommandLineHost host(parameter, queryTimeout, text);
   brevun::CheckOutcome outcome;
   const bool verdict = brevun::DoCheck(host, brevun::CheckPlatform{clock, text}, &outcome);
+  brevun::cli::DisarmWatchdog();
   if (options.raw) {
     std::printf("%s\n", brevun::ToUtf8(host.result()).c_str());
     return verdict ? 0 : 2;

@@ -24,10 +24,10 @@ struct Ending {
   int exitCode;
 };
 
-// Endings are only ever added, never changed or freed: the signal handler or timer thread may
-// be reading any of them when the run moves on, and reads the current one through an atomic
-// pointer.
-std::deque<Ending> g_endings;
+// Endings are only ever added, never changed or freed, not even by the static destructors
+// at exit: the signal handler or timer thread may be reading any of them when the run moves
+// on or ends, and reads the current one through an atomic pointer.
+std::deque<Ending>* const g_endings = new std::deque<Ending>;
 std::atomic<const Ending*> g_ending{nullptr};
 
 void Fire() {
@@ -67,8 +67,16 @@ void OnAlarm(int) { Fire(); }
 }  // namespace
 
 void SetWatchdogEnding(const std::string& line, int exitCode) {
-  g_endings.push_back({line + "\n", exitCode});
-  g_ending.store(&g_endings.back());
+  g_endings->push_back({line + "\n", exitCode});
+  g_ending.store(&g_endings->back());
+}
+
+void DisarmWatchdog() {
+  g_ending.store(nullptr);
+#ifndef _WIN32
+  itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+#endif
 }
 
 void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCode) {

@@ -15,4 +15,9 @@ void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCod
 // asked at the moment is the one to name).
 void SetWatchdogEnding(const std::string& line, int exitCode);
 
+// The run has its verdict: the watchdog no longer ends it. Called before the run prints its
+// own line, so that a watchdog that comes due while the process exits cannot add a second
+// one (or a different exit code).
+void DisarmWatchdog();
+
 }  // namespace brevun::cli
