@@ -34,34 +34,20 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-if [ -z "$version" ]; then
-  version=$(sed -n 's/^project(brevun VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-fi
+me=msi
+source scripts/windows_trees.sh
+[ -n "$version" ] || version=$(project_version)
 # Windows Installer compares the first three fields, each within its range.
 [[ "$version" =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] &&
   [ "${BASH_REMATCH[1]}" -le 255 ] && [ "${BASH_REMATCH[2]}" -le 255 ] &&
   [ "${BASH_REMATCH[3]}" -le 65535 ] ||
   { echo "msi: '$version' is not a package version (major.minor.build, at most 255.255.65535)" >&2; exit 1; }
 
-if [ "$build" = 1 ]; then
-  bash scripts/setup.sh
-  for arch in win32 win64; do
-    var=$arch
-    dir=${!var}
-    if [ -z "$dir" ]; then
-      [ "$arch" = win32 ] && dir=$root/build/release-w32 || dir=$root/build/release-w64
-      cmake --preset "$arch" -B "$dir" >/dev/null
-      printf -v "$var" '%s' "$dir"
-    fi
-    cmake --build "$dir" -j "$(nproc)" --target brevun brevun-check brevun_help >/dev/null
-  done
-  if [ -z "$tool" ]; then
-    cmake --preset native >/dev/null
-    cmake --build build/native -j "$(nproc)" --target brevun-wxs >/dev/null
-    tool=$root/build/native/installer/brevun-wxs
-  fi
+windows_trees
+if [ "$build" = 1 ] && [ -z "$tool" ]; then
+  cmake --preset native >/dev/null
+  cmake --build build/native -j "$(nproc)" --target brevun-wxs >/dev/null
 fi
-: "${win32:?msi: --no-build needs --win32 DIR}" "${win64:?msi: --no-build needs --win64 DIR}"
 [ -n "$tool" ] || tool=$root/build/native/installer/brevun-wxs
 [ -x "$tool" ] || { echo "msi: no brevun-wxs at $tool (build it, or give --tool)" >&2; exit 1; }
 
@@ -89,22 +75,17 @@ print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))' "$1"
 stage=$(mktemp -d "${TMPDIR:-/tmp}/brevun-msi.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
-# stage_files ARCH-FOLDER BUILD-DIR STRIP-TOOL
-stage_files() {
-  local folder=$1 dir=$2 strip=$3 f
-  mkdir -p "$stage/$folder"
-  for f in component/brevun.dll brevun.chm cli/brevun-check.exe; do
-    [ -f "$dir/$f" ] || { echo "msi: $dir/$f is missing (build the Windows trees first)" >&2; exit 1; }
-    cp "$dir/$f" "$stage/$folder/"
-  done
-  # The DLL is linked without symbols; the tool ships the same way (as in the release zip).
-  "$strip" "$stage/$folder/brevun-check.exe"
-  # The administrator's README, with CRLF line ends for Notepad, naming this version.
+# The files of each tree and the administrator's README, with CRLF line ends for Notepad,
+# naming this version.
+for folder in x86 x64; do
+  if [ "$folder" = x86 ]; then
+    ship_tree "$win32" i686-w64-mingw32-strip "$stage/x86"
+  else
+    ship_tree "$win64" x86_64-w64-mingw32-strip "$stage/x64"
+  fi
   sed -e "1s/^brevun [0-9][0-9.]* /brevun $version /" -e 's/\r$//' -e 's/$/\r/' release/README.txt \
     >"$stage/$folder/README.txt"
-}
-stage_files x86 "$win32" i686-w64-mingw32-strip
-stage_files x64 "$win64" x86_64-w64-mingw32-strip
+done
 
 "$tool" --idl component/brevun.idl --platform win32 --file dll32 --folder ProgramFilesFolder brevun \
   --ids x86_reg -o "$stage/registry-x86.wxi"
