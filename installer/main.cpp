@@ -2,7 +2,9 @@
 // package, from the library's registration list and the identifiers in its IDL.
 //
 //   brevun-wxs --idl FILE --platform win32|win64 --file ID --folder PARENT NAME --ids PREFIX
-//              -o OUT
+//              [--omit-folder] -o OUT
+// --omit-folder leaves out the entries that name the folder, for the second library of a
+// package (see Target::omitFolder).
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -15,7 +17,7 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: brevun-wxs --idl FILE --platform win32|win64 --file ID --folder PARENT NAME"
-               " --ids PREFIX -o OUT\n";
+               " --ids PREFIX [--omit-folder] -o OUT\n";
   return 2;
 }
 
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--folder" && left >= 2) {
       target.folderParent = argv[++i];
       target.folderName = argv[++i];
+    } else if (arg == "--omit-folder") {
+      target.omitFolder = true;
     } else if (arg == "--ids" && left >= 1) {
       target.idPrefix = argv[++i];
     } else if (arg == "-o" && left >= 1) {

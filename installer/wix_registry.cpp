@@ -140,6 +140,9 @@ std::optional<std::string> RegistryInclude(const Target& t, std::string& error) 
   int row = 0;
   for (const registry::Entry& e : registry::kEntries) {
     ++row;
+    if (t.omitFolder && std::string_view(e.value).find("{folder}") != std::string_view::npos) {
+      continue;
+    }
     for (const char* pattern : {e.key, e.name, e.value}) {
       if (pattern != nullptr && HasBracket(pattern)) {
         error = std::string("the entry '") + e.key + "' holds a square bracket";

@@ -23,6 +23,11 @@ struct Target {
   std::string folderParent;       // the directory property of the folder's parent ...
   std::string folderName;         // ... and the folder's own name under it
   std::string idPrefix;           // prefix of the Registry row ids, unique per target
+  // Leave out the entries that name the folder (the type library's help folder). Both
+  // libraries of one package write the same key there, since the two registry views share the
+  // type library; with two writers the value would depend on the order the installer happens
+  // to write rows in, so one library of a package owns it.
+  bool omitFolder = false;
 };
 
 // A WiX include file with one RegistryValue element per entry of the list, for the Component

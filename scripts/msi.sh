@@ -89,8 +89,10 @@ done
 
 "$tool" --idl component/brevun.idl --platform win32 --file dll32 --folder ProgramFilesFolder brevun \
   --ids x86_reg -o "$stage/registry-x86.wxi"
+# The two views share the type library's help folder: in the x64 package the 32-bit library
+# names it, as after register.cmd, which registers the 32-bit library last.
 "$tool" --idl component/brevun.idl --platform win64 --file dll64 --folder ProgramFiles64Folder brevun \
-  --ids x64_reg -o "$stage/registry-x64.wxi"
+  --ids x64_reg --omit-folder -o "$stage/registry-x64.wxi"
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -130,6 +131,21 @@ TEST(RegistryInclude, NamesTheFileTheFolderAndThePlatformOfItsCopy) {
   EXPECT_EQ(value(version + "\\HELPDIR"), "[ProgramFilesFolder]brevun");
   EXPECT_EQ(value("brevun.velkor\\CLSID"), "{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}");
   EXPECT_EQ(value("brevun.velkor.1\\CLSID"), "{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}");
+}
+
+TEST(RegistryInclude, LeavesTheSharedHelpFolderToTheOtherLibraryWhenAsked) {
+  Target t = Sample();
+  t.omitFolder = true;
+  std::string error;
+  const auto rows = Rows(RegistryInclude(t, error).value_or(""));
+  ASSERT_EQ(rows.size(), std::size(component::registry::kEntries) - 1);
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.key.find("HELPDIR"), std::string::npos);
+    EXPECT_NE(r.value, "[ProgramFilesFolder]brevun");
+  }
+  // Everything else is still there, the library's own path included.
+  EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                          [](const Row& r) { return r.value == "[#dll32]"; }));
 }
 
 TEST(RegistryInclude, EscapesTextForXml) {

@@ -88,14 +88,15 @@ snapshot() {
       # The empty class containers are not ours: Wine's installer removes such a key when it
       # removes the last entry below it, even when the key was there before. Nor is Wine's
       # list of the machine's network cards, which it writes when a program first uses the
-      # network. Nor are Windows Installer's own empty containers, which the first install on
-      # a machine creates and which stay (a real Windows has them from the start).
+      # network. Nor are Windows Installer's own empty containers and the 32-bit view's empty
+      # list of installed programs, which the first install on a machine creates and which
+      # stay (a real Windows has them from the start).
       iconv -f UTF-16 -t UTF-8 "$pfx/drive_c/$file" | tr -d '\r' |
         awk '/^\[/ { key = tolower($0); print key; next }
              NF && !/^Windows Registry Editor/ { print key "\t" tolower($0) }' |
         grep -vE '^\[hkey_[a-z_]+\\software\\(wow6432node\\)?classes(\\wow6432node)?\\(clsid|interface|typelib)\]$' |
         grep -vF '\windows nt\currentversion\networkcards\' |
-        grep -vE '^\[hkey_local_machine\\software\\(wow6432node\\)?(classes\\installer(\\(features|products|upgradecodes))?|microsoft\\windows\\currentversion\\installer\\(upgradecodes|userdata(\\s-1-5-18(\\(components|products))?)?))\]$' \
+        grep -vE '^\[hkey_local_machine\\software\\(wow6432node\\)?(classes\\installer(\\(features|products|upgradecodes))?|microsoft\\windows\\currentversion\\(uninstall|installer\\(upgradecodes|userdata(\\s-1-5-18(\\(components|products))?)?)))\]$' \
           >"$scratch/$name.$rootkey.$bits"
       rm -f "$pfx/drive_c/$file"
     done
