@@ -40,21 +40,24 @@ TEST(ResultText, WhatIsWrittenReadsBack) {
 
 TEST(ResultText, FailuresReadBackWithTheirStepAndDescription) {
   const struct {
+    const char* what;
     const char16_t* description;
     int step;
     const char* text;
   } cases[] = {
-      {u"Overflow", 60, "ERR: Overflow( 60)"},
-      {u"first time text \"ERR: Timeout (60)\" is not a date-time", 290,
+      {"plain", u"Overflow", 60, "ERR: Overflow( 60)"},
+      {"a quoted fetch failure with a step of its own",
+       u"first time text \"ERR: Timeout (60)\" is not a date-time", 290,
        "ERR: first time text \"ERR: Timeout (60)\" is not a date-time( 290)"},
-      {u"", 20, "ERR: ( 20)"},
-      {u"(x)( 7)", 380, "ERR: (x)( 7)( 380)"},
+      {"no description", u"", 20, "ERR: ( 20)"},
+      {"parentheses that look like a step", u"(x)( 7)", 380, "ERR: (x)( 7)( 380)"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     const std::u16string text = brevun::FailureText(c.description, c.step);
     EXPECT_EQ(ToUtf8(text), c.text);
     const auto got = ReadResultText(text);
-    ASSERT_TRUE(got.has_value()) << c.text;
+    ASSERT_TRUE(got.has_value());
     EXPECT_TRUE(got->failed);
     EXPECT_EQ(got->step, c.step);
     EXPECT_EQ(got->description, c.description);
