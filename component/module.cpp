@@ -16,7 +16,7 @@ com::CriticalSection& CacheLock() {
   static com::CriticalSection lock;
   return lock;
 }
-com::ComPtr<ITypeLib> g_typeLib;
+// Each type information holds its library, so the library itself needs no place here.
 com::ComPtr<ITypeInfo> g_interfaceInfo;
 com::ComPtr<ITypeInfo> g_classInfo;
 
@@ -61,7 +61,6 @@ HRESULT LoadCaches() {
   com::ComPtr<ITypeInfo> classInfo;
   hr = lib->GetTypeInfoOfGuid(CLSID_velkor, classInfo.Put());
   if (FAILED(hr)) return hr;
-  g_typeLib = std::move(lib);
   g_interfaceInfo = std::move(interfaceInfo);
   g_classInfo = std::move(classInfo);
   return S_OK;
@@ -110,20 +109,11 @@ HRESULT ClassTypeInfo(com::ComPtr<ITypeInfo>& out) {
   return hr;
 }
 
-HRESULT ModuleTypeLib(com::ComPtr<ITypeLib>& out) {
-  com::Lock lock(CacheLock());
-  const HRESULT hr = LoadCaches();
-  if (SUCCEEDED(hr)) out = g_typeLib;
-  return hr;
-}
-
 void DropModuleCaches() {
-  com::ComPtr<ITypeLib> lib;
   com::ComPtr<ITypeInfo> interfaceInfo;
   com::ComPtr<ITypeInfo> classInfo;
   {
     com::Lock lock(CacheLock());
-    lib = std::move(g_typeLib);
     interfaceInfo = std::move(g_interfaceInfo);
     classInfo = std::move(g_classInfo);
   }

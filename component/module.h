@@ -28,7 +28,6 @@ bool ModuleIsInUse();
 // embedded in this module. Loaded once, kept until DropModuleCaches.
 HRESULT InterfaceTypeInfo(com::ComPtr<ITypeInfo>& out);
 HRESULT ClassTypeInfo(com::ComPtr<ITypeInfo>& out);
-HRESULT ModuleTypeLib(com::ComPtr<ITypeLib>& out);
 // Called when the library is about to be unloaded: objects hold their own references.
 void DropModuleCaches();
 

@@ -56,10 +56,10 @@ std::optional<DATE> LocalSecondsToDate(LocalSeconds t) {
 
 std::u16string OleDateTimeText::Render(LocalSeconds t) const {
   const std::optional<DATE> date = LocalSecondsToDate(t);
-  if (!date) throw Failure(kOverflow);
+  if (!date) throw Failure(FailureKind::kOverflow);
   com::Bstr text;
   const HRESULT hr = VarBstrFromDate(*date, LOCALE_USER_DEFAULT, 0, text.Put());
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
   return text.Text();
 }
 
@@ -76,9 +76,9 @@ std::optional<LocalSeconds> OleDateTimeText::Parse(std::u16string_view text) con
 std::u16string DescribeStatus(HRESULT hr) {
   switch (hr) {
     case DISP_E_TYPEMISMATCH:
-      return kTypeMismatch;
+      return DescriptionOf(FailureKind::kTypeMismatch);
     case DISP_E_OVERFLOW:
-      return kOverflow;
+      return DescriptionOf(FailureKind::kOverflow);
     case E_OUTOFMEMORY:
       return u"Out of memory";
     case DISP_E_MEMBERNOTFOUND:
@@ -94,24 +94,32 @@ std::u16string DescribeStatus(HRESULT hr) {
   return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
 
+Failure FailureOfStatus(HRESULT hr) {
+  switch (hr) {
+    case DISP_E_TYPEMISMATCH: return Failure(FailureKind::kTypeMismatch);
+    case DISP_E_OVERFLOW: return Failure(FailureKind::kOverflow);
+    default: return Failure(DescribeStatus(hr));
+  }
+}
+
 std::u16string VariantToText(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(kInvalidUseOfNull);
+  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
   com::Variant text;
   // VARIANT_ALPHABOOL renders a Boolean as "True"/"False", as the host's own string
   // conversion does, rather than as "-1"/"0".
   const HRESULT hr =
       VariantChangeType(text.get(), const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
   const BSTR b = V_BSTR(text.get());
   if (b == nullptr) return {};
   return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
 }
 
 std::int16_t VariantToInt16(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(kInvalidUseOfNull);
+  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
   com::Variant number;
   const HRESULT hr = VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I2);
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
   return V_I2(number.get());
 }
 

@@ -1,5 +1,7 @@
 #include "component/velkor.h"
 
+#include <olectl.h>
+
 #include <new>
 #include <optional>
 #include <string>
@@ -14,20 +16,21 @@ namespace brevun::component {
 
 namespace {
 
-// The statuses a host language shows under their own names (its run-time error numbers).
-constexpr HRESULT HostLanguageError(int number) {
-  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
-}
-constexpr HRESULT kObjectRequired = HostLanguageError(424);
-constexpr HRESULT kFormAlreadyDisplayed = HostLanguageError(400);
+// The statuses a host language shows under its own run-time error numbers. olectl.h names
+// most of them; the two it lacks are made the same way.
+constexpr HRESULT kTypeMismatchStatus = STD_CTL_SCODE(13);
+constexpr HRESULT kFormAlreadyDisplayed = STD_CTL_SCODE(400);
+constexpr HRESULT kObjectRequired = STD_CTL_SCODE(424);
 
 // A failure that a host language knows by number gets that number, so that a script's error
 // handling sees Err.Number 94 for "Invalid use of Null" as it would from its own code.
 HRESULT StatusOf(const Failure& failure) {
-  const std::u16string& d = failure.description();
-  if (d == kInvalidUseOfNull) return HostLanguageError(94);
-  if (d == kTypeMismatch) return HostLanguageError(13);
-  if (d == kOverflow) return HostLanguageError(6);
+  switch (failure.kind()) {
+    case FailureKind::kInvalidUseOfNull: return CTL_E_INVALIDUSEOFNULL;
+    case FailureKind::kTypeMismatch: return kTypeMismatchStatus;
+    case FailureKind::kOverflow: return CTL_E_OVERFLOW;
+    case FailureKind::kOther: break;
+  }
   return E_FAIL;
 }
 
@@ -87,11 +90,11 @@ class ObjectCheckHost final : public CheckHost {
 
   void SaveCurrentParameter() override {
     const HRESULT hr = object_.CurrentParameter().CopyFrom(object_.parameter_.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
   void CopyTimeout() override {
     const HRESULT hr = timeout_.CopyFrom(object_.timeout_.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
   // Converted anew for every tag: an object's default value is asked each time.
   std::u16string ParameterText() override { return VariantToText(object_.parameter_.ref()); }
@@ -102,7 +105,7 @@ class ObjectCheckHost final : public CheckHost {
     // Through the object's own property put, as a host's write would go.
     _velkor& self = object_;
     const HRESULT hr = self.put_zt_result(value.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
 
  private:
