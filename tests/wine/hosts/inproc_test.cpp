@@ -224,7 +224,7 @@ HOST_GROUP(currentparameter) {
 
   OtherThread other;
   unsigned id = 0;
-  const brevun::com::Handle thread(
+  const brevun::win::Handle thread(
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &SecondThread, &other, 0, &id)));
   HOST_CHECK(static_cast<bool>(thread));
   if (thread) WaitForSingleObject(thread.get(), 60000);
