@@ -25,8 +25,8 @@ ntp::Timestamp RandomTimestamp() {
   return t;
 }
 
-std::u16string Count(int n, const char16_t* what) {
-  return trace::Number(n) + u" " + what + (n == 1 ? u"" : u"s");
+std::u16string Count(int n, const char16_t* one, const char16_t* more) {
+  return trace::Number(n) + u" " + (n == 1 ? one : more);
 }
 
 // One request on the wire: what it carried and when, by our clock, it left.
@@ -62,10 +62,10 @@ std::u16string ServerFields(const QueryOutcome& o) {
 // Why no reply counted, for the timeout's description.
 std::u16string IgnoredDetail(int strangers, int stale, std::size_t requests) {
   std::u16string detail;
-  if (strangers > 0) detail = u"ignored " + Count(strangers, u"datagram") + u" from elsewhere";
+  if (strangers > 0) detail = u"ignored " + Count(strangers, u"datagram", u"datagrams") + u" from elsewhere";
   if (stale > 0) {
     if (!detail.empty()) detail += u"; ";
-    detail += u"ignored " + Count(stale, u"reply") + u" not answering our request" +
+    detail += u"ignored " + Count(stale, u"reply", u"replies") + u" not answering our request" +
               (requests == 1 ? u"" : u"s");
   }
   return detail;
