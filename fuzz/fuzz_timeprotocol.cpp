@@ -54,14 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   int clockReads = 0;
   try {
-    const brevun::QueryOutcome outcome = brevun::ReadTimeProtocolAnswer(receive, [&] {
-      ++clockReads;
-      return nowMicros;
-    }, startMicros);
+    const brevun::QueryOutcome outcome = brevun::ReadTimeProtocolAnswer(
+        receive,
+        [&] {
+          ++clockReads;
+          return nowMicros;
+        },
+        startMicros);
     Expect(delivered == 4 && clockReads == 1 && !outcome.notification);
     // Unfolded to the instant nearest our clock (RFC 5905 section 6 applies the same era rule).
     constexpr std::int64_t kHalfEra = (std::int64_t{1} << 31) * 1000000;
-    Expect(outcome.offsetMicros <= kHalfEra + 1000000 && outcome.offsetMicros >= -kHalfEra - 1000000);
+    Expect(outcome.offsetMicros <= kHalfEra + 1000000 &&
+           outcome.offsetMicros >= -kHalfEra - 1000000);
     // The server's second against the middle of the exchange.
     const std::int64_t middle = startMicros + (nowMicros - startMicros) / 2;
     Expect(outcome.unixSeconds * 1000000 - middle == outcome.offsetMicros);

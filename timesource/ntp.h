@@ -62,10 +62,10 @@ struct Reply {
   int version = 0;
   int mode = 0;
   int stratum = 0;
-  std::uint32_t referenceId = 0;  // as sent, network byte order read into a number
-  Timestamp origin;    // T1 as the server echoed it
-  Timestamp receive;   // T2
-  Timestamp transmit;  // T3
+  std::uint32_t referenceId = 0;  // its four bytes, the first one highest
+  Timestamp origin;               // T1 as the server echoed it
+  Timestamp receive;              // T2
+  Timestamp transmit;             // T3
 };
 
 // Judges a datagram from the queried server against the request that carried origin

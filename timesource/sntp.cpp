@@ -62,7 +62,9 @@ std::u16string ServerFields(const QueryOutcome& o) {
 // Why no reply counted, for the timeout's description.
 std::u16string IgnoredDetail(int strangers, int stale, std::size_t requests) {
   std::u16string detail;
-  if (strangers > 0) detail = u"ignored " + Count(strangers, u"datagram", u"datagrams") + u" from elsewhere";
+  if (strangers > 0) {
+    detail = u"ignored " + Count(strangers, u"datagram", u"datagrams") + u" from elsewhere";
+  }
   if (stale > 0) {
     if (!detail.empty()) detail += u"; ";
     detail += u"ignored " + Count(stale, u"reply", u"replies") + u" not answering our request" +
@@ -86,8 +88,8 @@ QueryOutcome TimeFrom(const ntp::Reply& reply, const Request& request, std::int6
   trace::Say(traceTo, [&] {
     return line + ServerFields(outcome) + u", T1 " + trace::UtcMicros(t1) + u", T2 " +
            trace::UtcMicros(t2) + u", T3 " + trace::UtcMicros(t3) + u", T4 " +
-           trace::UtcMicros(t4) + u", delay " + trace::Seconds(outcome.delayMicros) +
-           u", offset " + trace::Seconds(outcome.offsetMicros);
+           trace::UtcMicros(t4) + u", delay " + trace::Seconds(outcome.delayMicros) + u", offset " +
+           trace::Seconds(outcome.offsetMicros);
   });
   return outcome;
 }
@@ -184,39 +186,35 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
       continue;
     }
     const Request* request = Answered(sent, buffer, *got);
-    const ntp::Reply reply =
-        ntp::CheckReply(buffer, *got, request != nullptr ? request->transmit : sent.back().transmit);
-    const std::u16string line =
-        request == nullptr ? std::u16string()
-                           : u"Reply from " + server + u" to request " +
-                                 trace::Number(static_cast<long long>(request - sent.data() + 1)) +
-                                 u": ";
-    switch (reply.kind) {
-      case ntp::Reply::Kind::kNotOurs:
-        ++stale;
-        trace::Say(x.trace, [&] {
-          return u"Ignored a reply from " + server + u" that answers none of our requests";
-        });
-        continue;
-      case ntp::Reply::Kind::kMalformed:
-        trace::Say(x.trace, [&] { return u"Malformed reply from " + server + u": " + reply.detail; });
-        throw AttemptFailure{AttemptFailure::Kind::kMalformed, reply.detail};
-      case ntp::Reply::Kind::kKissOfDeath:
-      case ntp::Reply::Kind::kUnsynchronised:
-        return Notification(reply, x.hostText, line, x.trace);
-      case ntp::Reply::Kind::kTime:
-        return TimeFrom(reply, *request, t4, line, x.trace);
+    const ntp::Reply reply = ntp::CheckReply(
+        buffer, *got, request != nullptr ? request->transmit : sent.back().transmit);
+    if (reply.kind == ntp::Reply::Kind::kNotOurs) {
+      ++stale;
+      trace::Say(x.trace, [&] {
+        return u"Ignored a reply from " + server + u" that answers none of our requests";
+      });
+      continue;
     }
+    if (reply.kind == ntp::Reply::Kind::kMalformed) {
+      trace::Say(x.trace, [&] { return u"Malformed reply from " + server + u": " + reply.detail; });
+      throw AttemptFailure{AttemptFailure::Kind::kMalformed, reply.detail};
+    }
+    // Only an echo of one of our transmit timestamps gets this far, so request is set.
+    const std::u16string line = u"Reply from " + server + u" to request " +
+                                trace::Number(static_cast<long long>(request - sent.data() + 1)) +
+                                u": ";
+    if (reply.kind == ntp::Reply::Kind::kTime) return TimeFrom(reply, *request, t4, line, x.trace);
+    return Notification(reply, x.hostText, line, x.trace);
   }
 }
 
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
-  return AskEachAddress(host, net::Transport::kDatagram, options,
-                        [&](const net::Address& server, const net::Deadline& deadline) {
-                          SocketLink link(server, deadline);
-                          return ExchangeSntp(link, {server, host.Text(), deadline.at(),
-                                                     options.trace});
-                        });
+  return AskEachAddress(
+      host, net::Transport::kDatagram, options,
+      [&](const net::Address& server, const net::Deadline& deadline) {
+        SocketLink link(server, deadline);
+        return ExchangeSntp(link, {server, host.Text(), deadline.at(), options.trace});
+      });
 }
 
 }  // namespace brevun

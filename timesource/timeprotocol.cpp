@@ -28,8 +28,8 @@ QueryOutcome AskOnce(const net::Address& server, const net::Deadline& deadline,
     return u"Answer from " + server.Text() + u": " +
            trace::UtcMicros(outcome.unixSeconds * ntp::kMicros) +
            u" (the Time Protocol's resolution is one second), connect at " +
-           trace::UtcMicros(start) + u", received at " + trace::UtcMicros(receipt) +
-           u", offset " + trace::Seconds(outcome.offsetMicros) + u" against the middle";
+           trace::UtcMicros(start) + u", received at " + trace::UtcMicros(receipt) + u", offset " +
+           trace::Seconds(outcome.offsetMicros) + u" against the middle";
   });
   return outcome;
 }

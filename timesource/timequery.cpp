@@ -83,9 +83,8 @@ std::u16string BudgetText(std::int64_t milliseconds) {
 QueryFailure Describe(const AttemptFailure& f, const TimeHost& host, std::int64_t milliseconds,
                       std::size_t tried) {
   const std::u16string server = host.Text();
-  const std::u16string addresses = tried > 1 ? Number(static_cast<long long>(tried)) +
-                                                   u" addresses tried"
-                                             : u"";
+  const std::u16string addresses =
+      tried > 1 ? Number(static_cast<long long>(tried)) + u" addresses tried" : u"";
   const auto joined = [&](std::u16string detail) {
     if (!detail.empty() && !addresses.empty()) detail += u"; ";
     return InParentheses(detail + addresses);
@@ -173,7 +172,8 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
                             const QueryOptions& options, const Exchange& exchange) {
   const std::int64_t budget = std::max<std::int64_t>(0, options.milliseconds);
   const auto deadline = net::Deadline::FromNow(budget);
-  const char16_t* protocol = transport == net::Transport::kDatagram ? u"SNTP" : u"the Time Protocol";
+  const char16_t* protocol =
+      transport == net::Transport::kDatagram ? u"SNTP" : u"the Time Protocol";
   try {
     const net::NetworkSession session;
     const std::vector<net::Address> addresses = Addresses(host, transport, options, deadline);

@@ -300,8 +300,7 @@ TEST(SntpExchange, TheTraceNamesEachRequestAndTheReplyWithItsFields) {
             std::string::npos)
       << lines[0];
   EXPECT_NE(lines[1].find("Ignored a reply from 127.0.0.1:123"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[2].find("Ignored a datagram from 127.0.0.1:4123"), std::string::npos)
-      << lines[2];
+  EXPECT_NE(lines[2].find("Ignored a datagram from 127.0.0.1:4123"), std::string::npos) << lines[2];
   EXPECT_EQ(lines[3].rfind("Request 2 to 127.0.0.1:123", 0), 0u) << lines[3];
   // 2026-11-30 00:53:20 UTC is kWallAtZero.
   EXPECT_EQ(lines[4],
@@ -316,10 +315,9 @@ TEST(TimeProtocolAnswer, TheOffsetIsTheServersSecondAgainstTheMiddleOfTheExchang
   const std::int64_t receipt = kWallAtZero + 1000 * kMs;
   const std::uint32_t second = static_cast<std::uint32_t>(
       (kWallAtZero / ntp::kMicros + ntp::kUnixEpochInNtpSeconds + 5) & 0xffffffff);
-  const std::uint8_t wire[4] = {static_cast<std::uint8_t>(second >> 24),
-                                static_cast<std::uint8_t>(second >> 16),
-                                static_cast<std::uint8_t>(second >> 8),
-                                static_cast<std::uint8_t>(second)};
+  const std::uint8_t wire[4] = {
+      static_cast<std::uint8_t>(second >> 24), static_cast<std::uint8_t>(second >> 16),
+      static_cast<std::uint8_t>(second >> 8), static_cast<std::uint8_t>(second)};
   // Delivered in pieces of 1, 2 and 1 bytes.
   std::size_t at = 0;
   const std::size_t pieces[] = {1, 2, 1};

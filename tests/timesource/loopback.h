@@ -7,9 +7,9 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>

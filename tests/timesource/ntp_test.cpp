@@ -185,12 +185,12 @@ TEST(NtpReply, ReferenceIdReadsAsTheStratumMeansIt) {
     std::u16string text;
   };
   const Case cases[] = {
-      {0x47505300u, 1, u"GPS"},            // a reference clock's name, NUL-padded
-      {0x50505320u, 1, u"PPS"},            // or blank-padded
-      {0x52415445u, 0, u"RATE"},           // a kiss code
-      {0x410a4280u, 1, u"A?B?"},           // no control characters get through
-      {0u, 1, u""},                        // nothing named
-      {0xc0a80102u, 2, u"192.168.1.2"},    // an upstream server's address
+      {0x47505300u, 1, u"GPS"},          // a reference clock's name, NUL-padded
+      {0x50505320u, 1, u"PPS"},          // or blank-padded
+      {0x52415445u, 0, u"RATE"},         // a kiss code
+      {0x410a4280u, 1, u"A?B?"},         // no control characters get through
+      {0u, 1, u""},                      // nothing named
+      {0xc0a80102u, 2, u"192.168.1.2"},  // an upstream server's address
       {0x7f000001u, 15, u"127.0.0.1"},
       {0u, 3, u"0.0.0.0"},
   };

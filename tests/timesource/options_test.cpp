@@ -22,7 +22,8 @@ using testing::Datagram;
 constexpr std::int64_t kSecond = 1000000;
 
 testing::UdpServer::Responder Ahead(std::int64_t micros) {
-  return [micros](const Bytes& q) { return std::vector<Datagram>{{testing::GoodReply(q, micros)}}; };
+  return
+      [micros](const Bytes& q) { return std::vector<Datagram>{{testing::GoodReply(q, micros)}}; };
 }
 
 QueryOptions Options(std::int64_t milliseconds, AddressFamily family = AddressFamily::kAny,
@@ -71,7 +72,8 @@ TEST(QueryOptions, TheFamilyFiltersTheAddressesOfTheHost) {
             "127.0.0.1:" + ToUtf8(port));
   EXPECT_EQ(ToUtf8(QuerySntp(host, Options(2000, AddressFamily::kAny)).server),
             "127.0.0.1:" + ToUtf8(port));
-  const QueryFailure f = FailureOf([&] { return QuerySntp(host, Options(2000, AddressFamily::kIPv6)); });
+  const QueryFailure f =
+      FailureOf([&] { return QuerySntp(host, Options(2000, AddressFamily::kIPv6)); });
   EXPECT_EQ(f.kind(), QueryFailure::Kind::kUnknownHost);
   EXPECT_EQ(ToUtf8(f.description()), "Unknown host: 127.0.0.1 (no IPv6 address)");
   EXPECT_EQ(v4.requests(), 2) << "the filtered query asked nobody";
@@ -139,28 +141,48 @@ TEST(QueryOptions, EachFailureCarriesItsKind) {
   const std::string u = std::to_string(udpPort);
   const Case cases[] = {
       {"unknown host",
-       [] { return QuerySntp({u"brevun-no-such-host.invalid", 123}, Options(3000)); },
-       QueryFailure::Kind::kUnknownHost, "Unknown host: brevun-no-such-host.invalid (no such host)"},
-      {"silent, whole seconds", [&] { return QuerySntp({u"127.0.0.1", silent.port()}, Options(1000)); },
+       [] {
+         return QuerySntp({u"brevun-no-such-host.invalid", 123}, Options(3000));
+       },
+       QueryFailure::Kind::kUnknownHost,
+       "Unknown host: brevun-no-such-host.invalid (no such host)"},
+      {"silent, whole seconds",
+       [&] {
+         return QuerySntp({u"127.0.0.1", silent.port()}, Options(1000));
+       },
        QueryFailure::Kind::kTimeout, "Timeout: no answer from 127.0.0.1:" + s + " within 1 s"},
       {"silent, rounded to the second",
-       [&] { return QuerySntp({u"127.0.0.1", silent.port()}, Options(1500)); },
+       [&] {
+         return QuerySntp({u"127.0.0.1", silent.port()}, Options(1500));
+       },
        QueryFailure::Kind::kTimeout, "Timeout: no answer from 127.0.0.1:" + s + " within 2 s"},
       {"silent, below a second",
-       [&] { return QuerySntp({u"127.0.0.1", silent.port()}, Options(300)); },
+       [&] {
+         return QuerySntp({u"127.0.0.1", silent.port()}, Options(300));
+       },
        QueryFailure::Kind::kTimeout, "Timeout: no answer from 127.0.0.1:" + s + " within 300 ms"},
       {"silent, through the whole-second call",
-       [&] { return QuerySntp({u"127.0.0.1", silent.port()}, 1); }, QueryFailure::Kind::kTimeout,
-       "Timeout: no answer from 127.0.0.1:" + s + " within 1 s"},
-      {"malformed", [&] { return QuerySntp({u"127.0.0.1", mode3.port()}, Options(2000)); },
+       [&] {
+         return QuerySntp({u"127.0.0.1", silent.port()}, 1);
+       },
+       QueryFailure::Kind::kTimeout, "Timeout: no answer from 127.0.0.1:" + s + " within 1 s"},
+      {"malformed",
+       [&] {
+         return QuerySntp({u"127.0.0.1", mode3.port()}, Options(2000));
+       },
        QueryFailure::Kind::kMalformed,
        "Malformed reply from 127.0.0.1:" + m + ": mode 3, not 4 (server)"},
       {"refused over TCP",
-       [&] { return QueryTimeProtocol({u"127.0.0.1", testing::PortOf(*closedTcp)}, Options(2000)); },
+       [&] {
+         return QueryTimeProtocol({u"127.0.0.1", testing::PortOf(*closedTcp)}, Options(2000));
+       },
        QueryFailure::Kind::kRefused, "Connection refused by 127.0.0.1:" + t},
       {"port unreachable over UDP",
-       [&] { return QuerySntp({u"127.0.0.1", udpPort}, Options(2000)); },
-       QueryFailure::Kind::kRefused, "Connection refused by 127.0.0.1:" + u + " (port unreachable)"},
+       [&] {
+         return QuerySntp({u"127.0.0.1", udpPort}, Options(2000));
+       },
+       QueryFailure::Kind::kRefused,
+       "Connection refused by 127.0.0.1:" + u + " (port unreachable)"},
   };
   for (const Case& c : cases) {
     const QueryFailure f = FailureOf(c.query);
@@ -183,8 +205,9 @@ TEST(QueryOptions, TheOutcomeNamesTheServerAndWhatItSaidOfItself) {
 
   // The Time Protocol: the server's second 100 s ahead, read to the second.
   const std::int64_t ahead = UtcMicrosNow() / kSecond + 100 + 2208988800LL;
-  const Bytes word = {static_cast<std::uint8_t>(ahead >> 24), static_cast<std::uint8_t>(ahead >> 16),
-                      static_cast<std::uint8_t>(ahead >> 8), static_cast<std::uint8_t>(ahead)};
+  const Bytes word = {static_cast<std::uint8_t>(ahead >> 24),
+                      static_cast<std::uint8_t>(ahead >> 16), static_cast<std::uint8_t>(ahead >> 8),
+                      static_cast<std::uint8_t>(ahead)};
   testing::TcpServer timeServer(word, false);
   const QueryOutcome t = QueryTimeProtocol({u"127.0.0.1", timeServer.port()}, Options(2000));
   EXPECT_EQ(ToUtf8(t.server), "127.0.0.1:" + std::to_string(timeServer.port()));
