@@ -141,24 +141,27 @@ NetworkSession::NetworkSession() {
 NetworkSession::~NetworkSession() { WSACleanup(); }
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             const Deadline& deadline) {
+                             Family family, const Deadline& deadline) {
   const std::u16string service = FromAscii(std::to_string(port).c_str());
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
 
-  // A numeric address needs no resolver and cannot hang.
+  // A numeric address needs no resolver and cannot hang. It is recognised whatever family is
+  // asked for, so that "::1" for IPv4 only is a host without such an address, not a name to
+  // hand to a lookup thread.
   {
     ADDRINFOW numeric = hints;
     numeric.ai_flags |= AI_NUMERICHOST;
     win::AddressList list;
     if (GetAddrInfoW(Wide(host).c_str(), Wide(service).c_str(), &numeric, list.Put()) == 0) {
-      auto addresses = Collect(list.get());
-      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+      auto addresses = Collect(list.get(), family);
+      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
       return addresses;
     }
   }
+  hints.ai_family = detail::SocketFamily(family);
 
   auto* lookup = new Lookup;
   if (!lookup->finished) {
@@ -191,7 +194,8 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
   }
   const int rc = lookup->rc;
-  std::vector<Address> addresses = rc == 0 ? Collect(lookup->result.get()) : std::vector<Address>{};
+  std::vector<Address> addresses =
+      rc == 0 ? Collect(lookup->result.get(), family) : std::vector<Address>{};
   Release(lookup);
   switch (rc) {
     case 0:
@@ -205,7 +209,7 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     default:
       throw NetError(ErrorKind::kOther, WinsockText(rc));
   }
-  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
   return addresses;
 }
 
