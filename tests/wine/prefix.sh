@@ -2,13 +2,11 @@
 # The throwaway Wine prefix of one test run: "setup STATE" makes a win64 prefix in a fresh
 # temporary directory with a persistent wineserver and its own virtual X display (windows
 # need one); "cleanup STATE" stops that wineserver and that display, by their prefix and
-# process id, and deletes everything. "setup STATE --wow64-optional" accepts a prefix without
-# a 32-bit side (a kernel that runs no 32-bit programs) and records that in STATE/no32, so that
-# a test can run its 64-bit part and say what it left out.
+# process id, and deletes everything.
 set -euo pipefail
+source "$(dirname "$0")/loader.sh"
 action=$1
 state=$2
-option=${3:-}
 
 cleanup() {
   [ -d "$state" ] || return 0
@@ -49,6 +47,8 @@ setup() {
   [ -n "$started" ] || { echo "no free X display for Xvfb" >&2; exit 1; }
   echo "$started" >"$state/display"
 
+  wine_bits >"$state/bits"
+
   local prefix
   prefix=$(mktemp -d /tmp/brevun-wine.XXXXXX)
   echo "$prefix" >"$state/prefix"
@@ -57,16 +57,12 @@ setup() {
   # goes nowhere near the test runner's pipes.
   setsid wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >"$state/wineboot.log" 2>&1
-  if [ ! -f "$prefix/drive_c/windows/syswow64/regsvr32.exe" ]; then
-    if [ "$option" = --wow64-optional ]; then
-      echo "the prefix has no 32-bit side (this machine runs no 32-bit programs)" >"$state/no32"
-    else
-      cat "$state/wineboot.log" >&2
-      echo "the prefix has no 32-bit side" >&2
-      exit 1
-    fi
-  fi
-  echo "prefix $prefix, display $started"
+  ! has_bits 32 || [ -f "$prefix/drive_c/windows/syswow64/regsvr32.exe" ] || {
+    cat "$state/wineboot.log" >&2
+    echo "the prefix has no 32-bit side" >&2
+    exit 1
+  }
+  echo "prefix $prefix, display $started, builds Wine runs here: $(wine_bits | tr ' ' /)-bit"
 }
 
 case "$action" in
