@@ -4,15 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <memory>
-#include <type_traits>
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "win/handles.h"
 #else
-#include <csignal>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace brevun::cli {
@@ -84,11 +85,10 @@ void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCod
 #ifdef _WIN32
   // The thread is never joined: it either fires or dies with the process, so its handle is
   // let go at once.
-  using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, decltype(&CloseHandle)>;
-  Handle thread(CreateThread(nullptr, 0, TimerThread,
-                             reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(milliseconds)),
-                             0, nullptr),
-                &CloseHandle);
+  const win::Handle thread(
+      CreateThread(nullptr, 0, TimerThread,
+                   reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(milliseconds)), 0,
+                   nullptr));
 #else
   struct sigaction sa {};
   sa.sa_handler = OnAlarm;

@@ -8,13 +8,17 @@
 #include "dialog/help_viewer.h"
 #include "dialog/layout.h"
 #include "dialog/source_table.h"
-#include "dialog/this_module.h"
 #include "dialog/version_line.h"
-#include "dialog/wide_text.h"
+#include "win/this_module.h"
+#include "win/wide_text.h"
 
 namespace brevun::dialog {
 
 namespace {
+
+using win::FromWide;
+using win::ThisModule;
+using win::Wide;
 
 constexpr wchar_t kClassName[] = L"brevun.ConfigurationDialog";
 // The caption stored with the layout; the load steps replace it before the window is shown.
@@ -141,16 +145,16 @@ void DialogWindow::Load() {
   const HMODULE module = ThisModule();
 
   if (!font_) {
-    font_.reset(CreateFontW(kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    font_.Reset(CreateFontW(kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                             DEFAULT_PITCH | FF_SWISS, kFontFace));
   }
   if (!bigIcon_) {
-    bigIcon_.reset(static_cast<HICON>(
+    bigIcon_.Reset(static_cast<HICON>(
         LoadImageW(module, MAKEINTRESOURCEW(BREVUN_IDI_DIALOG), IMAGE_ICON, 32, 32, 0)));
   }
   if (!smallIcon_) {
-    smallIcon_.reset(static_cast<HICON>(
+    smallIcon_.Reset(static_cast<HICON>(
         LoadImageW(module, MAKEINTRESOURCEW(BREVUN_IDI_DIALOG), IMAGE_ICON, 16, 16, 0)));
   }
 
@@ -220,7 +224,7 @@ void DialogWindow::RunFormLoad() {
 
 void DialogWindow::Unload() noexcept {
   focus_ = nullptr;
-  window_.reset();
+  window_.Reset();
 }
 
 HWND DialogWindow::Hwnd() {
@@ -359,7 +363,7 @@ LRESULT DialogWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     case WM_NCDESTROY:
       // Destroyed from here or from elsewhere: either way the owner must let go of the handle.
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      window_.release();
+      window_.Detach();
       focus_ = nullptr;
       break;
     default:
@@ -373,7 +377,7 @@ LRESULT CALLBACK DialogWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam
   if (message == WM_NCCREATE) {
     self = static_cast<DialogWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_ = UniqueWindow(hwnd);
+    self->window_ = win::Window(hwnd);
   } else {
     self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }
