@@ -316,7 +316,10 @@ void DialogWindow::PressOk() {
     MessageBoxW(window_.get(), Wide(composed.problem).c_str(), kMessageCaption,
                 MB_OK | MB_ICONEXCLAMATION);
     // The message box runs messages of its own; the window may be gone by now.
-    if (HWND box = Control(kTxtDifference)) {
+    const int id = composed.box == ProblemBox::kFirstTimeServer    ? kTxtFirstTimeServer
+                   : composed.box == ProblemBox::kSecondTimeServer ? kTxtSecondTimeServer
+                                                                   : kTxtDifference;
+    if (HWND box = Control(id)) {
       SetFocus(box);
       SendMessageW(box, EM_SETSEL, 0, -1);
     }
