@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <cwchar>
 #include <random>
 
 #include "check/datetime.h"
@@ -13,7 +14,7 @@
 #include "common.h"
 #include "component/platform.h"
 #include "component/velkor.h"
-#include "dialog/frmmain.h"
+#include "component/frmmain.h"
 #include "harness.h"
 #include "timesource/clockform.h"
 
@@ -23,6 +24,20 @@ namespace {
 using brevun::Failure;
 using brevun::LocalSeconds;
 namespace component = brevun::component;
+
+BOOL CALLBACK CountDialogWindow(HWND hwnd, LPARAM lp) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  if (wcscmp(name, L"brevun.ConfigurationDialog") == 0) ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
+// The dialog's windows of this thread, shown or hidden.
+int CountDialogWindows() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), &CountDialogWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
 
 // A rendered local reading reads back to the same second, across the day, the calendar and the
 // automation date's odd negative half.
@@ -224,17 +239,20 @@ HOST_GROUP(currentparameter) {
   HOST_CHECK_EQ(source.references(), 1);
 }
 
-// The private form: made with the object and loaded on demand, hidden, as the dialog's window;
-// unloaded by Unload, by closing its window, by anyone destroying it, or with its object. A
-// time fetch loads it and leaves it loaded; its clock lives as long as the form, across
-// unloads.
+// The private form: made with the object and loaded on demand, with no window until its
+// handle is asked for (or it is shown); unloaded by Unload, by closing its window, by anyone
+// destroying it, or with its object. A time fetch loads it, makes no window, and leaves it
+// loaded; its clock lives as long as the form, across unloads.
 HOST_GROUP(form) {
   const component::OleDateTimeText text;
   brevun::FrmMain form(text, [](const std::u16string&) {});
   HOST_CHECK(!form.IsLoaded());
 
-  const HWND hwnd = form.Hwnd();  // asking for the handle loads
-  HOST_CHECK(form.IsLoaded());
+  form.Load();
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
+  const HWND hwnd = form.Hwnd();  // asking for the handle makes the window
+  HOST_CHECK(form.IsLoaded() && form.HasWindow());
   HOST_CHECK(IsWindow(hwnd));
   HOST_CHECK(!IsWindowVisible(hwnd));
   HOST_CHECK(GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow());
@@ -246,7 +264,7 @@ HOST_GROUP(form) {
   HOST_CHECK(form.Hwnd() == hwnd);
 
   form.Unload();
-  HOST_CHECK(!form.IsLoaded());
+  HOST_CHECK(!form.IsLoaded() && !form.HasWindow());
   HOST_CHECK(!IsWindow(hwnd));
   form.Unload();
 
@@ -259,17 +277,39 @@ HOST_GROUP(form) {
   DestroyWindow(next);
   HOST_CHECK(!form.IsLoaded());
 
-  // The fetch loads the form and keeps it; after an unload the next fetch loads it again and
-  // finds the same clock, with the last notification's description still on it.
+  // What the controls are given while there is no window is what the window shows when it
+  // is made, as the controls hold it: a text ends at a NUL, a list position out of range
+  // selects nothing.
+  brevun::dialog::DialogValues values;
+  values.timeout = u"7";
+  values.firstTimeServer = u"alpha";
+  values.secondTimeServer = std::u16string(u"beta\0hidden", 11);
+  values.difference = u"5 s";
+  values.firstSource = 2;
+  values.secondSource = 9;
+  form.Dialog().SetValues(values);
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  const brevun::dialog::DialogValues held = form.Dialog().Values();
+  HOST_CHECK(held.secondTimeServer == u"beta" && held.secondSource == -1);
+  form.Hwnd();
+  HOST_CHECK(form.Dialog().Values() == held);
+  form.Unload();
+  HOST_CHECK(form.Dialog().Values() == brevun::dialog::DialogValues{});
+  form.Unload();
+
+  // The fetch loads the form, makes no window, and keeps it loaded; after an unload the next
+  // fetch loads it again and finds the same clock, with the last notification's description
+  // still on it.
   brevun::TimeFetcher* fetcher = form.Fetcher();
   HOST_CHECK(fetcher != nullptr);
-  HOST_CHECK(form.IsLoaded() && !IsWindowVisible(form.Hwnd()));
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
   auto* clock = dynamic_cast<brevun::ClockForm*>(fetcher);
   HOST_CHECK(clock != nullptr);
   if (clock != nullptr) clock->NetClock_Error(1, u"RATE");
   form.Unload();
   HOST_CHECK(form.Fetcher() == fetcher);
-  HOST_CHECK(form.IsLoaded());
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
   if (clock != nullptr) HOST_CHECK(clock->strClockError == u"RATE");
 
   // A real fetch through the form: a closed loopback port refuses, through Winsock.
@@ -306,6 +346,8 @@ HOST_GROUP(form) {
   y->put_zt_parameter(parameter.ref());
   y->zt_docheck(&verdict);
   HOST_CHECK(Object(y)->Form().IsLoaded());
+  HOST_CHECK(!Object(y)->Form().HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
   HOST_CHECK(!Object(x)->Form().IsLoaded());
   const HWND yWindow = Object(y)->Form().Hwnd();
   HOST_CHECK(!IsWindowVisible(yWindow));
