@@ -46,7 +46,9 @@ class FrmMain {
   dialog::DialogWindow& Dialog() noexcept { return dialog_; }
 
   // The time fetch of the object's checks: the form's clock. Loads the form, as every use of
-  // the clock does, and leaves it loaded; makes no window.
+  // the clock does, and leaves it loaded; makes no window. The clock turns a server's time
+  // into local time by the zone rules that GetLocalTime follows, the same as the check's
+  // local clock.
   TimeFetcher* Fetcher();
 
  private:

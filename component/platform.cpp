@@ -27,6 +27,29 @@ LocalSeconds WindowsLocalClock::Now() {
   return FromCivil(CivilTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond});
 }
 
+LocalSeconds UtcToWindowsLocal(std::int64_t unixSeconds) {
+  // The local-seconds scale is a plain count of civil seconds, so the UTC instant's civil
+  // fields come from the same arithmetic as any local reading's.
+  const CivilTime u = ToCivil(unixSeconds);
+  SYSTEMTIME utc{};
+  SYSTEMTIME local{};
+  const bool inRange = u.year >= 1601 && u.year <= 30827;
+  if (inRange) {
+    utc.wYear = static_cast<WORD>(u.year);
+    utc.wMonth = static_cast<WORD>(u.month);
+    utc.wDay = static_cast<WORD>(u.day);
+    utc.wHour = static_cast<WORD>(u.hour);
+    utc.wMinute = static_cast<WORD>(u.minute);
+    utc.wSecond = static_cast<WORD>(u.second);
+  }
+  // A null zone is the current one, with its daylight-saving rules for the instant's year.
+  if (!inRange || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+    throw Failure(u"Cannot convert the server's time to local time");
+  }
+  return FromCivil(
+      CivilTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond});
+}
+
 std::optional<LocalSeconds> DateToLocalSeconds(DATE date) {
   if (!std::isfinite(date) || date <= kMinDate - 1 || date >= kMaxDate) return std::nullopt;
   const double day = std::trunc(date);

@@ -19,6 +19,11 @@ class WindowsLocalClock final : public LocalClock {
   LocalSeconds Now() override;
 };
 
+// A UTC instant (seconds since the Unix epoch) on the local wall clock by the rules of the
+// system's current time zone, the ones GetLocalTime follows, never the C runtime's TZ.
+// Throws Failure outside the years the system converts (1601 to 30827).
+LocalSeconds UtcToWindowsLocal(std::int64_t unixSeconds);
+
 // The general date-time format of the user's locale, as VarBstrFromDate writes it and
 // VarDateFromStr reads it. Parse rounds to the nearest second, so a rendered text reads back to
 // the second it was made from.

@@ -109,6 +109,25 @@ std::u16string FailureOf(F&& f) {
   return u"<no failure>";
 }
 
+// A server's time becomes local time by the zone rules of the local clock it is compared with,
+// whatever TZ the process was given (the tests run this group under several).
+HOST_GROUP(zone) {
+  component::WindowsLocalClock clock;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const LocalSeconds before = clock.Now();
+    const LocalSeconds converted =
+        component::UtcToWindowsLocal(static_cast<std::int64_t>(std::time(nullptr)));
+    const LocalSeconds after = clock.Now();
+    HOST_CHECK_MSG(converted >= before - 1 && converted <= after + 1,
+                   "UTC now on the local clock " + std::to_string(converted - before) +
+                       " s from GetLocalTime");
+  }
+  // Outside the years the system converts, a failure rather than a made-up time.
+  HOST_CHECK(FailureOf([] {
+               component::UtcToWindowsLocal(brevun::FromCivil({1500, 1, 1, 0, 0, 0}));
+             }) != u"<no failure>");
+}
+
 // The conversions of the properties for the check: stable English descriptions.
 HOST_GROUP(conversions) {
   Variant v;
