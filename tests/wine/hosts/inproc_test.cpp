@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <ctime>
+#include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <random>
+#include <vector>
 
 #include "check/datetime.h"
 #include "check/failure.h"
@@ -126,6 +129,51 @@ HOST_GROUP(zone) {
   HOST_CHECK(FailureOf([] {
                component::UtcToWindowsLocal(brevun::FromCivil({1500, 1, 1, 0, 0, 0}));
              }) != u"<no failure>");
+}
+
+// Filled by the enumeration below, which passes its callback nothing of ours.
+std::vector<LCID>* g_locales = nullptr;
+
+BOOL CALLBACK AddLocale(LPWSTR name) {
+  g_locales->push_back(static_cast<LCID>(wcstoul(name, nullptr, 16)));
+  return TRUE;
+}
+
+// Every locale's own date-time text keeps its seconds and reads back to the same second in
+// that locale: day-month orders, 12-hour clocks, designators before the time, other scripts.
+HOST_GROUP(locales) {
+  std::vector<LCID> locales;
+  g_locales = &locales;
+  EnumSystemLocalesW(&AddLocale, LCID_INSTALLED);
+  g_locales = nullptr;
+  HOST_CHECK_MSG(locales.size() > 50, std::to_string(locales.size()) + " locales installed");
+  const LocalSeconds samples[] = {
+      brevun::FromCivil({2026, 12, 8, 0, 0, 1}),   brevun::FromCivil({2026, 12, 8, 11, 59, 59}),
+      brevun::FromCivil({2026, 12, 8, 12, 0, 0}),  brevun::FromCivil({2026, 12, 8, 12, 30, 7}),
+      brevun::FromCivil({2026, 3, 11, 15, 28, 51}), brevun::FromCivil({2026, 12, 31, 23, 59, 58}),
+  };
+  int broken = 0;
+  for (const LCID lcid : locales) {
+    const component::OleDateTimeText text(lcid);
+    for (const LocalSeconds t : samples) {
+      std::u16string rendered;
+      std::optional<LocalSeconds> back;
+      try {
+        rendered = text.Render(t);
+        back = text.Parse(rendered);
+      } catch (const Failure&) {
+      }
+      if (!back || *back != t) {
+        if (++broken <= 10) {
+          char id[16];
+          std::snprintf(id, sizeof id, "%04lx", static_cast<unsigned long>(lcid));
+          HOST_CHECK_MSG(false, std::string("locale ") + id + ": " + brevun::ToUtf8(rendered) +
+                                    " does not read back");
+        }
+      }
+    }
+  }
+  HOST_CHECK_EQ(broken, 0);
 }
 
 // The conversions of the properties for the check: stable English descriptions.
