@@ -7,16 +7,12 @@
 #include "check/failure.h"
 #include "check/generic.h"
 #include "check/number.h"
-#include "check/text.h"
+#include "check/parameter.h"
+#include "check/result_text.h"
 
 namespace brevun {
 
 namespace {
-
-struct StepFailure {
-  int step;
-  std::u16string description;
-};
 
 bool FitsInt32(long long v) {
   return v >= std::numeric_limits<std::int32_t>::min() &&
@@ -26,15 +22,14 @@ bool FitsInt32(long long v) {
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
 // Why a time text did not read as a date-time, in words a host can act on.
-std::u16string UnreadableText(const char16_t* which, const std::u16string& text,
+std::u16string UnreadableText(std::u16string_view which, const std::u16string& text,
                               const std::u16string& code) {
-  if (text.empty()) {
-    std::u16string d = std::u16string(which) + u" time text is empty: source " + Quoted(code);
-    if (code == u"wmi" || code == u"ssh") return d + u" acquires no time";
-    if (code == u"time" || code == u"sntp") return d + u" returned no time";
-    return d + u" is not a known source code";
-  }
-  return std::u16string(which) + u" time text " + Quoted(text) + u" is not a date-time";
+  std::u16string d(which);
+  if (!text.empty()) return d + u" " + Quoted(text) + u" is not a date-time";
+  d += u" is empty: source " + Quoted(code);
+  const auto source = SourceOf(code);
+  if (!source) return d + u" is not a known source code";
+  return d + (IsTimeServer(*source) ? u" returned no time" : u" acquires no time");
 }
 
 class Steps {
@@ -51,13 +46,14 @@ class Steps {
   // Steps 100-160 or 190-250 for one source.
   void Acquire(int base, const std::u16string& code, const std::u16string& server,
                std::u16string& timeText) {
-    if (Run(base, [&] { return code == u"local"; })) {
-      const LocalSeconds now = Run(base + 10, [&] { return platform_.clock.Now(); });
-      timeText = Run(base + 20, [&] { return platform_.text.Render(now); });
+    const auto source = SourceOf(code);
+    if (Run(base + step::kIsLocal, [&] { return source == Source::kLocal; })) {
+      const LocalSeconds now = Run(base + step::kReadLocalClock, [&] { return platform_.clock.Now(); });
+      timeText = Run(base + step::kRenderLocalTime, [&] { return platform_.text.Render(now); });
       return;
     }
-    if (Run(base + 30, [&] { return code == u"sntp" || code == u"time"; })) {
-      Run(base + 40, [&] {
+    if (Run(base + step::kIsTimeServer, [&] { return source && IsTimeServer(*source); })) {
+      Run(base + step::kFetch, [&] {
         TimeFetcher* fetcher = host_.Fetcher();
         if (fetcher == nullptr) {
           throw Failure(u"time server sources are not available here");
@@ -68,8 +64,8 @@ class Steps {
       return;
     }
     // "wmi", "ssh" and every other code acquire nothing.
-    Run(base + 50, [] {});
-    Run(base + 60, [] {});
+    Run(base + step::kNoTimeNumbering, [] {});
+    Run(base + step::kNoTimeNumberingEnd, [] {});
   }
 
  private:
@@ -92,73 +88,75 @@ bool DoCheck(CheckHost& host, const CheckPlatform& platform, CheckOutcome* outco
   CheckOutcome& out = outcome != nullptr ? *outcome : scratch;
   out = CheckOutcome();
   Steps steps(host, platform);
-  const auto isServer = [](const std::u16string& code) { return code == u"time" || code == u"sntp"; };
   try {
-    steps.Run(20, [&] { host.SaveCurrentParameter(); });
-    steps.Run(30, [&] { host.CopyTimeout(); });
-    const auto tag = [&](const char16_t* key) {
+    steps.Run(step::kSaveParameter, [&] { host.SaveCurrentParameter(); });
+    steps.Run(step::kCopyTimeout, [&] { host.CopyTimeout(); });
+    const auto tagValue = [&](std::u16string_view key) {
       return Generic::GetParameter(host.ParameterText(), key);
     };
-    const std::u16string firstServer = steps.Run(40, [&] { return tag(u"FTS"); });
-    const std::u16string secondServer = steps.Run(50, [&] { return tag(u"STS"); });
-    const double limit =
-        steps.Run(60, [&] { return std::floor(ReadLeadingNumber(tag(u"DIS"))); });
-    const std::u16string firstCode = steps.Run(70, [&] { return tag(u"FPR"); });
-    const std::u16string secondCode = steps.Run(80, [&] { return tag(u"SPR"); });
+    const std::u16string firstServer =
+        steps.Run(step::kReadFirstTimeServer, [&] { return tagValue(tag::kFirstTimeServer); });
+    const std::u16string secondServer =
+        steps.Run(step::kReadSecondTimeServer, [&] { return tagValue(tag::kSecondTimeServer); });
+    const double limit = steps.Run(step::kReadLimit, [&] {
+      const auto number = ReadLeadingNumber(tagValue(tag::kDifference));
+      if (!number) throw Failure(FailureKind::kOverflow);
+      return std::floor(*number);
+    });
+    const std::u16string firstCode =
+        steps.Run(step::kReadFirstSource, [&] { return tagValue(tag::kFirstSource); });
+    const std::u16string secondCode =
+        steps.Run(step::kReadSecondSource, [&] { return tagValue(tag::kSecondSource); });
 
-    const LocalSeconds start = steps.Run(90, [&] { return platform.clock.Now(); });
+    const LocalSeconds start = steps.Run(step::kStart, [&] { return platform.clock.Now(); });
     std::u16string firstText;
     std::u16string secondText;
-    steps.Acquire(100, firstCode, firstServer, firstText);
-    steps.Acquire(190, secondCode, secondServer, secondText);
-    const LocalSeconds end = steps.Run(280, [&] { return platform.clock.Now(); });
+    steps.Acquire(step::kFirstSource, firstCode, firstServer, firstText);
+    steps.Acquire(step::kSecondSource, secondCode, secondServer, secondText);
+    const LocalSeconds end = steps.Run(step::kEnd, [&] { return platform.clock.Now(); });
 
     long long acquisition = 0;
-    const long long d = steps.Run(290, [&] {
+    const long long d = steps.Run(step::kDifference, [&] {
       const auto first = platform.text.Parse(firstText);
       if (!first) {
-        out.serverFailed = isServer(firstCode);
-        throw Failure(UnreadableText(u"first", firstText, firstCode));
+        out.serverFailed = IsTimeServerCode(firstCode);
+        throw Failure(UnreadableText(kFirstTimeText, firstText, firstCode));
       }
       const auto second = platform.text.Parse(secondText);
       if (!second) {
-        out.serverFailed = isServer(secondCode);
-        throw Failure(UnreadableText(u"second", secondText, secondCode));
+        out.serverFailed = IsTimeServerCode(secondCode);
+        throw Failure(UnreadableText(kSecondTimeText, secondText, secondCode));
       }
       const long long textPart = *first - *second;
       acquisition = end - start;
-      if (!FitsInt32(textPart) || !FitsInt32(acquisition)) throw Failure(kOverflow);
+      if (!FitsInt32(textPart) || !FitsInt32(acquisition)) throw Failure(FailureKind::kOverflow);
       const long long diff = textPart - acquisition;
-      if (!FitsInt32(diff)) throw Failure(kOverflow);
+      if (!FitsInt32(diff)) throw Failure(FailureKind::kOverflow);
       return diff;
     });
     out.completed = true;
     out.d = d;
     out.acquisition = acquisition;
     out.limit = limit;
-    const bool within = steps.Run(300, [&] { return WithinLimit(d, limit, acquisition); });
-    const std::u16string verdictText =
-        steps.Run(within ? 310 : 340, [&] {
-          return std::u16string(within ? u"Time is correct" : u"Time difference is too big");
-        });
-    steps.Run(within ? 320 : 350, [] {});
-    steps.Run(380, [&] {
-      host.WriteResult(verdictText + u"  D=" + NumberWithLeadingBlank(d) + u"  F=" + firstText +
-                       u"  S= " + secondText);
-    });
+    const bool within =
+        steps.Run(step::kVerdict, [&] { return WithinLimit(d, limit, acquisition); });
+    // The verdict's sentence and a step that only keeps the numbering, on either branch.
+    steps.Run(within ? step::kCorrectText : step::kTooBigText, [] {});
+    steps.Run(within ? step::kCorrectNumbering : step::kTooBigNumbering, [] {});
+    steps.Run(step::kWriteResult,
+              [&] { host.WriteResult(ResultText(within, d, firstText, secondText)); });
     return within;
   } catch (const Failure& f) {
     out.failedStep = steps.current();
-    host.WriteResult(u"ERR: " + f.description() + u"(" + NumberWithLeadingBlank(steps.current()) +
-                     u")");
+    host.WriteResult(FailureText(f.description(), steps.current()));
     return false;
   } catch (const std::bad_alloc&) {
     out.failedStep = steps.current();
-    host.WriteResult(u"ERR: Out of memory(" + NumberWithLeadingBlank(steps.current()) + u")");
+    host.WriteResult(FailureText(u"Out of memory", steps.current()));
     return false;
   } catch (const std::exception&) {
     out.failedStep = steps.current();
-    host.WriteResult(u"ERR: Internal error(" + NumberWithLeadingBlank(steps.current()) + u")");
+    host.WriteResult(FailureText(u"Internal error", steps.current()));
     return false;
   }
 }

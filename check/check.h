@@ -8,6 +8,38 @@
 
 namespace brevun {
 
+// The steps of a check, numbered in tens with gaps as they always were: a failure text names
+// the step that failed, and hosts match on those numbers. Some steps do nothing but keep the
+// numbering.
+namespace step {
+inline constexpr int kSaveParameter = 20;
+inline constexpr int kCopyTimeout = 30;
+inline constexpr int kReadFirstTimeServer = 40;
+inline constexpr int kReadSecondTimeServer = 50;
+inline constexpr int kReadLimit = 60;
+inline constexpr int kReadFirstSource = 70;
+inline constexpr int kReadSecondSource = 80;
+inline constexpr int kStart = 90;
+// Each source's block of steps starts here; the offsets below count from it.
+inline constexpr int kFirstSource = 100;
+inline constexpr int kSecondSource = 190;
+inline constexpr int kIsLocal = 0;
+inline constexpr int kReadLocalClock = 10;
+inline constexpr int kRenderLocalTime = 20;
+inline constexpr int kIsTimeServer = 30;
+inline constexpr int kFetch = 40;               // 140 and 230
+inline constexpr int kNoTimeNumbering = 50;     // "wmi", "ssh" and unknown codes
+inline constexpr int kNoTimeNumberingEnd = 60;  // likewise
+inline constexpr int kEnd = 280;
+inline constexpr int kDifference = 290;
+inline constexpr int kVerdict = 300;
+inline constexpr int kCorrectText = 310;
+inline constexpr int kCorrectNumbering = 320;
+inline constexpr int kTooBigText = 340;
+inline constexpr int kTooBigNumbering = 350;
+inline constexpr int kWriteResult = 380;
+}  // namespace step
+
 // Fetches one time-server time as a date-time text (DoRFCProtocol on the object's form).
 // The response receives the date-time text or an error text; a Failure thrown here fails the
 // check's fetch step.

@@ -15,22 +15,22 @@ namespace {
 bool IsSkipped(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-// Parses an ASCII decimal number (as collected by the reader) into a double. Distinguishes
-// overflow (a failure) from underflow (which reads as 0).
-double ParseDecimal(const std::string& ascii, long long decimalExponent) {
+// Parses an ASCII decimal number (as collected by the reader) into a double. Tells overflow
+// (no value) from underflow (which reads as 0).
+std::optional<double> ParseDecimal(const std::string& ascii, long long decimalExponent) {
   double value = 0;
   const auto* first = ascii.data();
   const auto* last = ascii.data() + ascii.size();
   const auto res = std::from_chars(first, last, value, std::chars_format::general);
   if (res.ec == std::errc::result_out_of_range) {
-    if (decimalExponent > 0) throw Failure(kOverflow);
+    if (decimalExponent > 0) return std::nullopt;
     return 0.0;
   }
-  if (res.ec != std::errc() || std::isinf(value)) throw Failure(kOverflow);
+  if (res.ec != std::errc() || std::isinf(value)) return std::nullopt;
   return value;
 }
 
-double ReadRadix(std::u16string_view text, std::size_t i, unsigned radix) {
+std::optional<double> ReadRadix(std::u16string_view text, std::size_t i, unsigned radix) {
   double value = 0;
   for (; i < text.size(); ++i) {
     const char16_t c = text[i];
@@ -47,14 +47,14 @@ double ReadRadix(std::u16string_view text, std::size_t i, unsigned radix) {
     }
     if (d >= radix) break;
     value = value * radix + d;
-    if (std::isinf(value)) throw Failure(kOverflow);
+    if (std::isinf(value)) return std::nullopt;
   }
   return value;
 }
 
 }  // namespace
 
-double ReadLeadingNumber(std::u16string_view text) {
+std::optional<double> ReadLeadingNumber(std::u16string_view text) {
   std::size_t i = 0;
   auto skip = [&] {
     while (i < text.size() && IsSkipped(text[i])) ++i;
@@ -140,8 +140,13 @@ double ReadLeadingNumber(std::u16string_view text) {
 }
 
 std::u16string FormatNumber(double value) {
-  if (std::isnan(value) || std::isinf(value)) throw Failure(kOverflow);
+  if (std::isnan(value) || std::isinf(value)) throw Failure(FailureKind::kOverflow);
   if (value == 0) return u"0";
+  // The largest doubles round up past the largest double at fifteen digits, and that text
+  // would not read back: the dialog would store a limit the check cannot read. They are
+  // written as the largest fifteen-digit number that still reads.
+  constexpr double kLargestWritten = 1.79769313486231e308;
+  if (std::fabs(value) > kLargestWritten) value = std::copysign(kLargestWritten, value);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.14e", value);  // d.dddddddddddddde[+-]xx
   std::string s(buf);
@@ -174,56 +179,6 @@ std::u16string FormatNumber(double value) {
   }
   if (negative) out.insert(out.begin(), '-');
   return std::u16string(out.begin(), out.end());
-}
-
-std::int16_t TextToInt16(std::u16string_view text) {
-  std::size_t b = 0;
-  std::size_t e = text.size();
-  while (b < e && (text[b] == u' ' || text[b] == u'\t')) ++b;
-  while (e > b && (text[e - 1] == u' ' || text[e - 1] == u'\t')) --e;
-  const std::u16string_view t = text.substr(b, e - b);
-  // The whole text must be one decimal number.
-  std::string ascii;
-  std::size_t i = 0;
-  if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) ascii += static_cast<char>(t[i++]);
-  bool digits = false;
-  bool point = false;
-  for (; i < t.size(); ++i) {
-    if (IsDigit(t[i])) {
-      digits = true;
-    } else if (t[i] == u'.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-    ascii += static_cast<char>(t[i]);
-  }
-  if (digits && i < t.size() && (t[i] == u'e' || t[i] == u'E')) {
-    std::string exp = "e";
-    std::size_t j = i + 1;
-    if (j < t.size() && (t[j] == u'+' || t[j] == u'-')) exp += static_cast<char>(t[j++]);
-    bool expDigits = false;
-    for (; j < t.size() && IsDigit(t[j]); ++j) {
-      expDigits = true;
-      exp += static_cast<char>(t[j]);
-    }
-    if (expDigits) {
-      ascii += exp;
-      i = j;
-    }
-  }
-  if (!digits || i != t.size()) throw Failure(kTypeMismatch);
-  if (ascii[0] == '+') ascii.erase(0, 1);
-  double value = 0;
-  const auto res = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
-  if (res.ec == std::errc::result_out_of_range) {
-    if (ascii.find("e-") != std::string::npos) return 0;
-    throw Failure(kOverflow);
-  }
-  if (res.ec != std::errc()) throw Failure(kTypeMismatch);
-  const double rounded = std::nearbyint(value);  // the default mode rounds half to even
-  if (!(rounded >= -32768.0 && rounded <= 32767.0)) throw Failure(kOverflow);
-  return static_cast<std::int16_t>(rounded);
 }
 
 }  // namespace brevun

@@ -9,15 +9,16 @@
 
 #include "check/datetime.h"
 #include "check/text.h"
-#include "component/com.h"
+#include "win/com.h"
+#include "win/handles.h"
+#include "win/wide_text.h"
 
 namespace brevun::cli {
 
 namespace {
 
-using com::Bstr;
-using com::ComPtr;
-using com::Variant;
+using win::ComPtr;
+using win::Variant;
 
 constexpr wchar_t kProgId[] = L"brevun.velkor";
 
@@ -29,17 +30,13 @@ std::string Hex(HRESULT hr) {
 
 // The system's words for a status, on one line, or nothing when it has none.
 std::string SystemText(HRESULT hr) {
-  struct LocalText {
-    wchar_t* text = nullptr;
-    ~LocalText() {
-      if (text != nullptr) LocalFree(text);
-    }
-  } buffer;
+  win::LocalText buffer;
+  // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument is where the text's address goes.
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer.text), 0, nullptr);
-  if (n == 0 || buffer.text == nullptr) return {};
-  std::string s = ToUtf8(com::FromWide(std::wstring_view(buffer.text, n)));
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(buffer.Put()), 0, nullptr);
+  if (n == 0 || !buffer) return {};
+  std::string s = win::Utf8(std::wstring_view(buffer.get(), n));
   for (auto& c : s) {
     if (c == '\r' || c == '\n') c = ' ';
   }
@@ -70,36 +67,12 @@ class Apartment {
   ~Apartment() { CoUninitialize(); }
 };
 
-// What Invoke reports about an error the object raised; owns the texts it carries.
-class ExceptionInfo {
- public:
-  ExceptionInfo() = default;
-  ExceptionInfo(const ExceptionInfo&) = delete;
-  ExceptionInfo& operator=(const ExceptionInfo&) = delete;
-  ~ExceptionInfo() { Adopt(); }
-  EXCEPINFO* get() { return &info_; }
-  // The object's description and status, once Invoke has returned DISP_E_EXCEPTION.
-  std::string Describe(HRESULT fallback) {
-    if (auto fill = std::exchange(info_.pfnDeferredFillIn, nullptr)) fill(&info_);
-    const HRESULT code = info_.scode != 0 ? info_.scode : fallback;
-    Adopt();
-    return cli::Describe(code, ToUtf8(description_.Text()));
-  }
-
- private:
-  // The texts move into owners of their own as soon as they are there.
-  void Adopt() {
-    *source_.Put() = std::exchange(info_.bstrSource, nullptr);
-    if (info_.bstrDescription != nullptr) {
-      *description_.Put() = std::exchange(info_.bstrDescription, nullptr);
-    }
-    *helpFile_.Put() = std::exchange(info_.bstrHelpFile, nullptr);
-  }
-  EXCEPINFO info_{};
-  Bstr source_;
-  Bstr description_;
-  Bstr helpFile_;
-};
+// The object's description and status, once Invoke has returned DISP_E_EXCEPTION.
+std::string Describe(win::ExceptionInfo& exception, HRESULT fallback) {
+  exception.Fill();
+  const HRESULT code = exception.Status() != 0 ? exception.Status() : fallback;
+  return Describe(code, ToUtf8(exception.Description()));
+}
 
 // The object as a script host sees it: members found by name, called through IDispatch.
 class LateBound {
@@ -126,17 +99,17 @@ class LateBound {
 
  private:
   void Invoke(const wchar_t* name, WORD flags, DISPPARAMS& params, Variant* result) {
-    const std::string member = ToUtf8(com::FromWide(name));
+    const std::string member = win::Utf8(name);
     DISPID id = DISPID_UNKNOWN;
     // GetIDsOfNames takes the names as non-const, though it only reads them.
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr)) throw ComError("brevun.velkor has no member " + member + ": " + Describe(hr));
-    ExceptionInfo exception;
+    win::ExceptionInfo exception;
     UINT argError = 0;
     hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                         result != nullptr ? result->Put() : nullptr, exception.get(), &argError);
-    if (hr == DISP_E_EXCEPTION) throw ComError(member + " failed: " + exception.Describe(hr));
+                         result != nullptr ? result->Put() : nullptr, exception.Put(), &argError);
+    if (hr == DISP_E_EXCEPTION) throw ComError(member + " failed: " + Describe(exception, hr));
     if (FAILED(hr)) throw ComError(member + " failed: " + Describe(hr));
   }
 
@@ -179,9 +152,7 @@ std::u16string TextOf(const char* member, const Variant& value) {
   const HRESULT hr =
       VariantChangeType(text.get(), const_cast<VARIANT*>(&value.ref()), 0, VT_BSTR);
   if (FAILED(hr)) throw ComError(std::string(member) + " holds no text: " + Describe(hr));
-  const BSTR b = V_BSTR(text.get());
-  if (b == nullptr) return {};
-  return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
+  return win::BstrText(V_BSTR(text.get()));
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ class CommandLineHost final : public CheckHost {
   CommandLineHost(std::u16string parameter, std::int16_t timeout, const DateTimeText& text)
       : parameter_(std::move(parameter)), timeout_(timeout), text_(text) {}
 
-  void SaveCurrentParameter() override { currentParameter_ = parameter_; }
+  // Only the component's objects share a current parameter (with the dialog); here nothing
+  // would ever read it back.
+  void SaveCurrentParameter() override {}
   void CopyTimeout() override { timeoutCopy_ = timeout_; }
   std::u16string ParameterText() override { return parameter_; }
   std::int16_t TimeoutForFetch() override { return timeoutCopy_; }
@@ -33,7 +35,6 @@ class CommandLineHost final : public CheckHost {
   std::u16string parameter_;
   std::int16_t timeout_;
   std::int16_t timeoutCopy_ = 0;
-  std::u16string currentParameter_;
   std::u16string result_;
   const DateTimeText& text_;
   std::unique_ptr<ClockForm> form_;

@@ -2,12 +2,10 @@
 
 #include <cmath>
 
-#include "check/failure.h"
 #include "check/generic.h"
 #include "check/number.h"
+#include "check/parameter.h"
 #include "check/text.h"
-#include "dialog/dialog_model.h"
-#include "dialog/source_table.h"
 
 namespace brevun::cli {
 
@@ -31,11 +29,9 @@ double Seconds(const std::string& name, const std::string& text) {
     }
   }
   if (digits == 0) throw UsageError(name + " needs a number of seconds, not '" + text + "'");
-  try {
-    return ReadLeadingNumber(u);
-  } catch (const Failure&) {
-    throw UsageError(name + " is too large: '" + text + "'");
-  }
+  const auto seconds = ReadLeadingNumber(u);
+  if (!seconds) throw UsageError(name + " is too large: '" + text + "'");
+  return *seconds;
 }
 
 int TimeoutSeconds(const std::string& text) {
@@ -47,7 +43,8 @@ int TimeoutSeconds(const std::string& text) {
 }
 
 void CheckProtocol(const std::string& name, const std::string& value, bool allowLocal) {
-  if (value == "sntp" || value == "time" || (allowLocal && value == "local")) return;
+  const auto source = SourceOf(FromUtf8(value));
+  if (source && (IsTimeServer(*source) || (allowLocal && *source == Source::kLocal))) return;
   throw UsageError(name + " must be sntp" + std::string(allowLocal ? ", time or local" : " or time") +
                    ", not '" + value + "'");
 }
@@ -150,24 +147,23 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
 std::u16string ParameterFor(const Options& options) {
   if (options.parameter) return FromUtf8(*options.parameter);
-  dialog::DialogValues v;
-  v.firstTimeServer = FromUtf8(options.host.value_or(""));
-  v.firstSource = dialog::SourcePosition(FromUtf8(options.protocol));
-  const std::string second =
+  const std::u16string first = FromUtf8(options.host.value_or(""));
+  const std::u16string second = FromUtf8(options.secondHost.value_or(""));
+  const std::string secondProtocol =
       options.secondProtocol.value_or(options.secondHost ? "sntp" : "local");
-  v.secondTimeServer = FromUtf8(options.secondHost.value_or(""));
-  v.secondSource = dialog::SourcePosition(FromUtf8(second));
-  v.difference = FormatNumber(options.critical.value_or(kDefaultCritical));
-  const auto composed = dialog::ComposeParameter(v);
-  if (!composed.ok()) throw UsageError(ToUtf8(composed.problem));
-  return composed.parameter;
+  ParameterChoice choice;
+  choice.firstTimeServer = first;
+  choice.firstSource = SourceOf(FromUtf8(options.protocol)).value_or(Source::kLocal);
+  choice.secondTimeServer = second;
+  choice.secondSource = SourceOf(FromUtf8(secondProtocol)).value_or(Source::kLocal);
+  choice.difference = options.critical.value_or(kDefaultCritical);
+  return ComposeParameter(choice);
 }
 
 int NetworkSources(const std::u16string& parameter) {
   int n = 0;
-  for (const char16_t* key : {u"FPR", u"SPR"}) {
-    const auto code = Generic::GetParameter(parameter, key);
-    if (code == u"sntp" || code == u"time") ++n;
+  for (const auto key : {tag::kFirstSource, tag::kSecondSource}) {
+    if (IsTimeServerCode(Generic::GetParameter(parameter, key))) ++n;
   }
   return n;
 }

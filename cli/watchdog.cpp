@@ -2,15 +2,16 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-#include <type_traits>
 #include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "win/handles.h"
 #else
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace brevun::cli {
@@ -60,11 +61,9 @@ void ArmWatchdog(int seconds, const std::string& line, int exitCode) {
 #ifdef _WIN32
   // The thread is never joined: it either fires or dies with the process, so its handle is
   // let go at once.
-  using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, decltype(&CloseHandle)>;
-  Handle thread(CreateThread(nullptr, 0, TimerThread,
-                             reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(seconds)), 0,
-                             nullptr),
-                &CloseHandle);
+  const win::Handle thread(
+      CreateThread(nullptr, 0, TimerThread,
+                   reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(seconds)), 0, nullptr));
 #else
   struct sigaction sa {};
   sa.sa_handler = OnAlarm;

@@ -1,10 +1,4 @@
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+# 64-bit Windows: the same component for 64-bit hosts.
 set(BREVUN_WIN_ARCH x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(BREVUN_DEFAULT_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,7 +1,7 @@
 #include "component/factory.h"
 
 #include "brevun_idl.h"
-#include "component/com.h"
+#include "win/com.h"
 #include "component/module.h"
 #include "component/velkor.h"
 
@@ -38,7 +38,7 @@ HRESULT VelkorFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) 
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  com::ComPtr<_velkor> object;
+  win::ComPtr<_velkor> object;
   const HRESULT hr = Velkor::Create(object);
   if (FAILED(hr)) return hr;
   return object->QueryInterface(riid, ppv);

@@ -1,6 +1,5 @@
-// What the library keeps beside its objects: its own module handle and path, the counts that
-// decide whether it may be unloaded, the type information that dispatch runs on, and the
-// module-level CurrentParameter.
+// What the library keeps beside its objects: the counts that decide whether it may be
+// unloaded, the type information that dispatch runs on, and the module-level CurrentParameter.
 #pragma once
 
 #include <oaidl.h>
@@ -9,14 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "component/com.h"
+#include "win/com.h"
 
 namespace brevun::component {
-
-// The module this code is linked into (the DLL, or a test program that links the component).
-HMODULE ModuleHandle();
-// Its full path; throws std::bad_alloc or Failure when it cannot be found.
-std::wstring ModulePath();
 
 // Live objects, outstanding class-factory references and factory locks.
 void AddModuleReference();
@@ -26,9 +20,8 @@ bool ModuleIsInUse();
 // The type information of the interface (TKIND_INTERFACE, the vtable side of the dual
 // interface, which ITypeInfo::Invoke can call) or of the class, from the type library
 // embedded in this module. Loaded once, kept until DropModuleCaches.
-HRESULT InterfaceTypeInfo(com::ComPtr<ITypeInfo>& out);
-HRESULT ClassTypeInfo(com::ComPtr<ITypeInfo>& out);
-HRESULT ModuleTypeLib(com::ComPtr<ITypeLib>& out);
+HRESULT InterfaceTypeInfo(win::ComPtr<ITypeInfo>& out);
+HRESULT ClassTypeInfo(win::ComPtr<ITypeInfo>& out);
 // Called when the library is about to be unloaded: objects hold their own references.
 void DropModuleCaches();
 
@@ -44,7 +37,7 @@ class CurrentParameterSlot {
   ~CurrentParameterSlot();
 
   // The value shared by the objects of the thread that made this slot.
-  com::Variant& Value();
+  win::Variant& Value();
 
  private:
   DWORD thread_;

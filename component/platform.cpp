@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "check/failure.h"
-#include "component/com.h"
+#include "win/com.h"
 
 namespace brevun::component {
 
@@ -82,10 +82,10 @@ std::optional<DATE> LocalSecondsToDate(LocalSeconds t) {
 
 std::u16string OleDateTimeText::Render(LocalSeconds t) const {
   const std::optional<DATE> date = LocalSecondsToDate(t);
-  if (!date) throw Failure(kOverflow);
-  com::Bstr text;
+  if (!date) throw Failure(FailureKind::kOverflow);
+  win::Bstr text;
   const HRESULT hr = VarBstrFromDate(*date, locale_, LOCALE_NOUSEROVERRIDE, text.Put());
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
   return text.Text();
 }
 
@@ -93,7 +93,7 @@ std::optional<LocalSeconds> OleDateTimeText::Parse(std::u16string_view text) con
   // VarDateFromStr stops at a NUL; a text with one inside is not a date-time, whatever its
   // first part says.
   if (text.find(u'\0') != std::u16string_view::npos) return std::nullopt;
-  const com::Bstr b(text);
+  const win::Bstr b(text);
   DATE date = 0;
   std::optional<LocalSeconds> read;
   if (SUCCEEDED(VarDateFromStr(b.get(), locale_, LOCALE_NOUSEROVERRIDE, &date))) {
@@ -177,9 +177,9 @@ std::optional<LocalSeconds> OleDateTimeText::FromRenderedNumbers(std::u16string_
 std::u16string DescribeStatus(HRESULT hr) {
   switch (hr) {
     case DISP_E_TYPEMISMATCH:
-      return kTypeMismatch;
+      return DescriptionOf(FailureKind::kTypeMismatch);
     case DISP_E_OVERFLOW:
-      return kOverflow;
+      return DescriptionOf(FailureKind::kOverflow);
     case E_OUTOFMEMORY:
       return u"Out of memory";
     case DISP_E_MEMBERNOTFOUND:
@@ -195,24 +195,30 @@ std::u16string DescribeStatus(HRESULT hr) {
   return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
 }
 
+Failure FailureOfStatus(HRESULT hr) {
+  switch (hr) {
+    case DISP_E_TYPEMISMATCH: return Failure(FailureKind::kTypeMismatch);
+    case DISP_E_OVERFLOW: return Failure(FailureKind::kOverflow);
+    default: return Failure(DescribeStatus(hr));
+  }
+}
+
 std::u16string VariantToText(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(kInvalidUseOfNull);
-  com::Variant text;
+  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
+  win::Variant text;
   // VARIANT_ALPHABOOL renders a Boolean as "True"/"False", as the host's own string
   // conversion does, rather than as "-1"/"0".
   const HRESULT hr =
       VariantChangeType(text.get(), const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
-  const BSTR b = V_BSTR(text.get());
-  if (b == nullptr) return {};
-  return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
+  return win::BstrText(V_BSTR(text.get()));
 }
 
 std::int16_t VariantToInt16(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(kInvalidUseOfNull);
-  com::Variant number;
+  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
+  win::Variant number;
   const HRESULT hr = VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I2);
-  if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+  if (FAILED(hr)) throw FailureOfStatus(hr);
   return V_I2(number.get());
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "check/datetime.h"
+#include "check/failure.h"
 
 namespace brevun::component {
 
@@ -50,6 +51,10 @@ std::optional<DATE> LocalSecondsToDate(LocalSeconds t);
 
 // A short, stable English description of a failure status, the same on every Windows locale.
 std::u16string DescribeStatus(HRESULT hr);
+
+// The failure a status stands for: a conversion's overflow or type mismatch keeps its kind,
+// so that a host receives the number its language gives it; anything else is described.
+Failure FailureOfStatus(HRESULT hr);
 
 // The property as text, the way a host's language turns a variant into a string; a null is
 // refused with "Invalid use of Null". Throws Failure.

@@ -3,12 +3,14 @@
 #include <objbase.h>
 #include <olectl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "brevun_idl.h"
-#include "component/com.h"
 #include "component/module.h"
+#include "win/handles.h"
+#include "win/this_module.h"
 
 namespace brevun::component {
 
@@ -51,7 +53,7 @@ class Classes {
 
   // Creates the key and sets one string value (name nullptr: the key's default value).
   HRESULT Set(const std::wstring& key, const wchar_t* name, const std::wstring& value) const {
-    com::RegKey k;
+    win::RegKey k;
     HRESULT hr = FromStatus(RegCreateKeyExW(root_, Path(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                             nullptr, k.Put(), nullptr));
     if (FAILED(hr)) return hr;
@@ -63,7 +65,7 @@ class Classes {
   // A string value, or nothing when the key or value is absent or not a string.
   bool Get(const std::wstring& key, const wchar_t* name, std::wstring& value,
            REGSAM view = 0) const {
-    com::RegKey k;
+    win::RegKey k;
     if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_QUERY_VALUE | view, k.Put()) !=
         ERROR_SUCCESS) {
       return false;
@@ -87,12 +89,12 @@ class Classes {
   }
 
   bool Exists(const std::wstring& key, REGSAM view = 0) const {
-    com::RegKey k;
+    win::RegKey k;
     return RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ | view, k.Put()) == ERROR_SUCCESS;
   }
 
   bool HasSubkeys(const std::wstring& key) const {
-    com::RegKey k;
+    win::RegKey k;
     if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ, k.Put()) != ERROR_SUCCESS) {
       return false;
     }
@@ -145,11 +147,11 @@ std::wstring KernelName(HKEY key) {
 }
 
 bool Classes::SharedWithOtherView(const std::wstring& key) const {
-  com::RegKey mine;
+  win::RegKey mine;
   if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ, mine.Put()) != ERROR_SUCCESS) {
     return false;
   }
-  com::RegKey other;
+  win::RegKey other;
   // A 64-bit process that asks for the 32-bit view of a shared key may be told that there is
   // no such key; unknown counts as shared, which only ever keeps an entry.
   if (RegOpenKeyExW(root_, Path(key).c_str(), 0, KEY_READ | kOtherView, other.Put()) !=
@@ -319,15 +321,11 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
 }  // namespace
 
 HRESULT Register(Scope scope) {
-  std::wstring path;
-  try {
-    path = ModulePath();
-  } catch (...) {
-    return SELFREG_E_CLASS;
-  }
+  const std::optional<std::wstring> path = win::ThisModulePath();
+  if (!path) return SELFREG_E_CLASS;
   const Classes classes(scope);
   const Keys keys;
-  const HRESULT hr = WriteAll(classes, keys, path);
+  const HRESULT hr = WriteAll(classes, keys, *path);
   if (FAILED(hr)) {
     // Leave nothing half-written behind.
     Unregister(scope);
@@ -337,22 +335,18 @@ HRESULT Register(Scope scope) {
 }
 
 HRESULT Unregister(Scope scope) {
-  std::wstring path;
-  try {
-    path = ModulePath();
-  } catch (...) {
-    return SELFREG_E_CLASS;
-  }
+  const std::optional<std::wstring> path = win::ThisModulePath();
+  if (!path) return SELFREG_E_CLASS;
   const Classes classes(scope);
   const Keys keys;
   HRESULT result = S_OK;
   auto keep = [&result](HRESULT hr) {
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   };
-  keep(RemoveClass(classes, keys, path));
+  keep(RemoveClass(classes, keys, *path));
   keep(RemoveProgId(classes, keys, kProgId));
   keep(RemoveProgId(classes, keys, kIndependentProgId));
-  keep(RemoveTypeLibrary(classes, keys, path));
+  keep(RemoveTypeLibrary(classes, keys, *path));
   return result;
 }
 

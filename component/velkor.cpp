@@ -1,5 +1,7 @@
 #include "component/velkor.h"
 
+#include <olectl.h>
+
 #include <new>
 #include <optional>
 #include <string>
@@ -14,20 +16,21 @@ namespace brevun::component {
 
 namespace {
 
-// The statuses a host language shows under their own names (its run-time error numbers).
-constexpr HRESULT HostLanguageError(int number) {
-  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
-}
-constexpr HRESULT kObjectRequired = HostLanguageError(424);
-constexpr HRESULT kFormAlreadyDisplayed = HostLanguageError(400);
+// The statuses a host language shows under its own run-time error numbers. olectl.h names
+// most of them; the two it lacks are made the same way.
+constexpr HRESULT kTypeMismatchStatus = STD_CTL_SCODE(13);
+constexpr HRESULT kFormAlreadyDisplayed = STD_CTL_SCODE(400);
+constexpr HRESULT kObjectRequired = STD_CTL_SCODE(424);
 
 // A failure that a host language knows by number gets that number, so that a script's error
 // handling sees Err.Number 94 for "Invalid use of Null" as it would from its own code.
 HRESULT StatusOf(const Failure& failure) {
-  const std::u16string& d = failure.description();
-  if (d == kInvalidUseOfNull) return HostLanguageError(94);
-  if (d == kTypeMismatch) return HostLanguageError(13);
-  if (d == kOverflow) return HostLanguageError(6);
+  switch (failure.kind()) {
+    case FailureKind::kInvalidUseOfNull: return CTL_E_INVALIDUSEOFNULL;
+    case FailureKind::kTypeMismatch: return kTypeMismatchStatus;
+    case FailureKind::kOverflow: return CTL_E_OVERFLOW;
+    case FailureKind::kOther: break;
+  }
   return E_FAIL;
 }
 
@@ -48,12 +51,12 @@ HRESULT Guarded(F&& f) noexcept {
 
 // Put: the property becomes an independent copy. A by-reference argument (a host passing its
 // own variable) is copied by value, so that the property never points into the host's memory.
-HRESULT PutValue(com::Variant& member, const VARIANT& value) { return member.CopyIndFrom(value); }
+HRESULT PutValue(win::Variant& member, const VARIANT& value) { return member.CopyIndFrom(value); }
 
 // Put by reference: the property shares the object that the argument carries (Nothing, a
 // null object, included). Anything that is not an object is refused as a host language
 // refuses "Set x = 5", and the property keeps its value.
-HRESULT PutReference(com::Variant& member, const VARIANT& value) {
+HRESULT PutReference(win::Variant& member, const VARIANT& value) {
   const VARIANT* v = &value;
   if (V_VT(v) == (VT_VARIANT | VT_BYREF)) {
     v = V_VARIANTREF(v);
@@ -68,10 +71,10 @@ HRESULT PutReference(com::Variant& member, const VARIANT& value) {
 
 // Get: the same object for an object reference (VariantCopy adds a reference), a copy of
 // anything else. The out-variant is empty until the copy has succeeded.
-HRESULT GetValue(const com::Variant& member, VARIANT* out) {
+HRESULT GetValue(const win::Variant& member, VARIANT* out) {
   if (out == nullptr) return E_POINTER;
   VariantInit(out);
-  com::Variant copy;
+  win::Variant copy;
   const HRESULT hr = copy.CopyFrom(member.ref());
   if (FAILED(hr)) return hr;
   copy.MoveTo(out);
@@ -87,41 +90,42 @@ class ObjectCheckHost final : public CheckHost {
 
   void SaveCurrentParameter() override {
     const HRESULT hr = object_.CurrentParameter().CopyFrom(object_.parameter_.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
   void CopyTimeout() override {
     const HRESULT hr = timeout_.CopyFrom(object_.timeout_.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
   // Converted anew for every tag: an object's default value is asked each time.
   std::u16string ParameterText() override { return VariantToText(object_.parameter_.ref()); }
   std::int16_t TimeoutForFetch() override { return VariantToInt16(timeout_.ref()); }
   TimeFetcher* Fetcher() override { return object_.Form().Fetcher(); }
   void WriteResult(const std::u16string& text) override {
-    com::Variant value = com::Variant::Text(text);
+    win::Variant value = win::Variant::Text(text);
     // Through the object's own property put, as a host's write would go.
     _velkor& self = object_;
     const HRESULT hr = self.put_zt_result(value.ref());
-    if (FAILED(hr)) throw Failure(DescribeStatus(hr));
+    if (FAILED(hr)) throw FailureOfStatus(hr);
   }
 
  private:
   Velkor& object_;
-  com::Variant timeout_;
+  win::Variant timeout_;
 };
 
-HRESULT Velkor::Create(com::ComPtr<_velkor>& out) {
+HRESULT Velkor::Create(win::ComPtr<_velkor>& out) {
   out.Reset();
   return Guarded([&] {
-    com::ComPtr<ITypeInfo> typeInfo;
+    win::ComPtr<ITypeInfo> typeInfo;
     const HRESULT hr = InterfaceTypeInfo(typeInfo);
     if (FAILED(hr)) return hr;
-    out = com::ComPtr<_velkor>(new Velkor(std::move(typeInfo)));
+    // A new object starts with the one reference that out takes over.
+    out = win::ComPtr<_velkor>::Adopt(new Velkor(std::move(typeInfo)));
     return S_OK;
   });
 }
 
-Velkor::Velkor(com::ComPtr<ITypeInfo> typeInfo)
+Velkor::Velkor(win::ComPtr<ITypeInfo> typeInfo)
     : typeInfo_(std::move(typeInfo)),
       // The form is created with the object, not loaded and not shown.
       form_(std::make_unique<FrmMain>(dateTimeText_, [this](const std::u16string& parameter) {
@@ -131,7 +135,7 @@ Velkor::Velkor(com::ComPtr<ITypeInfo> typeInfo)
 }
 
 void Velkor::StoreComposedParameter(const std::u16string& parameter) {
-  com::Variant composed = com::Variant::Text(parameter);
+  win::Variant composed = win::Variant::Text(parameter);
   CurrentParameter().Swap(composed);
   // The value it replaced is released here, inside the dialog's window procedure; an object
   // in it may run host code there, as the host's own timers do during the show.
@@ -178,7 +182,7 @@ HRESULT Velkor::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  *info = com::ComPtr<ITypeInfo>(typeInfo_).Detach();
+  *info = win::ComPtr<ITypeInfo>(typeInfo_).Detach();
   return S_OK;
 }
 
@@ -212,7 +216,7 @@ HRESULT Velkor::zt_docheck(VARIANT_BOOL* result) {
   return Guarded([&] {
     // A host may drop its last reference while the check runs (a fetch lets messages through);
     // the object stays alive until the check has written its result.
-    const auto keepAlive = com::ComPtr<_velkor>::Share(this);
+    const win::ComPtr<_velkor> keepAlive(this);
     ObjectCheckHost host(*this);
     WindowsLocalClock clock;
     const OleDateTimeText text;
@@ -227,7 +231,7 @@ HRESULT Velkor::zt_showGUI() {
     // The host's windows and timers run while the dialog is shown, and one of them may drop
     // the host's last reference: the object, and with it the form being shown, stays until
     // the show has returned.
-    const auto keepAlive = com::ComPtr<_velkor>::Share(this);
+    const win::ComPtr<_velkor> keepAlive(this);
     dialog::DialogWindow& dialog = form_->Dialog();
     // A host timer that calls zt_showGUI again while this dialog is open is refused before
     // anything changes: refilling the open dialog would overwrite the user's edits.
@@ -253,7 +257,7 @@ HRESULT Velkor::zt_showGUI() {
     // string this dialog composed (which OK also stored as the current parameter), after any
     // other close zt_parameter untouched, with its type.
     if (composed) {
-      com::Variant value = com::Variant::Text(*composed);
+      win::Variant value = win::Variant::Text(*composed);
       parameter_.Swap(value);
     }
     return S_OK;
@@ -276,7 +280,7 @@ HRESULT Velkor::get_zt_hostname(VARIANT* result) { return GetValue(hostname_, re
 HRESULT Velkor::GetClassInfo(ITypeInfo** info) {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
-  com::ComPtr<ITypeInfo> classInfo;
+  win::ComPtr<ITypeInfo> classInfo;
   const HRESULT hr = ClassTypeInfo(classInfo);
   if (FAILED(hr)) return hr;
   *info = classInfo.Detach();

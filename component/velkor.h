@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "brevun_idl.h"
-#include "component/com.h"
+#include "win/com.h"
 #include "component/module.h"
 #include "component/platform.h"
 #include "component/frmmain.h"
@@ -21,7 +21,7 @@ class Velkor final : public _velkor, public IProvideClassInfo, public ISupportEr
  public:
   // Makes an object with one reference, owned by out. Fails with the status the host sees
   // (the form or the type information could not be made).
-  static HRESULT Create(com::ComPtr<_velkor>& out);
+  static HRESULT Create(win::ComPtr<_velkor>& out);
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -61,25 +61,25 @@ class Velkor final : public _velkor, public IProvideClassInfo, public ISupportEr
 
   // For the code that works on the object from inside the library: the dialog's editing and
   // tests that link the component.
-  com::Variant& CurrentParameter() { return currentParameter_.Value(); }
+  win::Variant& CurrentParameter() { return currentParameter_.Value(); }
   FrmMain& Form() { return *form_; }
 
  private:
   friend class ObjectCheckHost;
 
-  explicit Velkor(com::ComPtr<ITypeInfo> typeInfo);
+  explicit Velkor(win::ComPtr<ITypeInfo> typeInfo);
   ~Velkor();
 
   // What the dialog's OK does with the string it composed.
   void StoreComposedParameter(const std::u16string& parameter);
 
   LONG references_ = 1;
-  com::ComPtr<ITypeInfo> typeInfo_;
+  win::ComPtr<ITypeInfo> typeInfo_;
   CurrentParameterSlot currentParameter_;
-  com::Variant hostname_;
-  com::Variant timeout_;
-  com::Variant parameter_;
-  com::Variant result_;
+  win::Variant hostname_;
+  win::Variant timeout_;
+  win::Variant parameter_;
+  win::Variant result_;
   // The form renders the times its clock reads with this; declared before the form, which
   // keeps a reference to it.
   const OleDateTimeText dateTimeText_;

@@ -1,8 +1,8 @@
 #include "dialog/dialog_model.h"
 
-#include "check/failure.h"
 #include "check/generic.h"
 #include "check/number.h"
+#include "check/parameter.h"
 #include "check/text.h"
 #include "dialog/source_table.h"
 
@@ -11,11 +11,11 @@ namespace brevun::dialog {
 void FillFromParameter(DialogValues& values, std::u16string_view parameter) {
   if (parameter.empty()) return;
   // Read in the order the check reads them, hosts and difference before the codes.
-  values.firstTimeServer = Generic::GetParameter(parameter, u"FTS");
-  values.secondTimeServer = Generic::GetParameter(parameter, u"STS");
-  values.difference = Generic::GetParameter(parameter, u"DIS");
-  const std::u16string first = Generic::GetParameter(parameter, u"FPR");
-  const std::u16string second = Generic::GetParameter(parameter, u"SPR");
+  values.firstTimeServer = Generic::GetParameter(parameter, tag::kFirstTimeServer);
+  values.secondTimeServer = Generic::GetParameter(parameter, tag::kSecondTimeServer);
+  values.difference = Generic::GetParameter(parameter, tag::kDifference);
+  const std::u16string first = Generic::GetParameter(parameter, tag::kFirstSource);
+  const std::u16string second = Generic::GetParameter(parameter, tag::kSecondSource);
   values.firstSource = SourcePosition(first);
   values.secondSource = SourcePosition(second);
 }
@@ -27,13 +27,9 @@ void FillForEditing(DialogValues& values, std::u16string_view timeout,
 }
 
 std::optional<std::u16string> NormalizeDifference(std::u16string_view text) {
-  try {
-    return FormatNumber(ReadLeadingNumber(text));
-  } catch (const Failure&) {
-    // The reader's only failure is a number beyond a double: report it as "no number" and
-    // let OK explain it, rather than let it escape into the window procedure.
-    return std::nullopt;
-  }
+  const auto number = ReadLeadingNumber(text);
+  if (!number) return std::nullopt;
+  return FormatNumber(*number);
 }
 
 Composed ComposeParameter(const DialogValues& values) {
@@ -52,7 +48,7 @@ Composed ComposeParameter(const DialogValues& values) {
     out.box = h.box;
     return out;
   }
-  const auto difference = NormalizeDifference(values.difference);
+  const auto difference = ReadLeadingNumber(values.difference);
   if (!difference) {
     out.problem =
         u"The maximum difference is too large a number. Enter the largest allowed "
@@ -60,17 +56,13 @@ Composed ComposeParameter(const DialogValues& values) {
     out.box = ProblemBox::kDifference;
     return out;
   }
-  out.parameter = u"#FTS=";
-  out.parameter += TrimBlanks(values.firstTimeServer);
-  out.parameter += u"#FPR=";
-  out.parameter += SourceCode(values.firstSource);
-  out.parameter += u"#STS=";
-  out.parameter += TrimBlanks(values.secondTimeServer);
-  out.parameter += u"#SPR=";
-  out.parameter += SourceCode(values.secondSource);
-  out.parameter += u"#DIS=";
-  out.parameter += *difference;
-  out.parameter += u"#";
+  ParameterChoice choice;
+  choice.firstTimeServer = values.firstTimeServer;
+  choice.firstSource = SourceAt(values.firstSource);
+  choice.secondTimeServer = values.secondTimeServer;
+  choice.secondSource = SourceAt(values.secondSource);
+  choice.difference = *difference;
+  out.parameter = brevun::ComposeParameter(choice);
   return out;
 }
 

@@ -8,13 +8,17 @@
 #include "dialog/help_viewer.h"
 #include "dialog/layout.h"
 #include "dialog/source_table.h"
-#include "dialog/this_module.h"
 #include "dialog/version_line.h"
-#include "dialog/wide_text.h"
+#include "win/this_module.h"
+#include "win/wide_text.h"
 
 namespace brevun::dialog {
 
 namespace {
+
+using win::FromWide;
+using win::ThisModule;
+using win::Wide;
 
 constexpr wchar_t kClassName[] = L"brevun.ConfigurationDialog";
 // The caption stored with the layout; the load steps replace it before the window is shown.
@@ -150,16 +154,16 @@ void DialogWindow::CreateWindowFromState() {
   const HMODULE module = ThisModule();
 
   if (!font_) {
-    font_.reset(CreateFontW(kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    font_.Reset(CreateFontW(kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                             DEFAULT_PITCH | FF_SWISS, kFontFace));
   }
   if (!bigIcon_) {
-    bigIcon_.reset(static_cast<HICON>(
+    bigIcon_.Reset(static_cast<HICON>(
         LoadImageW(module, MAKEINTRESOURCEW(BREVUN_IDI_DIALOG), IMAGE_ICON, 32, 32, 0)));
   }
   if (!smallIcon_) {
-    smallIcon_.reset(static_cast<HICON>(
+    smallIcon_.Reset(static_cast<HICON>(
         LoadImageW(module, MAKEINTRESOURCEW(BREVUN_IDI_DIALOG), IMAGE_ICON, 16, 16, 0)));
   }
 
@@ -239,7 +243,7 @@ void DialogWindow::DiscardWindow() noexcept {
   // take a state that was loaded before it with it.
   const bool wasLoaded = loaded_;
   DialogValues kept = std::move(state_);
-  window_.reset();
+  window_.Reset();
   loaded_ = wasLoaded;
   state_ = std::move(kept);
 }
@@ -407,7 +411,7 @@ LRESULT DialogWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
       // Destroyed from here or from elsewhere: either way the owner must let go of the handle,
       // and a form whose window is gone is unloaded.
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      window_.release();
+      window_.Detach();
       focus_ = nullptr;
       loaded_ = false;
       state_ = DialogValues{};
@@ -423,7 +427,7 @@ LRESULT CALLBACK DialogWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam
   if (message == WM_NCCREATE) {
     self = static_cast<DialogWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_ = UniqueWindow(hwnd);
+    self->window_ = win::Window(hwnd);
   } else {
     self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "dialog/dialog_model.h"
-#include "dialog/window_handles.h"
+#include "win/gui.h"
 
 namespace brevun::dialog {
 
@@ -81,11 +81,11 @@ class DialogWindow {
   bool loaded_ = false;
   // What the controls show while there is no window; the controls themselves once there is.
   DialogValues state_;
-  UniqueFont font_;
-  UniqueIcon bigIcon_;
-  UniqueIcon smallIcon_;
+  win::Font font_;
+  win::Icon bigIcon_;
+  win::Icon smallIcon_;
   // Declared after the font and the icons so that the window, which uses them, goes first.
-  UniqueWindow window_;
+  win::Window window_;
   HWND focus_ = nullptr;  // the control that gets the focus whenever the window is activated
   unsigned helpContext_ = 0;
   bool showing_ = false;

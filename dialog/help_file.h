@@ -8,7 +8,6 @@ namespace brevun::dialog {
 
 inline constexpr char16_t kHelpFileName[] = u"brevun.chm";
 inline constexpr unsigned kDialogHelpContext = 10;
-inline constexpr unsigned kComponentHelpContext = 201;
 
 // The help file in the folder of the module at modulePath (a Windows path, though "/" is
 // accepted too). A bare file name gives the bare help file name.

@@ -1,10 +1,11 @@
 #include "dialog/help_viewer.h"
 
+#include <optional>
 #include <string>
 
 #include "dialog/help_file.h"
-#include "dialog/this_module.h"
-#include "dialog/wide_text.h"
+#include "win/this_module.h"
+#include "win/wide_text.h"
 
 namespace brevun::dialog {
 
@@ -36,7 +37,12 @@ void Complain(HWND caller, const std::wstring& text) noexcept {
 
 void ShowHelp(HWND caller, unsigned context) noexcept {
   try {
-    const std::wstring file = Wide(HelpFileBeside(FromWide(ModuleFileName(ThisModule()))));
+    const std::optional<std::wstring> module = win::ThisModulePath();
+    if (!module) {
+      Complain(caller, L"Help cannot be shown: the folder of the help file is unknown.");
+      return;
+    }
+    const std::wstring file = win::Wide(HelpFileBeside(win::FromWide(*module)));
     if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
       Complain(caller, L"The help file " + file + L" cannot be found.");
       return;

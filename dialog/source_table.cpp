@@ -4,17 +4,17 @@ namespace brevun::dialog {
 
 namespace {
 
-struct Source {
+struct Entry {
   std::u16string_view caption;
-  std::u16string_view code;
+  Source source;
 };
 
-constexpr Source kSources[kSourceCount] = {
-    {u"Local system", u"local"},
-    {u"Time server (time protocol)", u"time"},
-    {u"Time server (SNTP protocol)", u"sntp"},
-    {u"Windows server (WMI protocol)", u"wmi"},
-    {u"SSH based", u"ssh"},
+constexpr Entry kEntries[kSourceCount] = {
+    {u"Local system", Source::kLocal},
+    {u"Time server (time protocol)", Source::kTime},
+    {u"Time server (SNTP protocol)", Source::kSntp},
+    {u"Windows server (WMI protocol)", Source::kWmi},
+    {u"SSH based", Source::kSsh},
 };
 
 bool IsPosition(int position) { return position >= 0 && position < kSourceCount; }
@@ -22,16 +22,17 @@ bool IsPosition(int position) { return position >= 0 && position < kSourceCount;
 }  // namespace
 
 std::u16string_view SourceCaption(int position) {
-  return IsPosition(position) ? kSources[position].caption : std::u16string_view();
+  return IsPosition(position) ? kEntries[position].caption : std::u16string_view();
 }
 
-std::u16string_view SourceCode(int position) {
-  return IsPosition(position) ? kSources[position].code : kSources[0].code;
+Source SourceAt(int position) {
+  return IsPosition(position) ? kEntries[position].source : kEntries[0].source;
 }
 
 int SourcePosition(std::u16string_view code) {
-  for (int i = 0; i < kSourceCount; ++i) {
-    if (kSources[i].code == code) return i;
+  const auto source = SourceOf(code);
+  for (int i = 0; source && i < kSourceCount; ++i) {
+    if (kEntries[i].source == *source) return i;
   }
   return 0;
 }

@@ -20,7 +20,7 @@ std::uint64_t Read64(const std::uint8_t* p) {
   return v;
 }
 
-constexpr std::int64_t kMicros = 1000000;
+using brevun::ntp::kMicros;
 // A local clock anywhere from 1601 to 30827, the years a Windows clock can show.
 constexpr std::int64_t kEarliest = -11644473600LL * kMicros;
 constexpr std::int64_t kLatest = 910692730085LL * kMicros;

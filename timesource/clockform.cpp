@@ -4,6 +4,8 @@
 #include <string>
 
 #include "check/failure.h"
+#include "check/parameter.h"
+#include "check/result_text.h"
 #include "check/text.h"
 
 namespace brevun {
@@ -33,7 +35,8 @@ bool ClockForm::DoRFCProtocol(const std::u16string& strServer, const std::u16str
     netClock_->PutTimeout(intTimeout);
     step = 40;
     // Exactly "time" selects the Time Protocol; every other code, "TIME" included, SNTP.
-    netClock_->PutProtocol(strProtocol == u"time" ? 0 : 1);
+    netClock_->PutProtocol(SourceOf(strProtocol) == Source::kTime ? NetClock::kTimeProtocol
+                                                                  : NetClock::kSntp);
     step = 50;
     netClock_->PutTimeHost(strServer);
     step = 60;
@@ -59,7 +62,8 @@ bool ClockForm::DoRFCProtocol(const std::u16string& strServer, const std::u16str
   }
   // Steps 160 to 180: the failure text names the step that failed.
   try {
-    strResponse = u"ERR: " + description + u" (" + FromUtf8(std::to_string(step)) + u")";
+    strResponse = std::u16string(kFailurePrefix) + description + u" (" +
+                  FromUtf8(std::to_string(step)) + u")";
   } catch (const std::bad_alloc&) {
     strResponse.clear();
   }

@@ -33,6 +33,9 @@ class Deadline {
 
 enum class Transport { kDatagram, kStream };
 
+// Which addresses of a host to use.
+enum class Family { kAny, kIPv4, kIPv6 };
+
 // An IPv4 or IPv6 socket address, held as the platform's sockaddr bytes.
 struct Address {
   alignas(8) unsigned char bytes[128] = {};
@@ -75,13 +78,14 @@ class NetworkSession {
   NetworkSession& operator=(const NetworkSession&) = delete;
 };
 
-// All addresses of host (a name or a numeric IPv4 or IPv6 address) for port, IPv6 and IPv4,
-// in the order the resolver prefers. A numeric address needs no lookup. A name is looked up
-// in the background so that the caller stops waiting at the deadline even when the resolver
-// does not; a lookup still running then finishes on its own and frees what it got.
-// Throws NetError: kUnknownHost, kTimeout, kOther.
+// All addresses of host (a name or a numeric IPv4 or IPv6 address) for port, IPv6 and IPv4 or
+// only those of family, in the order the resolver prefers. A numeric address needs no lookup
+// and starts no thread. A name is looked up in the background so that the caller stops waiting
+// at the deadline even when the resolver does not; a lookup still running then finishes on its
+// own and frees what it got. Throws NetError: kUnknownHost (also for a host that has no address
+// of family), kTimeout, kOther.
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             const Deadline& deadline);
+                             Family family, const Deadline& deadline);
 
 // A non-blocking socket, closed by its destructor.
 class Socket {

@@ -139,7 +139,7 @@ NetworkSession::NetworkSession() = default;
 NetworkSession::~NetworkSession() = default;
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             const Deadline& deadline) {
+                             Family family, const Deadline& deadline) {
   const std::string name = ToUtf8(host);
   const std::string service = std::to_string(port);
   addrinfo hints{};
@@ -147,17 +147,20 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
   hints.ai_socktype = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
 
-  // A numeric address needs no resolver and cannot hang.
+  // A numeric address needs no resolver and cannot hang. It is recognised whatever family is
+  // asked for, so that "::1" for IPv4 only is a host without such an address, not a name to
+  // hand to a lookup thread.
   {
     addrinfo numeric = hints;
     numeric.ai_flags |= AI_NUMERICHOST;
     addrinfo* list = nullptr;
     if (getaddrinfo(name.c_str(), service.c_str(), &numeric, &list) == 0) {
-      auto addresses = Collect(AddrInfoList(list).get());
-      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+      auto addresses = Collect(AddrInfoList(list).get(), family);
+      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
       return addresses;
     }
   }
+  hints.ai_family = detail::SocketFamily(family);
 
   auto lookup = std::make_shared<Lookup>();
   try {
@@ -195,11 +198,15 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
       throw NetError(ErrorKind::kUnknownHost, u"no such host");
     case EAI_AGAIN:
       throw NetError(ErrorKind::kUnknownHost, u"name server did not answer");
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+      throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+#endif
     default:
       throw NetError(ErrorKind::kOther, FromUtf8(gai_strerror(lookup->rc)));
   }
-  auto addresses = Collect(lookup->result.get());
-  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+  auto addresses = Collect(lookup->result.get(), family);
+  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
   return addresses;
 }
 

@@ -24,12 +24,26 @@ inline const sockaddr* AsSockaddr(const Address& a) {
   return reinterpret_cast<const sockaddr*>(a.bytes);
 }
 
-// The IPv4 and IPv6 addresses of a resolver's answer (addrinfo or ADDRINFOW), in its order.
+inline int SocketFamily(Family family) {
+  switch (family) {
+    case Family::kIPv4:
+      return AF_INET;
+    case Family::kIPv6:
+      return AF_INET6;
+    case Family::kAny:
+      break;
+  }
+  return AF_UNSPEC;
+}
+
+// The IPv4 and IPv6 addresses of a resolver's answer (addrinfo or ADDRINFOW) that belong to
+// family, in its order.
 template <typename AddrInfo>
-std::vector<Address> Collect(const AddrInfo* list) {
+std::vector<Address> Collect(const AddrInfo* list, Family family) {
   std::vector<Address> addresses;
   for (const AddrInfo* ai = list; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+    if (family != Family::kAny && ai->ai_family != SocketFamily(family)) continue;
     if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
     Address a;
     std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
@@ -37,6 +51,19 @@ std::vector<Address> Collect(const AddrInfo* list) {
     addresses.push_back(a);
   }
   return addresses;
+}
+
+// The complaint when a host has addresses, but none of family.
+inline std::u16string NoAddressOf(Family family) {
+  switch (family) {
+    case Family::kIPv4:
+      return u"no IPv4 address";
+    case Family::kIPv6:
+      return u"no IPv6 address";
+    case Family::kAny:
+      break;
+  }
+  return u"no IPv4 or IPv6 address";
 }
 
 }  // namespace brevun::net::detail

@@ -14,6 +14,10 @@
 
 #include "timesource/net.h"
 #include "timesource/net_sockaddr.h"
+#include "win/handles.h"
+#include "win/socket.h"
+#include "win/this_module.h"
+#include "win/wide_text.h"
 
 namespace brevun::net {
 
@@ -22,13 +26,9 @@ namespace {
 using detail::AsSockaddr;
 using detail::Collect;
 
+using win::Wide;
+
 static_assert(sizeof(SOCKADDR_STORAGE) <= sizeof(Address::bytes));
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
-
-// Any byte of this module: the lookup thread holds the module by its address.
-const char kModuleAnchor = 0;
-
-const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 std::u16string FromAscii(const char* text) {
   std::u16string s;
@@ -63,61 +63,18 @@ std::u16string WinsockText(int error) {
   throw NetError(ErrorKind::kOther, WinsockText(error));
 }
 
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE h) : h_(h) {}
-  ~UniqueHandle() {
-    if (h_ != nullptr) CloseHandle(h_);
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-class UniqueSocket {
- public:
-  explicit UniqueSocket(SOCKET s) : s_(s) {}
-  ~UniqueSocket() {
-    if (s_ != INVALID_SOCKET) closesocket(s_);
-  }
-  UniqueSocket(const UniqueSocket&) = delete;
-  UniqueSocket& operator=(const UniqueSocket&) = delete;
-  SOCKET get() const { return s_; }
-  SOCKET release() {
-    const SOCKET s = s_;
-    s_ = INVALID_SOCKET;
-    return s;
-  }
-
- private:
-  SOCKET s_;
-};
-
-struct AddrInfoList {
-  ADDRINFOW* list = nullptr;
-  AddrInfoList() = default;
-  ~AddrInfoList() {
-    if (list != nullptr) FreeAddrInfoW(list);
-  }
-  AddrInfoList(const AddrInfoList&) = delete;
-  AddrInfoList& operator=(const AddrInfoList&) = delete;
-};
-
 // One name lookup, shared between the caller, who may give up at its deadline, and the
 // thread that runs GetAddrInfoW, which always finishes. The thread holds a reference on this
 // module, so a host may release the component and unload the DLL while a lookup still hangs;
 // the module goes away only when the thread has left its code (FreeLibraryAndExitThread).
 struct Lookup {
   LONG references = 2;
-  UniqueHandle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  win::Handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::u16string name;
   std::u16string service;
   ADDRINFOW hints{};
   int rc = 0;
-  AddrInfoList result;
+  win::AddressList result;
   HMODULE module = nullptr;
 };
 
@@ -132,8 +89,9 @@ DWORD WINAPI LookupThread(void* parameter) {
   WSADATA data;
   const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   ADDRINFOW* list = nullptr;
-  lookup->rc = GetAddrInfoW(Wide(lookup->name), Wide(lookup->service), &lookup->hints, &list);
-  lookup->result.list = list;
+  lookup->rc = GetAddrInfoW(Wide(lookup->name).c_str(), Wide(lookup->service).c_str(),
+                            &lookup->hints, &list);
+  lookup->result.Reset(list);
   SetEvent(lookup->finished.get());
   Release(lookup);
   if (started) WSACleanup();
@@ -169,8 +127,8 @@ std::u16string Address::Text() const {
                    NI_MAXSERV, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
     return u"(unprintable address)";
   }
-  const std::u16string h = reinterpret_cast<const char16_t*>(host);
-  const std::u16string port = reinterpret_cast<const char16_t*>(service);
+  const std::u16string h = win::FromWide(host);
+  const std::u16string port = win::FromWide(service);
   return (AsSockaddr(*this)->sa_family == AF_INET6 ? u"[" + h + u"]" : h) + u":" + port;
 }
 
@@ -183,27 +141,30 @@ NetworkSession::NetworkSession() {
 NetworkSession::~NetworkSession() { WSACleanup(); }
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             const Deadline& deadline) {
+                             Family family, const Deadline& deadline) {
   const std::u16string service = FromAscii(std::to_string(port).c_str());
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
 
-  // A numeric address needs no resolver and cannot hang.
+  // A numeric address needs no resolver and cannot hang. It is recognised whatever family is
+  // asked for, so that "::1" for IPv4 only is a host without such an address, not a name to
+  // hand to a lookup thread.
   {
     ADDRINFOW numeric = hints;
     numeric.ai_flags |= AI_NUMERICHOST;
-    AddrInfoList list;
-    if (GetAddrInfoW(Wide(host), Wide(service), &numeric, &list.list) == 0) {
-      auto addresses = Collect(list.list);
-      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+    win::AddressList list;
+    if (GetAddrInfoW(Wide(host).c_str(), Wide(service).c_str(), &numeric, list.Put()) == 0) {
+      auto addresses = Collect(list.get(), family);
+      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
       return addresses;
     }
   }
+  hints.ai_family = detail::SocketFamily(family);
 
   auto* lookup = new Lookup;
-  if (lookup->finished.get() == nullptr) {
+  if (!lookup->finished) {
     delete lookup;
     throw NetError(ErrorKind::kOther, WinsockText(static_cast<int>(GetLastError())));
   }
@@ -211,16 +172,17 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
   lookup->service = service;
   lookup->hints = hints;
   bool threaded = false;
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&kModuleAnchor), &lookup->module)) {
-    const UniqueHandle thread(CreateThread(nullptr, 0, LookupThread, lookup, 0, nullptr));
-    threaded = thread.get() != nullptr;
+  lookup->module = win::ReferenceThisModule();
+  if (lookup->module != nullptr) {
+    const win::Handle thread(CreateThread(nullptr, 0, LookupThread, lookup, 0, nullptr));
+    threaded = static_cast<bool>(thread);
     if (!threaded) FreeLibrary(lookup->module);
   }
   if (!threaded) {
     // No thread to spare: look the name up here, without the deadline.
     lookup->references = 1;
-    lookup->rc = GetAddrInfoW(Wide(host), Wide(service), &hints, &lookup->result.list);
+    lookup->rc =
+        GetAddrInfoW(Wide(host).c_str(), Wide(service).c_str(), &hints, lookup->result.Put());
     SetEvent(lookup->finished.get());
   }
 
@@ -232,7 +194,8 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
   }
   const int rc = lookup->rc;
-  std::vector<Address> addresses = rc == 0 ? Collect(lookup->result.list) : std::vector<Address>{};
+  std::vector<Address> addresses =
+      rc == 0 ? Collect(lookup->result.get(), family) : std::vector<Address>{};
   Release(lookup);
   switch (rc) {
     case 0:
@@ -246,14 +209,14 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     default:
       throw NetError(ErrorKind::kOther, WinsockText(rc));
   }
-  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, u"no IPv4 or IPv6 address");
+  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
   return addresses;
 }
 
 Socket::Socket(const Address& peer, Transport transport) {
   const int type = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
   const int protocol = transport == Transport::kDatagram ? IPPROTO_UDP : IPPROTO_TCP;
-  UniqueSocket s(socket(AsSockaddr(peer)->sa_family, type, protocol));
+  win::Socket s(socket(AsSockaddr(peer)->sa_family, type, protocol));
   if (s.get() == INVALID_SOCKET) ThrowWinsock(WSAGetLastError());
   // A host that starts programs must not hand them our socket.
   SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
@@ -261,13 +224,12 @@ Socket::Socket(const Address& peer, Transport transport) {
   if (ioctlsocket(s.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
     ThrowWinsock(WSAGetLastError());
   }
-  handle_ = static_cast<std::intptr_t>(s.release());
+  handle_ = static_cast<std::intptr_t>(s.Detach());
   datagram_ = transport == Transport::kDatagram;
 }
 
-Socket::~Socket() {
-  if (handle_ != -1) closesocket(static_cast<SOCKET>(handle_));
-}
+// The portable handle goes back to its owner, which closes it.
+Socket::~Socket() { win::Socket closed(static_cast<SOCKET>(handle_)); }
 
 void Socket::Connect(const Address& peer, const Deadline& deadline) {
   const auto s = static_cast<SOCKET>(handle_);

@@ -8,13 +8,6 @@ namespace brevun::ntp {
 
 namespace {
 
-constexpr std::int64_t kMicros = 1000000;
-
-std::uint32_t Read32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
 void Write32(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 24);
   p[1] = static_cast<std::uint8_t>(v >> 16);
@@ -26,15 +19,23 @@ Timestamp ReadTimestamp(const std::uint8_t* p) { return Timestamp{Read32(p), Rea
 
 std::u16string Number(long long v) { return FromUtf8(std::to_string(v)); }
 
-// The kiss code is four ASCII characters (RFC 4330 section 8); anything else is shown as "?"
-// so a hostile server cannot put control characters into our texts.
-std::u16string KissCode(const std::uint8_t* p) {
+// Kiss codes and reference clock names are up to four ASCII characters, padded with NULs or
+// blanks (RFC 4330 section 8); anything else is shown as "?" so a hostile server cannot put
+// control characters into our texts.
+std::u16string AsciiCode(std::uint32_t word) {
+  std::uint8_t p[4];
+  Write32(p, word);
   std::size_t n = 4;
   while (n > 0 && (p[n - 1] == 0 || p[n - 1] == ' ')) --n;
   std::u16string code;
   for (std::size_t i = 0; i < n; ++i) {
     code.push_back(p[i] >= 0x20 && p[i] < 0x7f ? static_cast<char16_t>(p[i]) : u'?');
   }
+  return code;
+}
+
+std::u16string KissCode(std::uint32_t word) {
+  const std::u16string code = AsciiCode(word);
   return code.empty() ? u"(no code)" : code;
 }
 
@@ -90,12 +91,14 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   r.version = (data[0] >> 3) & 7;
   r.mode = data[0] & 7;
   r.stratum = data[1];
+  r.referenceId = Read32(data + 12);
+  r.origin = ReadTimestamp(data + 24);
   r.receive = ReadTimestamp(data + 32);
   r.transmit = ReadTimestamp(data + 40);
 
   // Only an echo of our random transmit timestamp proves that this answers our request;
   // anything else is stale, duplicated or forged and is ignored (RFC 5905 section 8).
-  if (!(ReadTimestamp(data + 24) == origin)) {
+  if (!(r.origin == origin)) {
     r.kind = Reply::Kind::kNotOurs;
     r.detail = u"origin timestamp does not match our request";
     return r;
@@ -113,7 +116,7 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   // usually comes with leap indicator 3 as well, and the code is the more useful news.
   if (r.stratum == 0) {
     r.kind = Reply::Kind::kKissOfDeath;
-    r.detail = KissCode(data + 12);
+    r.detail = KissCode(r.referenceId);
     return r;
   }
   if (r.leap == 3) {
@@ -137,6 +140,16 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   }
   r.kind = Reply::Kind::kTime;
   return r;
+}
+
+std::u16string ReferenceIdText(std::uint32_t referenceId, int stratum) {
+  if (stratum <= 1) return AsciiCode(referenceId);
+  std::u16string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    if (!text.empty()) text += u".";
+    text += Number((referenceId >> shift) & 0xff);
+  }
+  return text;
 }
 
 std::int64_t ServerTimeAtReceipt(std::int64_t t1, std::int64_t t2, std::int64_t t3,

@@ -1,16 +1,18 @@
 // SNTP client mode over UDP (RFC 4330, RFC 5905).
-#include <cstring>
+#include "timesource/sntp.h"
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "check/text.h"
 #include "timesource/attempt.h"
 #include "timesource/ntp.h"
+#include "timesource/trace.h"
 
 namespace brevun {
 
 namespace {
-
-constexpr std::int64_t kMicros = 1000000;
 
 ntp::Timestamp RandomTimestamp() {
   ntp::Timestamp t;
@@ -23,85 +25,196 @@ ntp::Timestamp RandomTimestamp() {
   return t;
 }
 
-std::u16string Count(int n, const char16_t* what) {
-  return FromUtf8(std::to_string(n)) + u" " + what + (n == 1 ? u"" : u"s");
+std::u16string Count(int n, const char16_t* one, const char16_t* more) {
+  return trace::Number(n) + u" " + (n == 1 ? one : more);
 }
 
-QueryOutcome AskOnce(const TimeHost& host, const net::Address& server,
-                     const net::Deadline& deadline) {
-  net::Socket socket(server, net::Transport::kDatagram);
-  socket.Connect(server, deadline);
-  const ntp::Timestamp transmit = RandomTimestamp();
-  const auto request = ntp::EncodeRequest(transmit);
-  // T1 is our real clock at sending; only we know it, the packet carries the random stamp.
-  const std::int64_t t1 = UtcMicrosNow();
-  socket.Send(request.data(), request.size(), deadline);
+// One request on the wire: what it carried and when, by our clock, it left.
+struct Request {
+  ntp::Timestamp transmit;
+  std::int64_t t1 = 0;
+};
 
-  int strangers = 0;
-  int stale = 0;
-  for (;;) {
-    std::uint8_t buffer[1024];
-    net::Address from;
-    const auto got = socket.Receive(buffer, sizeof buffer, deadline, &from);
-    const std::int64_t t4 = UtcMicrosNow();
-    if (!got) {
-      std::u16string detail;
-      if (strangers > 0) detail = u"ignored " + Count(strangers, u"datagram") + u" from elsewhere";
-      if (stale > 0) {
-        if (!detail.empty()) detail += u"; ";
-        detail += u"ignored " + Count(stale, u"reply") + u" not answering our request";
-      }
-      throw AttemptFailure{AttemptFailure::Kind::kTimeout, detail};
-    }
-    // The connected socket should already drop these; a reply counts only from the address
-    // and port we asked (RFC 4330 section 5).
-    if (!from.SameEndpoint(server)) {
-      ++strangers;
-      continue;
-    }
-    const ntp::Reply reply = ntp::CheckReply(buffer, *got, transmit);
-    switch (reply.kind) {
-      case ntp::Reply::Kind::kNotOurs:
-        ++stale;
-        continue;
-      case ntp::Reply::Kind::kMalformed:
-        throw AttemptFailure{AttemptFailure::Kind::kMalformed, reply.detail};
-      case ntp::Reply::Kind::kKissOfDeath: {
-        QueryOutcome outcome;
-        outcome.notification = true;
-        outcome.code = kNotifyKissOfDeath;
-        outcome.description = u"Kiss-o'-death from " + host.Text() + u": " + reply.detail;
-        return outcome;
-      }
-      case ntp::Reply::Kind::kUnsynchronised: {
-        QueryOutcome outcome;
-        outcome.notification = true;
-        outcome.code = kNotifyUnsynchronised;
-        outcome.description = u"Unsynchronised: " + host.Text() + u" has no synchronised time (" +
-                              reply.detail + u")";
-        return outcome;
-      }
-      case ntp::Reply::Kind::kTime: {
-        // T2 and T3 are unfolded around T1, so a server beyond the 2036 roll-over reads right.
-        const std::int64_t t2 = ntp::ToUnixMicros(reply.receive, t1);
-        const std::int64_t t3 = ntp::ToUnixMicros(reply.transmit, t1);
-        const std::int64_t serverNow = ntp::ServerTimeAtReceipt(t1, t2, t3, t4);
-        QueryOutcome outcome;
-        outcome.unixSeconds = ntp::FloorDiv(serverNow, kMicros);
-        outcome.offsetMicros = serverNow - t4;
-        return outcome;
-      }
-    }
+// The request a datagram claims to answer: the one whose transmit timestamp it echoes as its
+// origin, or nullptr. Too short a datagram answers none.
+const Request* Answered(const std::vector<Request>& sent, const std::uint8_t* data,
+                        std::size_t size) {
+  if (size < ntp::kPacketSize) return nullptr;
+  const ntp::Timestamp origin{ntp::Read32(data + 24), ntp::Read32(data + 28)};
+  for (const Request& r : sent) {
+    if (r.transmit == origin) return &r;
   }
+  return nullptr;
 }
+
+// What a reply said of its server, for the outcome and for the trace.
+void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome) {
+  outcome.stratum = reply.stratum;
+  outcome.leap = reply.leap;
+  outcome.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
+}
+
+std::u16string ServerFields(const QueryOutcome& o) {
+  return u"stratum " + trace::Number(o.stratum) + u", leap indicator " + trace::Number(o.leap) +
+         u", reference id " + (o.referenceId.empty() ? u"(none)" : o.referenceId);
+}
+
+// Why no reply counted, for the timeout's description.
+std::u16string IgnoredDetail(int strangers, int stale, std::size_t requests) {
+  std::u16string detail;
+  if (strangers > 0) {
+    detail = u"ignored " + Count(strangers, u"datagram", u"datagrams") + u" from elsewhere";
+  }
+  if (stale > 0) {
+    if (!detail.empty()) detail += u"; ";
+    detail += u"ignored " + Count(stale, u"reply", u"replies") + u" not answering our request" +
+              (requests == 1 ? u"" : u"s");
+  }
+  return detail;
+}
+
+QueryOutcome TimeFrom(const ntp::Reply& reply, const Request& request, std::int64_t t4,
+                      const std::u16string& line, const QueryTrace& traceTo) {
+  // T2 and T3 are unfolded around T1, so a server beyond the 2036 roll-over reads right.
+  const std::int64_t t1 = request.t1;
+  const std::int64_t t2 = ntp::ToUnixMicros(reply.receive, t1);
+  const std::int64_t t3 = ntp::ToUnixMicros(reply.transmit, t1);
+  const std::int64_t serverNow = ntp::ServerTimeAtReceipt(t1, t2, t3, t4);
+  QueryOutcome outcome;
+  outcome.unixSeconds = ntp::FloorDiv(serverNow, ntp::kMicros);
+  outcome.offsetMicros = serverNow - t4;
+  outcome.delayMicros = ntp::RoundTripDelay(t1, t2, t3, t4);
+  TakeServerFields(reply, outcome);
+  trace::Say(traceTo, [&] {
+    return line + ServerFields(outcome) + u", T1 " + trace::UtcMicros(t1) + u", T2 " +
+           trace::UtcMicros(t2) + u", T3 " + trace::UtcMicros(t3) + u", T4 " +
+           trace::UtcMicros(t4) + u", delay " + trace::Seconds(outcome.delayMicros) + u", offset " +
+           trace::Seconds(outcome.offsetMicros);
+  });
+  return outcome;
+}
+
+QueryOutcome Notification(const ntp::Reply& reply, const std::u16string& hostText,
+                          const std::u16string& line, const QueryTrace& traceTo) {
+  QueryOutcome outcome;
+  outcome.notification = true;
+  TakeServerFields(reply, outcome);
+  if (reply.kind == ntp::Reply::Kind::kKissOfDeath) {
+    outcome.code = kNotifyKissOfDeath;
+    outcome.description = u"Kiss-o'-death from " + hostText + u": " + reply.detail;
+  } else {
+    outcome.code = kNotifyUnsynchronised;
+    outcome.description =
+        u"Unsynchronised: " + hostText + u" has no synchronised time (" + reply.detail + u")";
+  }
+  trace::Say(traceTo, [&] { return line + ServerFields(outcome) + u": " + outcome.description; });
+  return outcome;
+}
+
+// The exchange on a real datagram socket and the system's clocks.
+class SocketLink final : public DatagramLink {
+ public:
+  SocketLink(const net::Address& server, const net::Deadline& deadline)
+      : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
+    socket_.Connect(server, deadline);
+  }
+  void Send(const std::uint8_t* data, std::size_t size) override {
+    socket_.Send(data, size, deadline_);
+  }
+  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
+                                     std::int64_t untilMillis, net::Address& from) override {
+    return socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
+  }
+  std::int64_t MonotonicMillis() override { return net::MonotonicMilliseconds(); }
+  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
+
+ private:
+  net::Socket socket_;
+  net::Deadline deadline_;
+};
 
 }  // namespace
 
-QueryOutcome QuerySntp(const TimeHost& host, int timeoutSeconds) {
-  return AskEachAddress(host, net::Transport::kDatagram, timeoutSeconds,
-                        [&](const net::Address& server, const net::Deadline& deadline) {
-                          return AskOnce(host, server, deadline);
-                        });
+QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
+  const std::u16string server = x.server.Text();
+  std::vector<Request> sent;
+  std::int64_t interval = kFirstRetransmitMillis;
+  std::int64_t nextSend = 0;
+  const auto send = [&] {
+    Request r{RandomTimestamp(), 0};
+    const auto packet = ntp::EncodeRequest(r.transmit);
+    // T1 is our real clock at sending; only we know it, the packet carries the random stamp.
+    r.t1 = link.UtcMicros();
+    link.Send(packet.data(), packet.size());
+    sent.push_back(r);
+    // Counted from when this one left, so that two requests are never closer than a second
+    // however late the previous wait returned.
+    nextSend = link.MonotonicMillis() + interval;
+    interval *= 2;
+    trace::Say(x.trace, [&] {
+      return u"Request " + trace::Number(static_cast<long long>(sent.size())) + u" to " + server +
+             u": transmit timestamp " + trace::Hex(r.transmit) + u" (random), sent at T1 " +
+             trace::UtcMicros(r.t1);
+    });
+  };
+
+  send();
+  int strangers = 0;
+  int stale = 0;
+  for (;;) {
+    const std::int64_t now = link.MonotonicMillis();
+    if (now >= x.deadlineMillis) {
+      throw AttemptFailure{AttemptFailure::Kind::kTimeout,
+                           IgnoredDetail(strangers, stale, sent.size())};
+    }
+    if (now >= nextSend) {
+      send();
+      continue;
+    }
+    std::uint8_t buffer[1024];
+    net::Address from;
+    const auto got =
+        link.Receive(buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis), from);
+    if (!got) continue;
+    const std::int64_t t4 = link.UtcMicros();
+    // The connected socket should already drop these; a reply counts only from the address
+    // and port we asked (RFC 4330 section 5).
+    if (!from.SameEndpoint(x.server)) {
+      ++strangers;
+      trace::Say(x.trace,
+                 [&] { return u"Ignored a datagram from " + from.Text() + u", not " + server; });
+      continue;
+    }
+    const Request* request = Answered(sent, buffer, *got);
+    const ntp::Reply reply = ntp::CheckReply(
+        buffer, *got, request != nullptr ? request->transmit : sent.back().transmit);
+    if (reply.kind == ntp::Reply::Kind::kNotOurs) {
+      ++stale;
+      trace::Say(x.trace, [&] {
+        return u"Ignored a reply from " + server + u" that answers none of our requests";
+      });
+      continue;
+    }
+    if (reply.kind == ntp::Reply::Kind::kMalformed) {
+      trace::Say(x.trace, [&] { return u"Malformed reply from " + server + u": " + reply.detail; });
+      throw AttemptFailure{AttemptFailure::Kind::kMalformed, reply.detail};
+    }
+    // Only an echo of one of our transmit timestamps gets this far, so request is set.
+    const std::u16string line = u"Reply from " + server + u" to request " +
+                                trace::Number(static_cast<long long>(request - sent.data() + 1)) +
+                                u": ";
+    if (reply.kind == ntp::Reply::Kind::kTime) return TimeFrom(reply, *request, t4, line, x.trace);
+    return Notification(reply, x.hostText, line, x.trace);
+  }
+}
+
+QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
+  return AskEachAddress(
+      host, net::Transport::kDatagram, options,
+      [&](const net::Address& server, const net::Deadline& deadline) {
+        SocketLink link(server, deadline);
+        return ExchangeSntp(link, {server, host.Text(), deadline.at(), options.trace});
+      });
 }
 
 }  // namespace brevun

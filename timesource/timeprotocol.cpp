@@ -7,27 +7,38 @@
 #include "check/text.h"
 #include "timesource/attempt.h"
 #include "timesource/ntp.h"
+#include "timesource/trace.h"
 
 namespace brevun {
 
 namespace {
 
-constexpr std::int64_t kMicros = 1000000;
-
-QueryOutcome AskOnce(const net::Address& server, const net::Deadline& deadline) {
+QueryOutcome AskOnce(const net::Address& server, const net::Deadline& deadline,
+                     const QueryTrace& traceTo) {
+  const std::int64_t start = UtcMicrosNow();
   net::Socket socket(server, net::Transport::kStream);
   socket.Connect(server, deadline);
-  return ReadTimeProtocolAnswer(
+  std::int64_t receipt = 0;
+  const QueryOutcome outcome = ReadTimeProtocolAnswer(
       [&](std::uint8_t* buffer, std::size_t capacity) {
         return socket.Receive(buffer, capacity, deadline, nullptr);
       },
-      UtcMicrosNow);
+      [&] { return receipt = UtcMicrosNow(); }, start);
+  trace::Say(traceTo, [&] {
+    return u"Answer from " + server.Text() + u": " +
+           trace::UtcMicros(outcome.unixSeconds * ntp::kMicros) +
+           u" (the Time Protocol's resolution is one second), connect at " +
+           trace::UtcMicros(start) + u", received at " + trace::UtcMicros(receipt) + u", offset " +
+           trace::Seconds(outcome.offsetMicros) + u" against the middle";
+  });
+  return outcome;
 }
 
 }  // namespace
 
 QueryOutcome ReadTimeProtocolAnswer(const StreamReceive& receive,
-                                    const std::function<std::int64_t()>& nowMicros) {
+                                    const std::function<std::int64_t()>& nowMicros,
+                                    std::int64_t startMicros) {
   std::uint8_t bytes[4];
   std::size_t have = 0;
   while (have < sizeof bytes) {
@@ -43,17 +54,19 @@ QueryOutcome ReadTimeProtocolAnswer(const StreamReceive& receive,
     have += *got;
   }
   const std::int64_t now = nowMicros();
-  const std::uint32_t seconds = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-                                (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
   // The same era rule as NTP: the roll-over of 2036 falls on the same second.
   QueryOutcome outcome;
-  outcome.unixSeconds = ntp::UnfoldSeconds(seconds, ntp::FloorDiv(now, kMicros));
-  outcome.offsetMicros = outcome.unixSeconds * kMicros - now;
+  outcome.unixSeconds = ntp::UnfoldSeconds(ntp::Read32(bytes), ntp::FloorDiv(now, ntp::kMicros));
+  const std::int64_t middle = startMicros + ntp::FloorDiv(now - startMicros, 2);
+  outcome.offsetMicros = outcome.unixSeconds * ntp::kMicros - middle;
   return outcome;
 }
 
-QueryOutcome QueryTimeProtocol(const TimeHost& host, int timeoutSeconds) {
-  return AskEachAddress(host, net::Transport::kStream, timeoutSeconds, AskOnce);
+QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options) {
+  return AskEachAddress(host, net::Transport::kStream, options,
+                        [&](const net::Address& server, const net::Deadline& deadline) {
+                          return AskOnce(server, deadline, options.trace);
+                        });
 }
 
 }  // namespace brevun

@@ -5,12 +5,17 @@
 #include "check/failure.h"
 #include "check/text.h"
 #include "timesource/attempt.h"
+#include "timesource/trace.h"
 
 namespace brevun {
 
 namespace {
 
-std::u16string Number(long long v) { return FromUtf8(std::to_string(v)); }
+using trace::Number;
+
+std::u16string AddressCount(std::size_t n) {
+  return Number(static_cast<long long>(n)) + (n == 1 ? u" address" : u" addresses");
+}
 
 std::u16string InParentheses(const std::u16string& detail) {
   return detail.empty() ? std::u16string() : u" (" + detail + u")";
@@ -41,8 +46,42 @@ AttemptFailure FromNetError(const net::NetError& e) {
   }
 }
 
-std::u16string Describe(const AttemptFailure& f, const TimeHost& host, int timeoutSeconds,
-                        std::size_t tried) {
+QueryFailure::Kind KindOf(AttemptFailure::Kind kind) {
+  switch (kind) {
+    case AttemptFailure::Kind::kTimeout:
+      return QueryFailure::Kind::kTimeout;
+    case AttemptFailure::Kind::kRefused:
+      return QueryFailure::Kind::kRefused;
+    case AttemptFailure::Kind::kMalformed:
+      return QueryFailure::Kind::kMalformed;
+    case AttemptFailure::Kind::kOther:
+      break;
+  }
+  return QueryFailure::Kind::kNetwork;
+}
+
+net::Family FamilyOf(AddressFamily family) {
+  switch (family) {
+    case AddressFamily::kIPv4:
+      return net::Family::kIPv4;
+    case AddressFamily::kIPv6:
+      return net::Family::kIPv6;
+    case AddressFamily::kAny:
+      break;
+  }
+  return net::Family::kAny;
+}
+
+// How a description names the budget: whole seconds as the user gave them ("2 s"); a budget
+// that is not whole seconds to the nearest second, or in milliseconds below one second, where
+// rounding would say "0 s".
+std::u16string BudgetText(std::int64_t milliseconds) {
+  if (milliseconds < 1000 && milliseconds % 1000 != 0) return Number(milliseconds) + u" ms";
+  return Number((milliseconds + 500) / 1000) + u" s";
+}
+
+QueryFailure Describe(const AttemptFailure& f, const TimeHost& host, std::int64_t milliseconds,
+                      std::size_t tried) {
   const std::u16string server = host.Text();
   const std::u16string addresses =
       tried > 1 ? Number(static_cast<long long>(tried)) + u" addresses tried" : u"";
@@ -50,20 +89,71 @@ std::u16string Describe(const AttemptFailure& f, const TimeHost& host, int timeo
     if (!detail.empty() && !addresses.empty()) detail += u"; ";
     return InParentheses(detail + addresses);
   };
+  std::u16string description;
   switch (f.kind) {
     case AttemptFailure::Kind::kTimeout:
-      return u"Timeout: no answer from " + server + u" within " +
-             Number(QueryMilliseconds(timeoutSeconds) / 1000) + u" s" + joined(f.detail);
+      description = u"Timeout: no answer from " + server + u" within " + BudgetText(milliseconds) +
+                    joined(f.detail);
+      break;
     case AttemptFailure::Kind::kRefused:
       // "connection refused" would repeat what the description says already.
-      return u"Connection refused by " + server +
-             joined(f.detail == u"connection refused" ? u"" : f.detail);
+      description = u"Connection refused by " + server +
+                    joined(f.detail == u"connection refused" ? u"" : f.detail);
+      break;
     case AttemptFailure::Kind::kMalformed:
-      return u"Malformed reply from " + server + u": " + f.detail + InParentheses(addresses);
+      description = u"Malformed reply from " + server + u": " + f.detail + InParentheses(addresses);
+      break;
     case AttemptFailure::Kind::kOther:
+      description = u"Network error with " + server + u": " + f.detail + InParentheses(addresses);
       break;
   }
-  return u"Network error with " + server + u": " + f.detail + InParentheses(addresses);
+  return QueryFailure(KindOf(f.kind), description);
+}
+
+// What the trace says of an address that gave no time.
+std::u16string GaveUp(const net::Address& address, const AttemptFailure& f) {
+  std::u16string why;
+  switch (f.kind) {
+    case AttemptFailure::Kind::kTimeout:
+      why = u"no usable answer in time";
+      break;
+    case AttemptFailure::Kind::kRefused:
+      why = u"refused";
+      break;
+    case AttemptFailure::Kind::kMalformed:
+      why = u"malformed answer";
+      break;
+    case AttemptFailure::Kind::kOther:
+      why = u"network error";
+      break;
+  }
+  return u"Gave up on " + address.Text() + u": " + why + InParentheses(f.detail);
+}
+
+// The resolver may name one endpoint twice; asking it twice would break the promise of no
+// more than one request a second to a server.
+std::vector<net::Address> WithoutRepeats(const std::vector<net::Address>& addresses) {
+  std::vector<net::Address> once;
+  for (const net::Address& a : addresses) {
+    const bool seen = std::any_of(once.begin(), once.end(),
+                                  [&](const net::Address& b) { return a.SameEndpoint(b); });
+    if (!seen) once.push_back(a);
+  }
+  return once;
+}
+
+std::vector<net::Address> Addresses(const TimeHost& host, net::Transport transport,
+                                    const QueryOptions& options, const net::Deadline& deadline) {
+  try {
+    return WithoutRepeats(
+        net::Resolve(host.host, host.port, transport, FamilyOf(options.family), deadline));
+  } catch (const net::NetError& e) {
+    if (e.kind() == net::ErrorKind::kUnknownHost) {
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost,
+                         u"Unknown host: " + host.host + InParentheses(e.detail()));
+    }
+    throw Describe(FromNetError(e), host, options.milliseconds, 0);
+  }
 }
 
 }  // namespace
@@ -78,20 +168,20 @@ std::int64_t UtcMicrosNow() {
       .count();
 }
 
-QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport, int timeoutSeconds,
-                            const Exchange& exchange) {
-  const auto deadline = net::Deadline::FromNow(QueryMilliseconds(timeoutSeconds));
+QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
+                            const QueryOptions& options, const Exchange& exchange) {
+  const std::int64_t budget = std::max<std::int64_t>(0, options.milliseconds);
+  const auto deadline = net::Deadline::FromNow(budget);
+  const char16_t* protocol =
+      transport == net::Transport::kDatagram ? u"SNTP" : u"the Time Protocol";
   try {
     const net::NetworkSession session;
-    std::vector<net::Address> addresses;
-    try {
-      addresses = net::Resolve(host.host, host.port, transport, deadline);
-    } catch (const net::NetError& e) {
-      if (e.kind() == net::ErrorKind::kUnknownHost) {
-        throw Failure(u"Unknown host: " + host.host + InParentheses(e.detail()));
-      }
-      throw Failure(Describe(FromNetError(e), host, timeoutSeconds, 0));
-    }
+    const std::vector<net::Address> addresses = Addresses(host, transport, options, deadline);
+    trace::Say(options.trace, [&] {
+      std::u16string line = host.Text() + u": " + AddressCount(addresses.size()) + u":";
+      for (const net::Address& a : addresses) line += u" " + a.Text();
+      return line;
+    });
 
     AttemptFailure worst{AttemptFailure::Kind::kTimeout, u""};
     bool failed = false;
@@ -103,60 +193,41 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport, int 
       const net::Deadline attempt(i + 1 == addresses.size() ? deadline.at()
                                                             : net::MonotonicMilliseconds() + share);
       ++tried;
+      trace::Say(options.trace, [&] {
+        return u"Trying " + addresses[i].Text() + u" over " + protocol + u", " +
+               Number(attempt.RemainingMilliseconds()) + u" ms for it";
+      });
       AttemptFailure failure{AttemptFailure::Kind::kOther, u""};
       try {
-        return exchange(addresses[i], attempt);
+        QueryOutcome outcome = exchange(addresses[i], attempt);
+        outcome.server = addresses[i].Text();
+        return outcome;
       } catch (const AttemptFailure& f) {
         failure = f;
       } catch (const net::NetError& e) {
         failure = FromNetError(e);
       }
+      trace::Say(options.trace, [&] { return GaveUp(addresses[i], failure); });
       if (!failed || Rank(failure.kind) > Rank(worst.kind)) worst = failure;
       failed = true;
     }
-    throw Failure(Describe(worst, host, timeoutSeconds, tried));
+    throw Describe(worst, host, budget, tried);
   } catch (const net::NetError& e) {
     // The session itself could not start.
-    throw Failure(Describe(FromNetError(e), host, timeoutSeconds, 0));
+    throw Describe(FromNetError(e), host, budget, 0);
   }
 }
 
-}  // namespace brevun
-
-namespace brevun {
-
-namespace {
-
-// Until the query honours every option: the budget in whole seconds, rounded up, and the
-// failure's kind read back from its description.
-QueryOutcome WithOptions(QueryOutcome (*query)(const TimeHost&, int), const TimeHost& host,
-                         const QueryOptions& options) {
-  const int seconds = static_cast<int>(std::max<std::int64_t>(1, (options.milliseconds + 999) / 1000));
-  try {
-    return query(host, seconds);
-  } catch (const QueryFailure&) {
-    throw;
-  } catch (const Failure& f) {
-    const std::u16string& d = f.description();
-    auto kind = QueryFailure::Kind::kNetwork;
-    if (d.rfind(u"Unknown host", 0) == 0) kind = QueryFailure::Kind::kUnknownHost;
-    else if (d.rfind(u"Timeout", 0) == 0) kind = QueryFailure::Kind::kTimeout;
-    else if (d.rfind(u"Connection refused", 0) == 0) kind = QueryFailure::Kind::kRefused;
-    else if (d.rfind(u"Malformed", 0) == 0) kind = QueryFailure::Kind::kMalformed;
-    throw QueryFailure(kind, d);
-  }
+QueryOutcome QuerySntp(const TimeHost& host, int timeoutSeconds) {
+  QueryOptions options;
+  options.milliseconds = QueryMilliseconds(timeoutSeconds);
+  return QuerySntp(host, options);
 }
 
-}  // namespace
-
-QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
-  return WithOptions(static_cast<QueryOutcome (*)(const TimeHost&, int)>(QuerySntp), host,
-                     options);
-}
-
-QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options) {
-  return WithOptions(static_cast<QueryOutcome (*)(const TimeHost&, int)>(QueryTimeProtocol), host,
-                     options);
+QueryOutcome QueryTimeProtocol(const TimeHost& host, int timeoutSeconds) {
+  QueryOptions options;
+  options.milliseconds = QueryMilliseconds(timeoutSeconds);
+  return QueryTimeProtocol(host, options);
 }
 
 }  // namespace brevun

@@ -43,7 +43,8 @@ enum class AddressFamily { kAny, kIPv4, kIPv6 };
 using QueryTrace = std::function<void(const std::u16string& line)>;
 
 struct QueryOptions {
-  // The query's whole time, name lookup included.
+  // The query's whole time, name lookup included. A timeout's description names it in whole
+  // seconds ("within 2 s"; 2500 ms rounds to "3 s"), below one second in milliseconds.
   std::int64_t milliseconds = 10000;
   AddressFamily family = AddressFamily::kAny;
   // Empty: nobody reads along.
@@ -74,10 +75,13 @@ class QueryFailure : public Failure {
 std::int64_t QueryMilliseconds(int timeoutSeconds);
 
 // Both throw QueryFailure when the query itself fails: no answer in time, refused, unknown
-// host, a malformed answer. The description names the server and the cause.
+// host, a malformed answer. The description names the server and the cause. SNTP asks again,
+// with a fresh request, after 1 s, 2 s, 4 s... within the budget, so a lost datagram costs a
+// second rather than the query; the Time Protocol leaves that to TCP.
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options);
 QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options);
-// The same with the network clock's timeout: whole seconds, 0 meaning 10 s.
+// The same with the network clock's timeout: whole seconds, 0 meaning 10 s. They throw
+// QueryFailure too.
 QueryOutcome QuerySntp(const TimeHost& host, int timeoutSeconds);
 QueryOutcome QueryTimeProtocol(const TimeHost& host, int timeoutSeconds);
 

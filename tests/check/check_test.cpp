@@ -71,7 +71,7 @@ class FakeHost final : public brevun::CheckHost {
   void CopyTimeout() override {}
   std::u16string ParameterText() override {
     ++parameterReads;
-    if (parameterIsNull) throw brevun::Failure(brevun::kInvalidUseOfNull);
+    if (parameterIsNull) throw brevun::Failure(brevun::FailureKind::kInvalidUseOfNull);
     return parameter;
   }
   std::int16_t TimeoutForFetch() override { return timeout(); }
@@ -200,7 +200,7 @@ TEST(Check, FailingStepsAndTheirTexts) {
       {"timeout does not convert",
        [](FakeHost& h) {
          h.parameter = u"#FPR=local#SPR=time#";
-         h.timeout = []() -> std::int16_t { throw brevun::Failure(brevun::kOverflow); };
+         h.timeout = []() -> std::int16_t { throw brevun::Failure(brevun::FailureKind::kOverflow); };
        },
        {kNoon, kNoon}, "ERR: Overflow( 230)"},
       {"wmi", [](FakeHost& h) { h.parameter = u"#FPR=wmi#SPR=local#"; }, {kNoon, kNoon, kNoon},

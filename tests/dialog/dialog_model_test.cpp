@@ -22,7 +22,7 @@ TEST(SourceTable, PositionsGiveTheirCodesAndEverythingElseGivesLocal) {
   } cases[] = {{0, u"local"}, {1, u"time"},   {2, u"sntp"},  {3, u"wmi"},
                {4, u"ssh"},   {-1, u"local"}, {5, u"local"}, {-32768, u"local"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(U8(SourceCode(c.position)), U8(c.code)) << "position " << c.position;
+    EXPECT_EQ(U8(CodeOf(SourceAt(c.position))), U8(c.code)) << "position " << c.position;
   }
 }
 

@@ -24,6 +24,7 @@
 #include "dialog/dialog_window.h"
 #include "dialog/layout.h"
 #include "dialog/parameter_editing.h"
+#include "win/wide_text.h"
 
 using brevun::dialog::DialogWindow;
 namespace ids = brevun::dialog;
@@ -34,9 +35,7 @@ int passed = 0;
 int failed = 0;
 std::string scenarioName;
 
-std::string Narrow(std::wstring_view w) {
-  return brevun::ToUtf8(std::u16string(w.begin(), w.end()));
-}
+std::string Narrow(std::wstring_view w) { return brevun::win::Utf8(w); }
 
 bool Check(bool ok, const std::string& what) {
   if (ok) {
@@ -422,6 +421,226 @@ Step Screenshot(const std::wstring& name) {
   };
 }
 
+// The empty parameter as the host first shows it; Enter and Escape must press nothing.
+void EmptyParameter(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  bool reentryRefused = false;
+  const Outcome o =
+      Run("empty parameter, OK", dialog, sink, u"  15 ", u"",
+          {WaitForDialog(), Do([] {
+             CheckLoadState();
+             CheckGeometry();
+             CheckCaptionsFit();
+             CheckIcon(ICON_BIG, 32);
+             CheckIcon(ICON_SMALL, 16);
+             CheckFocusAndTabOrder();
+             CheckLists(0, 0);
+             CheckBoxes(L"15", L"", L"", L"");
+           }),
+           Screenshot(L"dialog-empty"), Do([] {
+             PostKey(Item(ids::kTxtDifference), VK_RETURN);
+             PostKey(Item(ids::kTxtFirstTimeServer), VK_ESCAPE);
+             PostKey(Item(ids::kBtOK), VK_ESCAPE);
+           }),
+           // Let the keys go through the dialog's loop before looking.
+           [n = 0]() mutable { return ++n > 5; }, Do([&sink] {
+             Check(FindDialog() == dialogHwnd, "Enter and Escape leave the dialog open");
+             Check(sink.empty(), "Enter and Escape compose nothing");
+           }),
+           Do([&dialog, &reentryRefused] {
+             try {
+               dialog.ShowModal();
+             } catch (const brevun::Failure&) {
+               reentryRefused = true;
+             }
+           }),
+           Do(PressOk)});
+  ExpectOk(o, u"#FTS=#FPR=local#STS=#SPR=local#DIS=0#");
+  Check(reentryRefused, "a second modal show of a shown dialog is refused");
+}
+
+// A canonical parameter string fills the controls and comes back unchanged.
+void CanonicalRoundTrip(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const std::u16string stored = u"#FTS=alpha#FPR=sntp#STS=beta#SPR=time#DIS=30#";
+  const Outcome o = Run("canonical string round trip", dialog, sink, u"10", stored,
+                        {WaitForDialog(), Do([] {
+                           CheckLoadState();
+                           CheckLists(2, 1);
+                           CheckBoxes(L"10", L"alpha", L"beta", L"30");
+                         }),
+                         Screenshot(L"dialog-filled"), Do(PressOk)});
+  ExpectOk(o, stored);
+}
+
+// What a parameter fills in, untouched by the user, and what OK then composes. Codes in
+// capitals are no codes, extra tags and their order do not matter, blanks around the hosts
+// go, the difference is shown as stored but written as a number, and one blank is a parameter
+// that fills nothing.
+void FilledAsStored(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const struct {
+    const char* name;
+    std::u16string parameter;
+    int first, second;
+    const wchar_t* hosts[2];
+    const wchar_t* difference;
+    std::u16string composed;
+  } cases[] = {
+      {"capitals, extra tags, blanks",
+       u"#XTR=1#DIS=5 seconds#FPR=SNTP#SPR=ssh#FTS=  alpha  #STS= beta",
+       0,
+       4,
+       {L"  alpha  ", L" beta"},
+       L"5 seconds",
+       u"#FTS=alpha#FPR=local#STS=beta#SPR=ssh#DIS=5#"},
+      {"one blank is a parameter",
+       u" ",
+       0,
+       0,
+       {L"", L""},
+       L"",
+       u"#FTS=#FPR=local#STS=#SPR=local#DIS=0#"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Run(c.name, dialog, sink, u"", c.parameter,
+                          {WaitForDialog(), Do([&c] {
+                             CheckLists(c.first, c.second);
+                             CheckBoxes(L"", c.hosts[0], c.hosts[1], c.difference);
+                           }),
+                           Do(PressOk)});
+    ExpectOk(o, c.composed);
+  }
+}
+
+// Controls edited with window messages compose into the string OK returns.
+void EditedWithMessages(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const Outcome o = Run("edited with window messages", dialog, sink, u"", u"",
+                        {WaitForDialog(), Do([] {
+                           SetBox(ids::kTxtFirstTimeServer, L" gamma host ");
+                           SetBox(ids::kTxtSecondTimeServer, L"delta:124");
+                           SetBox(ids::kTxtDifference, L"1 000");
+                           SetBox(ids::kTxtTimeout, L"99");
+                           Select(ids::kCmbFirstTimeSource, 3);
+                           Select(ids::kCmbSecondTimeSource, -1);
+                         }),
+                         Do(PressOk)});
+  ExpectOk(o, u"#FTS=gamma host#FPR=wmi#STS=delta:124#SPR=local#DIS=1000#");
+}
+
+// A close without OK returns and writes nothing.
+void CloseWithoutOk(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const Outcome o =
+      Run("close without OK", dialog, sink, u"", u"#FTS=x#FPR=time#STS=#SPR=local#DIS=9#",
+          {WaitForDialog(), Do([] {
+             CheckLists(1, 0);
+             SetBox(ids::kTxtFirstTimeServer, L"changed");
+           }),
+           Do(CloseCommand)});
+  ExpectClosed(o);
+}
+
+// A text OK cannot store: OK explains, keeps the dialog open with nothing written and the
+// focus on the box at fault; after the message the user corrects it and OK goes through.
+struct Refused {
+  const char* name;
+  const wchar_t* screenshot;
+  int box;
+  const wchar_t* typed;
+  const wchar_t* messageSays;
+  const wchar_t* corrected;
+  const char16_t* composed;
+};
+
+void RefusedThenCorrected(DialogWindow& dialog, std::vector<std::u16string>& sink,
+                          const Refused& r) {
+  auto box = std::make_shared<HWND>(nullptr);
+  const std::string what = r.name;
+  const Outcome o = Run(
+      r.name, dialog, sink, u"", u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=60#",
+      {WaitForDialog(), Do([&r] {
+         SetBox(r.box, r.typed);
+         PressOk();
+       }),
+       [box] {
+         *box = FindOwned(dialogHwnd, L"#32770");
+         return *box != nullptr;
+       },
+       Do([box, &sink, &r, what] {
+         const std::wstring message = Text(GetDlgItem(*box, 0xFFFF));
+         Check(message.find(r.messageSays) != std::wstring::npos,
+               what + ": the message says why: " + Narrow(message));
+         Check(IsWindow(dialogHwnd) && sink.empty(),
+               what + ": the dialog stays open, nothing written");
+       }),
+       Screenshot(r.screenshot),
+       Do([box] { PostMessageW(*box, WM_COMMAND, IDOK, 0); }), [box] { return !IsWindow(*box); },
+       Do([&r, what] {
+         Check(FindDialog() == dialogHwnd, what + ": the dialog is still open after the message");
+         Check(GetFocus() == Item(r.box), what + ": the box at fault has the focus");
+         SetBox(r.box, r.corrected);
+         PressOk();
+       })});
+  ExpectOk(o, r.composed);
+}
+
+// A difference beyond a double.
+void OverflowingDifference(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  RefusedThenCorrected(dialog, sink,
+                       {"overflowing difference", L"dialog-overflow-message", ids::kTxtDifference,
+                        L"1E400", L"difference", L"2.50",
+                        u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=2.5#"});
+}
+
+// A tag mark in either host would smuggle tags of its own into the stored string.
+void TagMarkInAHost(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  RefusedThenCorrected(dialog, sink,
+                       {"tag mark in the first host", L"dialog-first-host-mark-message",
+                        ids::kTxtFirstTimeServer, L"ntp.example#DIS=99999",
+                        L"first time host contains \"#\"", L"ntp.example",
+                        u"#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#"});
+  RefusedThenCorrected(dialog, sink,
+                       {"tag mark in the second host", L"dialog-second-host-mark-message",
+                        ids::kTxtSecondTimeServer, L" b#", L"second time host contains \"#\"",
+                        L"b:123", u"#FTS=alpha#FPR=sntp#STS=b:123#SPR=local#DIS=60#"});
+}
+
+// A host that quits while the dialog is open: the dialog closes without OK and the quit
+// reaches the host's own message loop.
+void QuitWhileShown(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const Outcome o =
+      Run("quit while shown", dialog, sink, u"", u"#FTS=a#FPR=sntp#STS=#SPR=local#DIS=1#",
+          {WaitForDialog(), Do([] { PostQuitMessage(7); })});
+  ExpectClosed(o);
+  MSG msg{};
+  const bool quit = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+  Check(quit && msg.wParam == 7, "the quit message is handed on to the host");
+}
+
+// F1 opens the help viewer on the help file beside the program, owned by the dialog.
+void HelpKey(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  auto viewer = std::make_shared<HWND>(nullptr);
+  const Outcome o = Run(
+      "help key", dialog, sink, u"", u"",
+      {WaitForDialog(), Do([] { PostKey(Item(ids::kTxtFirstTimeServer), VK_F1); }),
+       [viewer] {
+         *viewer = FindThreadWindow([](HWND hwnd) { return ClassOf(hwnd) == L"HH Parent"; });
+         return *viewer != nullptr;
+       },
+       Do([viewer] {
+         // The caption is the title stored in the help file itself.
+         CheckText(Text(*viewer), L"Time server check", "help viewer caption");
+         Check(GetWindow(*viewer, GW_OWNER) == dialogHwnd, "the help viewer belongs to the dialog");
+       }),
+       Screenshot(L"help"), Do(CloseCommand)});
+  ExpectClosed(o);
+  Check(!IsWindow(*viewer), "the help viewer closed with the dialog");
+}
+
+// The form reloaded after all this still has five entries per list at position 0.
+void Reloaded(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  const Outcome o = Run("reloaded", dialog, sink, u"", u"",
+                        {WaitForDialog(), Do([] { CheckLists(0, 0); }), Do(CloseCommand)});
+  ExpectClosed(o);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -430,184 +649,13 @@ int wmain(int argc, wchar_t** argv) {
   if (argc > 1) screenshotFolder = argv[1];
   std::vector<std::u16string> sink;
   // One dialog object for all scenarios, as a component object keeps its form: every show
-  // after the first is a reload after OK or a close.
+  // after the first is a reload after OK or a close, so their order matters.
   DialogWindow dialog([&sink](const std::u16string& composed) { sink.push_back(composed); });
-  bool reentryRefused = false;
-
-  {
-    // The empty parameter as the host first shows it; Enter and Escape must press nothing.
-    const Outcome o =
-        Run("empty parameter, OK", dialog, sink, u"  15 ", u"",
-            {WaitForDialog(), Do([] {
-               CheckLoadState();
-               CheckGeometry();
-               CheckCaptionsFit();
-               CheckIcon(ICON_BIG, 32);
-               CheckIcon(ICON_SMALL, 16);
-               CheckFocusAndTabOrder();
-               CheckLists(0, 0);
-               CheckBoxes(L"15", L"", L"", L"");
-             }),
-             Screenshot(L"dialog-empty"), Do([] {
-               PostKey(Item(ids::kTxtDifference), VK_RETURN);
-               PostKey(Item(ids::kTxtFirstTimeServer), VK_ESCAPE);
-               PostKey(Item(ids::kBtOK), VK_ESCAPE);
-             }),
-             // Let the keys go through the dialog's loop before looking.
-             [n = 0]() mutable { return ++n > 5; }, Do([&sink] {
-               Check(FindDialog() == dialogHwnd, "Enter and Escape leave the dialog open");
-               Check(sink.empty(), "Enter and Escape compose nothing");
-             }),
-             Do([&dialog, &reentryRefused] {
-               try {
-                 dialog.ShowModal();
-               } catch (const brevun::Failure&) {
-                 reentryRefused = true;
-               }
-             }),
-             Do(PressOk)});
-    ExpectOk(o, u"#FTS=#FPR=local#STS=#SPR=local#DIS=0#");
-    Check(reentryRefused, "a second modal show of a shown dialog is refused");
+  for (const auto scenario :
+       {EmptyParameter, CanonicalRoundTrip, FilledAsStored, EditedWithMessages, CloseWithoutOk,
+        OverflowingDifference, TagMarkInAHost, QuitWhileShown, HelpKey, Reloaded}) {
+    scenario(dialog, sink);
   }
-  {
-    const std::u16string stored = u"#FTS=alpha#FPR=sntp#STS=beta#SPR=time#DIS=30#";
-    const Outcome o = Run("canonical string round trip", dialog, sink, u"10", stored,
-                          {WaitForDialog(), Do([] {
-                             CheckLoadState();
-                             CheckLists(2, 1);
-                             CheckBoxes(L"10", L"alpha", L"beta", L"30");
-                           }),
-                           Screenshot(L"dialog-filled"), Do(PressOk)});
-    ExpectOk(o, stored);
-  }
-  {
-    // Codes in capitals are no codes, extra tags and their order do not matter, blanks around
-    // the hosts go, and the difference is shown as stored but written as a number.
-    const Outcome o = Run("capitals, extra tags, blanks", dialog, sink, u"",
-                          u"#XTR=1#DIS=5 seconds#FPR=SNTP#SPR=ssh#FTS=  alpha  #STS= beta",
-                          {WaitForDialog(), Do([] {
-                             CheckLists(0, 4);
-                             CheckBoxes(L"", L"  alpha  ", L" beta", L"5 seconds");
-                           }),
-                           Do(PressOk)});
-    ExpectOk(o, u"#FTS=alpha#FPR=local#STS=beta#SPR=ssh#DIS=5#");
-  }
-  {
-    const Outcome o = Run("one blank is a parameter", dialog, sink, u"", u" ",
-                          {WaitForDialog(), Do([] {
-                             CheckLists(0, 0);
-                             CheckBoxes(L"", L"", L"", L"");
-                           }),
-                           Do(PressOk)});
-    ExpectOk(o, u"#FTS=#FPR=local#STS=#SPR=local#DIS=0#");
-  }
-  {
-    const Outcome o = Run("edited with window messages", dialog, sink, u"", u"",
-                          {WaitForDialog(), Do([] {
-                             SetBox(ids::kTxtFirstTimeServer, L" gamma host ");
-                             SetBox(ids::kTxtSecondTimeServer, L"delta:124");
-                             SetBox(ids::kTxtDifference, L"1 000");
-                             SetBox(ids::kTxtTimeout, L"99");
-                             Select(ids::kCmbFirstTimeSource, 3);
-                             Select(ids::kCmbSecondTimeSource, -1);
-                           }),
-                           Do(PressOk)});
-    ExpectOk(o, u"#FTS=gamma host#FPR=wmi#STS=delta:124#SPR=local#DIS=1000#");
-  }
-  {
-    const Outcome o =
-        Run("close without OK", dialog, sink, u"", u"#FTS=x#FPR=time#STS=#SPR=local#DIS=9#",
-            {WaitForDialog(), Do([] {
-               CheckLists(1, 0);
-               SetBox(ids::kTxtFirstTimeServer, L"changed");
-             }),
-             Do(CloseCommand)});
-    ExpectClosed(o);
-  }
-  // A text OK cannot store: OK explains, keeps the dialog open with nothing written and the
-  // focus on the box at fault; after the message the user corrects it and OK goes through.
-  const auto refusedThenCorrected = [&](const char* name, const wchar_t* shot, int boxId,
-                                        const wchar_t* bad,
-                                        const wchar_t* named, const wchar_t* good,
-                                        const std::u16string& expected) {
-    auto box = std::make_shared<HWND>(nullptr);
-    const std::string what = name;
-    const Outcome o = Run(
-        name, dialog, sink, u"", u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=60#",
-        {WaitForDialog(), Do([boxId, bad] {
-           SetBox(boxId, bad);
-           PressOk();
-         }),
-         [box] {
-           *box = FindOwned(dialogHwnd, L"#32770");
-           return *box != nullptr;
-         },
-         Do([box, &sink, named, what] {
-           const std::wstring message = Text(GetDlgItem(*box, 0xFFFF));
-           Check(message.find(named) != std::wstring::npos,
-                 what + ": the message says why: " + Narrow(message));
-           Check(IsWindow(dialogHwnd) && sink.empty(),
-                 what + ": the dialog stays open, nothing written");
-         }),
-         Screenshot(shot),
-         Do([box] { PostMessageW(*box, WM_COMMAND, IDOK, 0); }), [box] { return !IsWindow(*box); },
-         Do([boxId, good, what] {
-           Check(FindDialog() == dialogHwnd, what + ": the dialog is still open after the message");
-           Check(GetFocus() == Item(boxId), what + ": the box at fault has the focus");
-           SetBox(boxId, good);
-           PressOk();
-         })});
-    ExpectOk(o, expected);
-  };
-  // A difference beyond a double.
-  refusedThenCorrected("overflowing difference", L"dialog-overflow-message", ids::kTxtDifference, L"1E400", L"difference",
-                       L"2.50", u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=2.5#");
-  // A tag mark in a host would smuggle tags of its own into the stored string.
-  refusedThenCorrected("tag mark in the first host", L"dialog-first-host-mark-message",
-                       ids::kTxtFirstTimeServer,
-                       L"ntp.example#DIS=99999", L"first time host contains \"#\"",
-                       L"ntp.example", u"#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#");
-  refusedThenCorrected("tag mark in the second host", L"dialog-second-host-mark-message",
-                       ids::kTxtSecondTimeServer, L" b#", L"second time host contains \"#\"",
-                       L"b:123", u"#FTS=alpha#FPR=sntp#STS=b:123#SPR=local#DIS=60#");
-  {
-    // A host that quits while the dialog is open: the dialog closes without OK and the quit
-    // reaches the host's own message loop.
-    const Outcome o =
-        Run("quit while shown", dialog, sink, u"", u"#FTS=a#FPR=sntp#STS=#SPR=local#DIS=1#",
-            {WaitForDialog(), Do([] { PostQuitMessage(7); })});
-    ExpectClosed(o);
-    MSG msg{};
-    const bool quit = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
-    Check(quit && msg.wParam == 7, "the quit message is handed on to the host");
-  }
-  {
-    // F1 opens the help viewer on the help file beside the program, owned by the dialog.
-    auto viewer = std::make_shared<HWND>(nullptr);
-    const Outcome o =
-        Run("help key", dialog, sink, u"", u"",
-            {WaitForDialog(), Do([] { PostKey(Item(ids::kTxtFirstTimeServer), VK_F1); }),
-             [viewer] {
-               *viewer = FindThreadWindow([](HWND hwnd) { return ClassOf(hwnd) == L"HH Parent"; });
-               return *viewer != nullptr;
-             },
-             Do([viewer] {
-               // The caption is the title stored in the help file itself.
-               CheckText(Text(*viewer), L"Time server check", "help viewer caption");
-               Check(GetWindow(*viewer, GW_OWNER) == dialogHwnd,
-                     "the help viewer belongs to the dialog");
-             }),
-             Screenshot(L"help"), Do(CloseCommand)});
-    ExpectClosed(o);
-    Check(!IsWindow(*viewer), "the help viewer closed with the dialog");
-  }
-  {
-    // The form reloaded after all this still has five entries per list at position 0.
-    const Outcome o = Run("reloaded", dialog, sink, u"", u"",
-                          {WaitForDialog(), Do([] { CheckLists(0, 0); }), Do(CloseCommand)});
-    ExpectClosed(o);
-  }
-
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -74,12 +75,23 @@ void UdpServer::Run() {
                                  reinterpret_cast<sockaddr*>(&client), &size);
     if (got < 0) continue;
     request.resize(static_cast<std::size_t>(got));
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      requestTimes_.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count());
+    }
     ++requests_;
     for (const Datagram& d : responder_(request)) {
       sendto(d.fromOtherPort ? other_ : fd_, d.bytes.data(), d.bytes.size(), 0,
              reinterpret_cast<sockaddr*>(&client), size);
     }
   }
+}
+
+std::vector<std::int64_t> UdpServer::requestTimes() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return requestTimes_;
 }
 
 TcpServer::TcpServer(Bytes bytes, bool hang) : bytes_(std::move(bytes)), hang_(hang) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -37,6 +38,8 @@ class UdpServer {
   ~UdpServer();
   std::uint16_t port() const { return port_; }
   int requests() const { return requests_; }
+  // When each request came in, in milliseconds of the monotonic clock (steady_clock).
+  std::vector<std::int64_t> requestTimes() const;
 
  private:
   void Run();
@@ -46,6 +49,8 @@ class UdpServer {
   Responder responder_;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
+  mutable std::mutex mutex_;
+  std::vector<std::int64_t> requestTimes_;
   std::thread thread_;
 };
 

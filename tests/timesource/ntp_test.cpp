@@ -170,5 +170,35 @@ TEST(NtpReply, EachCheckOfAReply) {
   }
 }
 
+TEST(NtpReply, ReferenceIdReadsAsTheStratumMeansIt) {
+  const ntp::Timestamp origin{1, 2};
+  const auto request = ntp::EncodeRequest(origin);
+  Bytes packet = testing::GoodReply(Bytes(request.begin(), request.end()));
+  std::memcpy(&packet[12], "\xc0\xa8\x01\x02", 4);
+  const ntp::Reply r = ntp::CheckReply(packet.data(), packet.size(), origin);
+  EXPECT_EQ(r.referenceId, 0xc0a80102u);
+  EXPECT_EQ(r.origin, origin);
+
+  struct Case {
+    std::uint32_t id;
+    int stratum;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {0x47505300u, 1, u"GPS"},          // a reference clock's name, NUL-padded
+      {0x50505320u, 1, u"PPS"},          // or blank-padded
+      {0x52415445u, 0, u"RATE"},         // a kiss code
+      {0x410a4280u, 1, u"A?B?"},         // no control characters get through
+      {0u, 1, u""},                      // nothing named
+      {0xc0a80102u, 2, u"192.168.1.2"},  // an upstream server's address
+      {0x7f000001u, 15, u"127.0.0.1"},
+      {0u, 3, u"0.0.0.0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ToUtf8(ntp::ReferenceIdText(c.id, c.stratum)), ToUtf8(c.text)) << c.id;
+  }
+  EXPECT_EQ(ntp::RoundTripDelay(1000, 5001100, 5001150, 1250), 200);
+}
+
 }  // namespace
 }  // namespace brevun

@@ -5,10 +5,18 @@
 # this test has a throwaway prefix of its own (no other test sees them).
 # Usage: formats.sh DLL64 [DLL32]   (the 64-bit library alone when DLL32 is not given)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/loader.sh"
 dll64=$1
 dll32=${2:-}
-bitnesses="64${dll32:+ 32}"
-here=$(cd "$(dirname "$0")" && pwd)
+bitnesses=64
+if [ -n "$dll32" ]; then
+  if has_bits 32; then
+    bitnesses="64 32"
+  else
+    echo "the 32-bit build is not run: this machine's kernel starts no 32-bit programs"
+  fi
+fi
 
 work=$(mktemp -d /tmp/brevun-formats.XXXXXX)
 fail() {
@@ -27,7 +35,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 cp "$dll64" "$work/brevun64.dll"
 wine regsvr32 /s "$(winepath -w "$work/brevun64.dll")" </dev/null >/dev/null 2>&1 || fail "regsvr32 (64-bit)"
-if [ -n "$dll32" ]; then
+if [ "$bitnesses" != 64 ]; then
   cp "$dll32" "$work/brevun32.dll"
   wine 'C:\windows\syswow64\regsvr32.exe' /s "$(winepath -w "$work/brevun32.dll")" </dev/null \
     >/dev/null 2>&1 || fail "regsvr32 (32-bit)"

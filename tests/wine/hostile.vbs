@@ -130,8 +130,30 @@ Sub HostileTimeouts(progId)
   Expect o, "Time is correct", "after all of it"
 End Sub
 
+' zt_showGUI turns both properties into texts before it loads or shows anything, so these
+' fail with no window, and a script's error handling sees the numbers its language gives them.
+Sub HostileStatuses(progId)
+  Dim o
+  Set o = CreateObject(progId)
+  On Error Resume Next
+  o.zt_timeout = Null
+  Err.Clear
+  o.zt_showGUI
+  Check Err.Number = 94 And Err.Description = "Invalid use of Null", _
+    "zt_showGUI with a Null timeout: " & Err.Number & " " & Err.Description
+  o.zt_timeout = 5
+  o.zt_parameter = Array(LocalLocal, 1)
+  Err.Clear
+  o.zt_showGUI
+  Check Err.Number = 13 And Err.Description = "Type mismatch", _
+    "zt_showGUI with an array as parameter: " & Err.Number & " " & Err.Description
+  On Error GoTo 0
+  Check IsArray(o.zt_parameter), "the parameter stays as it was"
+End Sub
+
 HostileParameters "brevun.velkor"
 HostileTimeouts "brevun.velkor"
+HostileStatuses "brevun.velkor"
 
 WScript.Echo passed & " passed, " & failed & " failed"
 If failed > 0 Then WScript.Quit 1

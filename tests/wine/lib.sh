@@ -7,6 +7,7 @@ set -euo pipefail
 [ -f "$BREVUN_WINE_STATE/prefix" ] || { echo "no Wine prefix for this run (did the setup test run?)" >&2; exit 1; }
 
 WINEPREFIX=$(cat "$BREVUN_WINE_STATE/prefix")
+source "$(dirname "${BASH_SOURCE[0]}")/loader.sh"
 DISPLAY=$(cat "$BREVUN_WINE_STATE/display")
 export WINEPREFIX DISPLAY
 export WINEARCH=win64 WINEDEBUG=-all
@@ -32,6 +33,9 @@ wine_run() {
 
 # The Windows form of a Linux path.
 win_path() { winepath -w "$1" 2>/dev/null; }
+
+# A test of one bitness (its ctest name ends in _32 or _64) skips where Wine cannot run it.
+[ -z "${BREVUN_WINE_BITS:-}" ] || need_bits "$BREVUN_WINE_BITS"
 
 # The two bitnesses: the 64-bit programs of system32 and the 32-bit ones of syswow64.
 regsvr32_for() { [ "$1" = 64 ] && echo regsvr32 || echo 'C:\windows\syswow64\regsvr32.exe'; }

@@ -4,6 +4,7 @@
 # need one); "cleanup STATE" stops that wineserver and that display, by their prefix and
 # process id, and deletes everything.
 set -euo pipefail
+source "$(dirname "$0")/loader.sh"
 action=$1
 state=$2
 
@@ -46,6 +47,8 @@ setup() {
   [ -n "$started" ] || { echo "no free X display for Xvfb" >&2; exit 1; }
   echo "$started" >"$state/display"
 
+  wine_bits >"$state/bits"
+
   local prefix
   prefix=$(mktemp -d /tmp/brevun-wine.XXXXXX)
   echo "$prefix" >"$state/prefix"
@@ -54,12 +57,12 @@ setup() {
   # goes nowhere near the test runner's pipes.
   setsid wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >"$state/wineboot.log" 2>&1
-  [ -f "$prefix/drive_c/windows/syswow64/regsvr32.exe" ] || {
+  ! has_bits 32 || [ -f "$prefix/drive_c/windows/syswow64/regsvr32.exe" ] || {
     cat "$state/wineboot.log" >&2
     echo "the prefix has no 32-bit side" >&2
     exit 1
   }
-  echo "prefix $prefix, display $started"
+  echo "prefix $prefix, display $started, builds Wine runs here: $(wine_bits | tr ' ' /)-bit"
 }
 
 case "$action" in

@@ -8,7 +8,7 @@ action=$1
 declare -A dll=([64]=$2 [32]=$3)
 clsid='{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}'
 
-for bits in 64 32; do
+for bits in $(wine_bits); do
   path=$(win_path "${dll[$bits]}")
   args=(/s)
   [ "$action" = unregister ] && args+=(/u)

@@ -70,43 +70,55 @@ regsvr() {
 }
 
 win64=$(win_path "${dll[64]}")
-win32=$(win_path "${dll[32]}")
+win32=$(has_bits 32 && win_path "${dll[32]}" || true)
 
 snapshot before
 holds before HKLM 64 "$clsid" && fail "the class is registered before the test"
 
-echo "all users, both builds side by side"
-regsvr 64 "$win64"
-regsvr 32 "$win32"
-snapshot both
+if has_bits 32; then
+  echo "all users, both builds side by side"
+  regsvr 64 "$win64"
+  regsvr 32 "$win32"
+  snapshot both
+  holds both HKLM 32 "$(as_value "$win32")" || fail "the 32-bit view holds no entry for $win32"
+else
+  echo "all users, the 64-bit build (this prefix has no 32-bit side)"
+  regsvr 64 "$win64"
+  snapshot both
+fi
 holds both HKLM 64 "$(as_value "$win64")" || fail "the 64-bit view holds no entry for $win64"
-holds both HKLM 32 "$(as_value "$win32")" || fail "the 32-bit view holds no entry for $win32"
 holds both HKLM 64 '"ThreadingModel"="Apartment"' || fail "no ThreadingModel"
 for progid in brevun.velkor brevun.velkor.1; do
   holds both HKLM 64 "[HKEY_LOCAL_MACHINE\\Software\\Classes\\$progid\\CLSID]" || fail "no $progid"
 done
-regsvr 32 /u "$win32"
+has_bits 32 && regsvr 32 /u "$win32"
 regsvr 64 /u "$win64"
 snapshot after
 same before after
 
-echo "unregistering one bitness keeps the other"
-regsvr 64 "$win64"
-snapshot only64
-regsvr 32 "$win32"
-regsvr 32 /u "$win32"
-snapshot back64
-same only64 back64
-regsvr 64 /u "$win64"
-regsvr 32 "$win32"
-snapshot only32
-regsvr 64 "$win64"
-regsvr 64 /u "$win64"
-snapshot back32
-same only32 back32
-regsvr 32 /u "$win32"
-snapshot after
-same before after
+if has_bits 32; then
+  echo "unregistering one bitness keeps the other"
+  regsvr 64 "$win64"
+  snapshot only64
+  regsvr 32 "$win32"
+  regsvr 32 /u "$win32"
+  snapshot back64
+  same only64 back64
+  regsvr 64 /u "$win64"
+  regsvr 32 "$win32"
+  snapshot only32
+  regsvr 64 "$win64"
+  regsvr 64 /u "$win64"
+  snapshot back32
+  same only32 back32
+  regsvr 32 /u "$win32"
+  snapshot after
+  same before after
+else
+  regsvr 64 "$win64"
+  snapshot only64
+  regsvr 64 /u "$win64"
+fi
 
 echo "unregistering another copy of the library keeps this one"
 mkdir -p "$WINEPREFIX/drive_c/copyA" "$WINEPREFIX/drive_c/copyB"
@@ -124,7 +136,7 @@ same before after
 echo "per-user registration"
 # One bitness at a time: Wine keeps a single view of HKCU's classes, so the two per-user
 # registrations side by side would share one class entry there.
-for bits in 64 32; do
+for bits in $(wine_bits); do
   [ "$bits" = 64 ] && path=$win64 || path=$win32
   regsvr "$bits" /n /i:user "$path"
   snapshot user

@@ -8,11 +8,16 @@
 # beside the module as it does beside the installed DLL. Screenshots land in ARTIFACT_DIR as
 # NAME.png (the dialog) and NAME-screen.png (the whole display).
 set -euo pipefail
+source "$(dirname "$0")/../wine/loader.sh"
 
 exe=$1
 help=$2
 out=$3
 
+case "$(file -b "$exe")" in
+  PE32+*) ;;
+  *) need_bits 32 ;;
+esac
 mkdir -p "$out"
 rm -f "$out"/*.ready "$out"/*.done "$out"/*.png
 

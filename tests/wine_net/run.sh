@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # The Winsock side of the time client under Wine: the 32-bit and 64-bit builds of
-# brevun-timefetch ask a chronyd on loopback, by address and by name, and meet a silent UDP
-# port, a closed TCP port and a name that does not resolve. One throwaway prefix per run.
+# brevun-timefetch ask a chronyd on loopback, by address and by name, and for one address
+# family only; they meet a silent UDP port, a closed TCP port, a name that does not resolve and
+# a server that loses two requests of every three. One throwaway prefix per run.
 # usage: run.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
 set -euo pipefail
+source "$(dirname "$0")/../wine/loader.sh"
 win32="$1/tests/timefetch/brevun-timefetch.exe"
 win64="$2/tests/timefetch/brevun-timefetch.exe"
 for exe in "$win32" "$win64"; do
   [ -f "$exe" ] || { echo "missing $exe: build the win32 and win64 presets first" >&2; exit 1; }
 done
+exes=("$win64")
+if has_bits 32; then
+  exes=("$win32" "$win64")
+else
+  echo "the 32-bit build is not run: this machine's kernel starts no 32-bit programs"
+fi
 if [ "$(id -u)" != 0 ]; then echo "SKIP: chronyd needs root"; exit 77; fi
 
 source "$(dirname "$0")/../time_servers.sh"
@@ -26,6 +34,14 @@ sntp=$chronyd_port
 start_silent_udp "$work"
 silent=$silent_port
 closed=$(free_port SOCK_STREAM)
+lossy_log="$work/lossy.log"
+python3 "$(dirname "$0")/lossy_sntp.py" 2 "$lossy_log" </dev/null >"$work/lossy.port" &
+time_server_pids+=($!)
+for _ in $(seq 50); do
+  [ -s "$work/lossy.port" ] && break
+  sleep 0.1
+done
+lossy=$(cat "$work/lossy.port")
 
 failures=0
 checks=0
@@ -38,7 +54,7 @@ expect() {  # name, actual, expected
 }
 fetch() { wine "$@" 2>/dev/null | tr -d '\r'; }
 
-for exe in "$win32" "$win64"; do
+for exe in "${exes[@]}"; do
   arch=$(basename "$(dirname "$(dirname "$(dirname "$exe")")")")
   for host in "127.0.0.1:$sntp" "localhost:$sntp"; do
     IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp "$host" 5) || true
@@ -50,6 +66,22 @@ for exe in "$win32" "$win64"; do
   expect "$arch refused" "$ok $response" "0 ERR: Connection refused by 127.0.0.1:$closed (60)"
   IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp "127.0.0.1:$silent" 1) || true
   expect "$arch silent" "$ok $response" "0 ERR: Timeout: no answer from 127.0.0.1:$silent within 1 s (60)"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" -4 sntp "localhost:$sntp" 5) || true
+  expect "$arch IPv4 only, by name" "$ok $response" "1 127.0.0.1:$sntp"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" -6 sntp "127.0.0.1:$sntp" 5) || true
+  expect "$arch IPv6 only, an IPv4 address" "$ok $response" \
+    "0 ERR: Unknown host: 127.0.0.1 (no IPv6 address)"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" -4 sntp "[::1]:$sntp" 5) || true
+  expect "$arch IPv4 only, an IPv6 address" "$ok $response" "0 ERR: Unknown host: ::1 (no IPv4 address)"
+  # The server loses two requests of every three. Ours go out at 0, 1 and 3 s: the third gets
+  # through within 5 s, and none comes sooner than a second after the one before (a little
+  # less for two processes' scheduling).
+  rm -f "$lossy_log"
+  IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp "127.0.0.1:$lossy" 5) || true
+  expect "$arch first two requests lost" "$ok" 1
+  expect "$arch requests to the lossy server" "$(wc -l <"$lossy_log")" 3
+  expect "$arch at most one request a second" "$(awk 'NR > 1 && $1 - last < 0.95 { bad = 1 }
+    { last = $1 } END { print bad + 0 }' "$lossy_log")" 0
   IFS=$'\t' read -r ok _ _ response < <(fetch "$exe" sntp brevun-no-such-host.invalid 3) || true
   case "$response" in
     "ERR: Unknown host: brevun-no-such-host.invalid"*"(60)" | \

@@ -10,6 +10,10 @@ zip=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 wine_tests=$here/../wine
 
+# The zip's scripts register both builds, as on a 64-bit Windows: that needs Wine's 32-bit side.
+source "$wine_tests/loader.sh"
+need_bits 32
+
 BREVUN_WINE_STATE=$(mktemp -d "${TMPDIR:-/tmp}/brevun-release-state.XXXXXX")
 export BREVUN_WINE_STATE
 bash "$wine_tests/prefix.sh" setup "$BREVUN_WINE_STATE" >/dev/null

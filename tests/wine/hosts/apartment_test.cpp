@@ -70,7 +70,7 @@ HOST_GROUP(apartment) {
   HOST_CHECK_EQ(source.reads(), 5);
 
   unsigned threadId = 0;
-  const brevun::com::Handle thread(
+  const brevun::win::Handle thread(
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Worker, &state, 0, &threadId)));
   HOST_CHECK(static_cast<bool>(thread));
   if (!thread) return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "win/socket.h"
 
 namespace host {
 
@@ -34,19 +35,14 @@ unsigned short ClosedLoopbackPort() {
       if (started) WSACleanup();
     }
   } session;
-  struct OpenSocket {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ~OpenSocket() {
-      if (s != INVALID_SOCKET) closesocket(s);
-    }
-  } sock;
-  if (!session.started || sock.s == INVALID_SOCKET) return 0;
+  const brevun::win::Socket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!session.started || !sock) return 0;
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int length = sizeof at;
-  if (bind(sock.s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      getsockname(sock.s, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+  if (bind(sock.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      getsockname(sock.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0) {
     return 0;
   }
   // Bound but never listening: a connection to it is refused even before the socket closes.

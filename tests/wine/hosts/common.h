@@ -8,13 +8,14 @@
 #include <string>
 
 #include "brevun_idl.h"
-#include "component/com.h"
+#include "win/com.h"
+#include "win/handles.h"
 
 namespace host {
 
-using brevun::com::Bstr;
-using brevun::com::ComPtr;
-using brevun::com::Variant;
+using brevun::win::Bstr;
+using brevun::win::ComPtr;
+using brevun::win::Variant;
 
 constexpr wchar_t kLocalLocal[] = L"#FTS=#FPR=local#STS=#SPR=local#DIS=0#";
 

@@ -6,6 +6,9 @@
 #include <exception>
 #include <vector>
 
+#include "check/text.h"
+#include "win/wide_text.h"
+
 namespace host {
 
 namespace {
@@ -45,19 +48,9 @@ std::string Hex(long value) {
   return text;
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
+std::string Narrow(const std::wstring& text) { return brevun::win::Utf8(text); }
 
-std::string Narrow(const std::u16string& text) {
-  return Narrow(std::wstring(text.begin(), text.end()));
-}
+std::string Narrow(const std::u16string& text) { return brevun::ToUtf8(text); }
 
 }  // namespace host
 

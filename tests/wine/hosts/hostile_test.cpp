@@ -548,14 +548,10 @@ void RunInvokeCases(const ComPtr<_velkor>& object) {
                     bool wantResult = true) {
     Announce("Invoke " + name);
     Variant result;
-    EXCEPINFO exception{};
+    brevun::win::ExceptionInfo exception;
     UINT argError = 0;
-    const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params,
-                                        wantResult ? result.Put() : nullptr, &exception, &argError);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    return hr;
+    return dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params,
+                            wantResult ? result.Put() : nullptr, exception.Put(), &argError);
   };
 
   Variant one = Text(L"x");

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "check/datetime.h"
@@ -25,6 +26,7 @@ namespace host {
 namespace {
 
 using brevun::Failure;
+using brevun::FailureKind;
 using brevun::LocalSeconds;
 namespace component = brevun::component;
 
@@ -102,14 +104,18 @@ HOST_GROUP(datetext) {
   HOST_CHECK_MSG(b - a >= 0 && b - a <= 1, std::to_string(a) + " vs " + std::to_string(b));
 }
 
+// The description of a failure lands in the check's texts; its kind decides the status a host
+// receives (Err.Number 94, 13, 6).
+using FailureSeen = std::pair<std::u16string, FailureKind>;
+
 template <typename F>
-std::u16string FailureOf(F&& f) {
+FailureSeen FailureOf(F&& f) {
   try {
     f();
   } catch (const Failure& failure) {
-    return failure.description();
+    return {failure.description(), failure.kind()};
   }
-  return u"<no failure>";
+  return {u"<no failure>", FailureKind::kOther};
 }
 
 // A server's time becomes local time by the zone rules of the local clock it is compared with,
@@ -128,7 +134,7 @@ HOST_GROUP(zone) {
   // Outside the years the system converts, a failure rather than a made-up time.
   HOST_CHECK(FailureOf([] {
                component::UtcToWindowsLocal(brevun::FromCivil({1500, 1, 1, 0, 0, 0}));
-             }) != u"<no failure>");
+             }).first != u"<no failure>");
 }
 
 // Filled by the enumeration below, which passes its callback nothing of ours.
@@ -176,8 +182,12 @@ HOST_GROUP(locales) {
   HOST_CHECK_EQ(broken, 0);
 }
 
-// The conversions of the properties for the check: stable English descriptions.
+// The conversions of the properties for the check: stable English descriptions, and the kinds
+// the host languages know by number.
 HOST_GROUP(conversions) {
+  const FailureSeen null{u"Invalid use of Null", FailureKind::kInvalidUseOfNull};
+  const FailureSeen overflow{u"Overflow", FailureKind::kOverflow};
+  const FailureSeen mismatch{u"Type mismatch", FailureKind::kTypeMismatch};
   Variant v;
   HOST_CHECK(component::VariantToText(v.ref()).empty());
   v = Text(L"#FPR=local#");
@@ -185,8 +195,8 @@ HOST_GROUP(conversions) {
   v = Variant::I4(-12);
   HOST_CHECK(component::VariantToText(v.ref()) == u"-12");
   V_VT(v.Put()) = VT_NULL;
-  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }) == u"Invalid use of Null");
-  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Invalid use of Null");
+  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }) == null);
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == null);
 
   v.Clear();
   HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 0);
@@ -201,19 +211,24 @@ HOST_GROUP(conversions) {
   V_R8(v.get()) = 3.5;
   HOST_CHECK_EQ(component::VariantToInt16(v.ref()), 4);
   v = Variant::I4(32768);
-  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Overflow");
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == overflow);
   v = Text(L"abc");
-  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == u"Type mismatch");
+  HOST_CHECK(FailureOf([&] { component::VariantToInt16(v.ref()); }) == mismatch);
   // An object without a value cannot become a text.
   Spy silent(L"");
   V_VT(v.Put()) = VT_UNKNOWN;
   V_UNKNOWN(v.get()) = &silent;
   silent.AddRef();
-  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }) != u"<no failure>");
+  HOST_CHECK(FailureOf([&] { component::VariantToText(v.ref()); }).first != u"<no failure>");
   v.Clear();
   HOST_CHECK(component::DescribeStatus(E_OUTOFMEMORY) == u"Out of memory");
   HOST_CHECK(component::DescribeStatus(static_cast<HRESULT>(0x80041234)) ==
              u"Automation error 0x80041234");
+  // Statuses of other kinds keep their description and reach a host as a plain failure.
+  HOST_CHECK(FailureOf([] { throw component::FailureOfStatus(DISP_E_OVERFLOW); }) == overflow);
+  HOST_CHECK(FailureOf([] { throw component::FailureOfStatus(DISP_E_TYPEMISMATCH); }) == mismatch);
+  HOST_CHECK(FailureOf([] { throw component::FailureOfStatus(E_OUTOFMEMORY); }) ==
+             FailureSeen(u"Out of memory", FailureKind::kOther));
 }
 
 component::Velkor* Object(const ComPtr<_velkor>& object) {
@@ -291,7 +306,7 @@ HOST_GROUP(currentparameter) {
 
   OtherThread other;
   unsigned id = 0;
-  const brevun::com::Handle thread(
+  const brevun::win::Handle thread(
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &SecondThread, &other, 0, &id)));
   HOST_CHECK(static_cast<bool>(thread));
   if (thread) WaitForSingleObject(thread.get(), 60000);

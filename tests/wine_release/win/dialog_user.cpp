@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "check/text.h"
 #include "dialog/layout.h"
+#include "win/wide_text.h"
 
 namespace ids = brevun::dialog;
 
@@ -21,8 +21,7 @@ std::string TextOf(HWND dialog, int id) {
   wchar_t buffer[512] = {};
   // Another process's window: GetWindowText would not ask it, WM_GETTEXT does.
   SendMessageW(GetDlgItem(dialog, id), WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer));
-  const std::wstring w(buffer);
-  return brevun::ToUtf8(std::u16string(w.begin(), w.end()));
+  return brevun::win::Utf8(buffer);
 }
 
 }  // namespace
@@ -30,8 +29,7 @@ std::string TextOf(HWND dialog, int id) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const int seconds = _wtoi(argv[1]);
-  const std::u16string caption(ids::kDialogCaption);
-  const std::wstring wideCaption(caption.begin(), caption.end());
+  const std::wstring wideCaption = brevun::win::Wide(ids::kDialogCaption);
   HWND dialog = nullptr;
   for (int waited = 0; waited < seconds * 10; ++waited) {
     dialog = FindWindowW(nullptr, wideCaption.c_str());

@@ -1,6 +1,5 @@
-// Owners for the Windows and automation resources the component touches: interface pointers,
-// BSTRs, VARIANTs, handles, registry keys and locks. Nothing outside these classes calls
-// Release, SysFreeString, VariantClear, CloseHandle or RegCloseKey.
+// Owners of automation's resources: interface pointers, BSTRs and VARIANTs. Nothing outside
+// these classes calls Release, SysFreeString or VariantClear.
 #pragma once
 
 #include <oaidl.h>
@@ -13,22 +12,18 @@
 #include <string_view>
 #include <utility>
 
-namespace brevun::com {
+namespace brevun::win {
 
-// UTF-16 in both worlds: the core speaks char16_t, Windows speaks wchar_t of the same width.
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows texts are UTF-16");
-inline const wchar_t* Wide(const std::u16string& s) {
-  return reinterpret_cast<const wchar_t*>(s.c_str());
-}
-inline std::wstring ToWide(std::u16string_view s) { return std::wstring(s.begin(), s.end()); }
-inline std::u16string FromWide(std::wstring_view s) { return std::u16string(s.begin(), s.end()); }
-
+// An interface pointer that holds one reference. Made from a raw pointer it takes a reference
+// of its own, as every smart pointer of COM does; taking over a reference that the caller
+// already owns (a new object's first one) is the named call Adopt.
 template <typename T>
 class ComPtr {
  public:
   ComPtr() = default;
-  // Adopts a reference the caller already owns.
-  explicit ComPtr(T* p) noexcept : p_(p) {}
+  explicit ComPtr(T* p) noexcept : p_(p) {
+    if (p_ != nullptr) p_->AddRef();
+  }
   ComPtr(const ComPtr& o) noexcept : p_(o.p_) {
     if (p_ != nullptr) p_->AddRef();
   }
@@ -39,10 +34,10 @@ class ComPtr {
   }
   ~ComPtr() { Reset(); }
 
-  // Takes a new reference of its own to p.
-  static ComPtr Share(T* p) noexcept {
-    if (p != nullptr) p->AddRef();
-    return ComPtr(p);
+  static ComPtr Adopt(T* p) noexcept {
+    ComPtr owner;
+    owner.p_ = p;
+    return owner;
   }
 
   void Reset() noexcept {
@@ -67,6 +62,13 @@ class ComPtr {
  private:
   T* p_ = nullptr;
 };
+
+// The text of a BSTR someone else owns, its length from the BSTR's own count (it may hold NULs);
+// a null BSTR is the empty text.
+inline std::u16string BstrText(BSTR b) {
+  if (b == nullptr) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
+}
 
 class Bstr {
  public:
@@ -98,14 +100,42 @@ class Bstr {
     return &b_;
   }
   BSTR Detach() noexcept { return std::exchange(b_, nullptr); }
-  // A null BSTR is the empty text.
-  std::u16string Text() const {
-    if (b_ == nullptr) return {};
-    return std::u16string(reinterpret_cast<const char16_t*>(b_), SysStringLen(b_));
-  }
+  std::u16string Text() const { return BstrText(b_); }
 
  private:
   BSTR b_ = nullptr;
+};
+
+// What IDispatch::Invoke reports about an error the object raised. The texts in it belong to
+// the caller and go with this owner.
+class ExceptionInfo {
+ public:
+  ExceptionInfo() = default;
+  ExceptionInfo(const ExceptionInfo&) = delete;
+  ExceptionInfo& operator=(const ExceptionInfo&) = delete;
+  ~ExceptionInfo() { Clear(); }
+
+  // For Invoke's out-parameter: empty until Invoke fills it.
+  EXCEPINFO* Put() noexcept {
+    Clear();
+    return &info_;
+  }
+  // An object may leave the texts to a function that fills them on demand; that runs once.
+  void Fill() {
+    if (auto fill = std::exchange(info_.pfnDeferredFillIn, nullptr)) fill(&info_);
+  }
+  SCODE Status() const noexcept { return info_.scode; }
+  std::u16string Description() const { return BstrText(info_.bstrDescription); }
+
+  void Clear() noexcept {
+    SysFreeString(info_.bstrSource);
+    SysFreeString(info_.bstrDescription);
+    SysFreeString(info_.bstrHelpFile);
+    info_ = EXCEPINFO{};
+  }
+
+ private:
+  EXCEPINFO info_{};
 };
 
 class Variant {
@@ -188,81 +218,4 @@ class Variant {
   VARIANT v_;
 };
 
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE h) noexcept : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  Handle(Handle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-  Handle& operator=(Handle&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      h_ = std::exchange(o.h_, nullptr);
-    }
-    return *this;
-  }
-  ~Handle() { Reset(); }
-  void Reset() noexcept {
-    HANDLE h = std::exchange(h_, nullptr);
-    if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-  HANDLE get() const noexcept { return h_; }
-  explicit operator bool() const noexcept { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_ = nullptr;
-};
-
-class RegKey {
- public:
-  RegKey() = default;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  RegKey(RegKey&& o) noexcept : k_(std::exchange(o.k_, nullptr)) {}
-  RegKey& operator=(RegKey&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      k_ = std::exchange(o.k_, nullptr);
-    }
-    return *this;
-  }
-  ~RegKey() { Reset(); }
-  void Reset() noexcept {
-    if (HKEY k = std::exchange(k_, nullptr)) RegCloseKey(k);
-  }
-  HKEY get() const noexcept { return k_; }
-  HKEY* Put() noexcept {
-    Reset();
-    return &k_;
-  }
-
- private:
-  HKEY k_ = nullptr;
-};
-
-class CriticalSection {
- public:
-  CriticalSection() noexcept { InitializeCriticalSection(&cs_); }
-  CriticalSection(const CriticalSection&) = delete;
-  CriticalSection& operator=(const CriticalSection&) = delete;
-  ~CriticalSection() { DeleteCriticalSection(&cs_); }
-  void Enter() noexcept { EnterCriticalSection(&cs_); }
-  void Leave() noexcept { LeaveCriticalSection(&cs_); }
-
- private:
-  CRITICAL_SECTION cs_;
-};
-
-class Lock {
- public:
-  explicit Lock(CriticalSection& cs) noexcept : cs_(cs) { cs_.Enter(); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-  ~Lock() { cs_.Leave(); }
-
- private:
-  CriticalSection& cs_;
-};
-
-}  // namespace brevun::com
+}  // namespace brevun::win

@@ -1,10 +1,11 @@
-// The core speaks UTF-16 as std::u16string; the Windows API speaks UTF-16 as wchar_t.
+// The core speaks UTF-16 as std::u16string; the Windows API speaks UTF-16 as wchar_t; the
+// command line and test logs speak UTF-8. The conversions between them, once.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace brevun::dialog {
+namespace brevun::win {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
 
@@ -16,4 +17,7 @@ inline std::u16string FromWide(std::wstring_view text) {
   return std::u16string(text.begin(), text.end());
 }
 
-}  // namespace brevun::dialog
+// Unpaired surrogates become U+FFFD, as in the core's own conversion.
+std::string Utf8(std::wstring_view text);
+
+}  // namespace brevun::win

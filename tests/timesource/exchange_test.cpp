@@ -1,0 +1,340 @@
+// The SNTP exchange driven by a script: a fake clock and the datagrams that arrive when, so that
+// the retransmission schedule, the matching of replies to requests and the deadline are checked
+// to the millisecond without a network or a wait.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "check/text.h"
+#include "loopback.h"
+#include "timesource/attempt.h"
+#include "timesource/ntp.h"
+#include "timesource/sntp.h"
+#include "timesource/timeprotocol.h"
+
+namespace brevun {
+namespace {
+
+using testing::Bytes;
+
+// Our wall clock when the fake monotonic clock reads 0: some day in 2026.
+constexpr std::int64_t kWallAtZero = 1796000000LL * ntp::kMicros;
+constexpr std::int64_t kMs = 1000;  // microseconds
+
+net::Address Loopback4(std::uint16_t port) {
+  net::Address a;
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_port = htons(port);
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::memcpy(a.bytes, &in, sizeof in);
+  a.length = sizeof in;
+  return a;
+}
+
+const net::Address kServer = Loopback4(123);
+const net::Address kStranger = Loopback4(4123);
+
+struct Sent {
+  std::int64_t at;  // monotonic milliseconds
+  Bytes bytes;
+  ntp::Timestamp transmit() const {
+    return {ntp::Read32(bytes.data() + 40), ntp::Read32(bytes.data() + 44)};
+  }
+};
+
+// A datagram that the script delivers at a given time, built from what was sent by then.
+struct Arrival {
+  std::int64_t at;
+  std::function<Bytes(const std::vector<Sent>&)> make;
+  net::Address from = kServer;
+  bool refused = false;  // the port turned out to be closed instead
+};
+
+class ScriptedLink final : public DatagramLink {
+ public:
+  explicit ScriptedLink(std::vector<Arrival> script) : script_(script.begin(), script.end()) {}
+
+  void Send(const std::uint8_t* data, std::size_t size) override {
+    sent.push_back({now, Bytes(data, data + size)});
+  }
+  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
+                                     std::int64_t untilMillis, net::Address& from) override {
+    waits.push_back(untilMillis);
+    EXPECT_GT(untilMillis, now) << "a wait that cannot wait";
+    if (!script_.empty() && script_.front().at <= untilMillis) {
+      const Arrival a = script_.front();
+      script_.pop_front();
+      now = std::max(now, a.at);
+      if (a.refused) throw net::NetError(net::ErrorKind::kRefused, u"port unreachable");
+      const Bytes bytes = a.make(sent);
+      std::memcpy(buffer, bytes.data(), std::min(capacity, bytes.size()));
+      from = a.from;
+      return std::min(capacity, bytes.size());
+    }
+    now = untilMillis;
+    return std::nullopt;
+  }
+  std::int64_t MonotonicMillis() override { return now; }
+  std::int64_t UtcMicros() override { return kWallAtZero + now * kMs; }
+
+  std::int64_t now = 0;
+  std::vector<Sent> sent;
+  std::vector<std::int64_t> waits;
+
+ private:
+  std::deque<Arrival> script_;
+};
+
+// A server reply to the request sent `request`-th (from 0), whose clock read serverMicros when
+// the request came in and when the reply left.
+std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
+                                                       std::int64_t serverMicros,
+                                                       std::function<void(Bytes&)> change = {}) {
+  return [=](const std::vector<Sent>& sent) {
+    EXPECT_LT(request, sent.size()) << "the script answers a request not yet sent";
+    Bytes reply = testing::GoodReply(sent.at(request).bytes);
+    testing::PutTimestamp(reply, 32, ntp::FromUnixMicros(serverMicros));
+    testing::PutTimestamp(reply, 40, ntp::FromUnixMicros(serverMicros));
+    if (change) change(reply);
+    return reply;
+  };
+}
+
+// A reply that echoes an origin we never sent.
+std::function<Bytes(const std::vector<Sent>&)> Stale() {
+  return ReplyTo(0, kWallAtZero, [](Bytes& p) { p[31] ^= 0x5a; });
+}
+
+std::vector<std::int64_t> SendTimes(const ScriptedLink& link) {
+  std::vector<std::int64_t> times;
+  for (const Sent& s : link.sent) times.push_back(s.at);
+  return times;
+}
+
+SntpExchange Within(std::int64_t deadline, QueryTrace trace = {}) {
+  return {kServer, u"ntp.example:123", deadline, std::move(trace)};
+}
+
+AttemptFailure FailureOf(ScriptedLink& link, const SntpExchange& x) {
+  try {
+    ExchangeSntp(link, x);
+  } catch (const AttemptFailure& f) {
+    return f;
+  }
+  ADD_FAILURE() << "the exchange gave an outcome";
+  return {AttemptFailure::Kind::kOther, u""};
+}
+
+TEST(SntpExchange, ASilentServerIsAskedAgainAfter1Then2Then4SecondsUntilTheDeadline) {
+  struct Case {
+    std::int64_t deadline;
+    std::vector<std::int64_t> sends;
+  };
+  const Case cases[] = {
+      {500, {0}},
+      {1000, {0}},  // a request at the deadline could never be answered
+      {1001, {0, 1000}},
+      {3000, {0, 1000}},
+      {3001, {0, 1000, 3000}},
+      {10000, {0, 1000, 3000, 7000}},
+      {20000, {0, 1000, 3000, 7000, 15000}},
+  };
+  for (const Case& c : cases) {
+    ScriptedLink link({});
+    const AttemptFailure f = FailureOf(link, Within(c.deadline));
+    EXPECT_EQ(f.kind, AttemptFailure::Kind::kTimeout) << c.deadline;
+    EXPECT_EQ(ToUtf8(f.detail), "") << c.deadline;
+    EXPECT_EQ(SendTimes(link), c.sends) << c.deadline;
+    EXPECT_EQ(link.now, c.deadline) << "ends at its deadline, not before or after";
+    for (const std::int64_t until : link.waits) EXPECT_LE(until, c.deadline);
+  }
+}
+
+TEST(SntpExchange, EveryRequestIsAFreshClientRequestWithItsOwnRandomTimestamp) {
+  ScriptedLink link({});
+  FailureOf(link, Within(60000));
+  ASSERT_EQ(link.sent.size(), 6u);  // 0, 1, 3, 7, 15, 31 s
+  for (std::size_t i = 0; i < link.sent.size(); ++i) {
+    const Sent& s = link.sent[i];
+    ASSERT_EQ(s.bytes.size(), ntp::kPacketSize);
+    EXPECT_EQ(s.bytes[0], 0x23) << i;
+    EXPECT_FALSE(s.transmit().IsZero()) << i;
+    // The transmit timestamp is random bits, not our clock, and differs from every other one.
+    EXPECT_FALSE(s.transmit() == ntp::FromUnixMicros(kWallAtZero + s.at * kMs)) << i;
+    for (std::size_t j = 0; j < i; ++j) EXPECT_FALSE(s.transmit() == link.sent[j].transmit()) << i;
+  }
+}
+
+TEST(SntpExchange, AReplyToAnEarlierRequestCountsWithThatRequestsOriginAndT1) {
+  // The server runs 5 s ahead. Request 1 leaves at 0 ms; it reaches the server at 750 ms and the
+  // reply, delayed, arrives at 1500 ms, after request 2 left at 1000 ms.
+  const std::int64_t serverAt750 = kWallAtZero + 750 * kMs + 5000 * kMs;
+  ScriptedLink link({{1500, ReplyTo(0, serverAt750)}});
+  const QueryOutcome o = ExchangeSntp(link, Within(10000));
+  EXPECT_EQ(SendTimes(link), (std::vector<std::int64_t>{0, 1000}));
+  // With request 1's T1 (0 ms): offset ((750 + 5000) + (750 + 5000 - 1500)) / 2 = 5000 ms and
+  // delay 1500 ms. Request 2's T1 would give 4500 ms and 500 ms.
+  EXPECT_EQ(o.offsetMicros, 5000 * kMs);
+  EXPECT_EQ(o.delayMicros, 1500 * kMs);
+  EXPECT_EQ(o.unixSeconds, ntp::FloorDiv(kWallAtZero + 6500 * kMs, ntp::kMicros));
+  EXPECT_FALSE(o.notification);
+  EXPECT_EQ(o.stratum, 2);
+  EXPECT_EQ(o.leap, 0);
+  EXPECT_EQ(ToUtf8(o.referenceId), "127.0.0.1");
+  EXPECT_EQ(link.now, 1500) << "the exchange ends with the reply";
+
+  // And a reply to the latest request counts with its own T1 (3000 ms), 40 ms each way.
+  const std::int64_t serverAt3040 = kWallAtZero + 3040 * kMs - 200 * kMs;
+  ScriptedLink later({{3080, ReplyTo(2, serverAt3040)}});
+  const QueryOutcome l = ExchangeSntp(later, Within(10000));
+  EXPECT_EQ(l.offsetMicros, -200 * kMs);
+  EXPECT_EQ(l.delayMicros, 80 * kMs);
+}
+
+TEST(SntpExchange, StrangersAndStaleRepliesAreIgnoredAndCountedInTheTimeout) {
+  const std::int64_t ahead = kWallAtZero + 3600 * ntp::kMicros;
+  // A forged answer from another port echoes the right origin; stale ones echo none of ours.
+  const std::vector<Arrival> noise = {
+      {10, ReplyTo(0, ahead), kStranger}, {20, Stale()}, {1200, Stale()}};
+  {
+    std::vector<Arrival> script = noise;
+    script.push_back({1300, ReplyTo(1, kWallAtZero + 1300 * kMs)});
+    ScriptedLink link(script);
+    const QueryOutcome o = ExchangeSntp(link, Within(5000));
+    EXPECT_EQ(o.offsetMicros, 150 * kMs) << "the real reply, not the forged one";
+    EXPECT_EQ(link.sent.size(), 2u);
+  }
+  {
+    ScriptedLink link(noise);
+    const AttemptFailure f = FailureOf(link, Within(2000));
+    EXPECT_EQ(f.kind, AttemptFailure::Kind::kTimeout);
+    EXPECT_EQ(ToUtf8(f.detail),
+              "ignored 1 datagram from elsewhere; ignored 2 replies not answering our requests");
+  }
+}
+
+TEST(SntpExchange, AFloodOfStaleRepliesNeverBringsARequestForward) {
+  std::vector<Arrival> flood;
+  for (std::int64_t at = 5; at < 8000; at += 7) flood.push_back({at, Stale()});
+  ScriptedLink link(flood);
+  const AttemptFailure f = FailureOf(link, Within(8000));
+  EXPECT_EQ(f.kind, AttemptFailure::Kind::kTimeout);
+  EXPECT_EQ(SendTimes(link), (std::vector<std::int64_t>{0, 1000, 3000, 7000}));
+  EXPECT_EQ(link.now, 8000);
+}
+
+TEST(SntpExchange, AnAnswerThatEndsTheAttemptSendsNothingMore) {
+  const auto changed = [](std::function<void(Bytes&)> change) {
+    return ReplyTo(0, kWallAtZero, std::move(change));
+  };
+  {  // a malformed reply to our request: no time will come from this server
+    ScriptedLink link({{200, changed([](Bytes& p) { p[0] = 0x23; })}});
+    const AttemptFailure f = FailureOf(link, Within(10000));
+    EXPECT_EQ(f.kind, AttemptFailure::Kind::kMalformed);
+    EXPECT_EQ(ToUtf8(f.detail), "mode 3, not 4 (server)");
+    EXPECT_EQ(link.sent.size(), 1u);
+    EXPECT_EQ(link.now, 200);
+  }
+  {  // a short datagram from the server
+    ScriptedLink link({{1500, changed([](Bytes& p) { p.resize(40); })}});
+    EXPECT_EQ(FailureOf(link, Within(10000)).kind, AttemptFailure::Kind::kMalformed);
+    EXPECT_EQ(link.sent.size(), 2u);
+  }
+  {  // the port is closed
+    ScriptedLink link({{1200, {}, kServer, true}});
+    EXPECT_THROW(ExchangeSntp(link, Within(10000)), net::NetError);
+    EXPECT_EQ(link.sent.size(), 2u);
+    EXPECT_EQ(link.now, 1200);
+  }
+  {  // kiss-o'-death: the server asks us to stop
+    ScriptedLink link({{1500, changed([](Bytes& p) {
+                          p[0] |= 0xc0;
+                          p[1] = 0;
+                          std::memcpy(&p[12], "RATE", 4);
+                        })}});
+    const QueryOutcome o = ExchangeSntp(link, Within(10000));
+    EXPECT_TRUE(o.notification);
+    EXPECT_EQ(o.code, kNotifyKissOfDeath);
+    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: RATE");
+    EXPECT_EQ(o.stratum, 0);
+    EXPECT_EQ(o.leap, 3);
+    EXPECT_EQ(ToUtf8(o.referenceId), "RATE");
+    EXPECT_EQ(link.sent.size(), 2u);
+  }
+  {  // not synchronised
+    ScriptedLink link({{100, changed([](Bytes& p) { p[0] |= 0xc0; })}});
+    const QueryOutcome o = ExchangeSntp(link, Within(10000));
+    EXPECT_TRUE(o.notification);
+    EXPECT_EQ(o.code, kNotifyUnsynchronised);
+    EXPECT_EQ(o.leap, 3);
+    EXPECT_EQ(o.stratum, 2);
+    EXPECT_EQ(link.sent.size(), 1u);
+  }
+}
+
+TEST(SntpExchange, TheTraceNamesEachRequestAndTheReplyWithItsFields) {
+  std::vector<std::string> lines;
+  const QueryTrace trace = [&](const std::u16string& line) {
+    EXPECT_EQ(line.find(u'\n'), std::u16string::npos);
+    lines.push_back(ToUtf8(line));
+  };
+  ScriptedLink link({{20, Stale()},
+                     {30, ReplyTo(0, kWallAtZero, {}), kStranger},
+                     {1250, ReplyTo(1, kWallAtZero + 1200 * kMs, [](Bytes& p) {
+                        p[1] = 1;
+                        std::memcpy(&p[12], "GPS\0", 4);
+                      })}});
+  ExchangeSntp(link, Within(10000, trace));
+  ASSERT_EQ(lines.size(), 5u);
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "0x%08x.%08x", link.sent[0].transmit().seconds,
+                link.sent[0].transmit().fraction);
+  EXPECT_NE(lines[0].find(std::string("Request 1 to 127.0.0.1:123: transmit timestamp ") + hex),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find("Ignored a reply from 127.0.0.1:123"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("Ignored a datagram from 127.0.0.1:4123"), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[3].rfind("Request 2 to 127.0.0.1:123", 0), 0u) << lines[3];
+  // 2026-11-30 00:53:20 UTC is kWallAtZero.
+  EXPECT_EQ(lines[4],
+            "Reply from 127.0.0.1:123 to request 2: stratum 1, leap indicator 0, reference id "
+            "GPS, T1 2026-11-30 00:53:21.000000 UTC, T2 2026-11-30 00:53:21.200000 UTC, "
+            "T3 2026-11-30 00:53:21.200000 UTC, T4 2026-11-30 00:53:21.250000 UTC, "
+            "delay 0.250000 s, offset 0.075000 s");
+}
+
+TEST(TimeProtocolAnswer, TheOffsetIsTheServersSecondAgainstTheMiddleOfTheExchange) {
+  const std::int64_t start = kWallAtZero + 200 * kMs;
+  const std::int64_t receipt = kWallAtZero + 1000 * kMs;
+  const std::uint32_t second = static_cast<std::uint32_t>(
+      (kWallAtZero / ntp::kMicros + ntp::kUnixEpochInNtpSeconds + 5) & 0xffffffff);
+  const std::uint8_t wire[4] = {
+      static_cast<std::uint8_t>(second >> 24), static_cast<std::uint8_t>(second >> 16),
+      static_cast<std::uint8_t>(second >> 8), static_cast<std::uint8_t>(second)};
+  // Delivered in pieces of 1, 2 and 1 bytes.
+  std::size_t at = 0;
+  const std::size_t pieces[] = {1, 2, 1};
+  std::size_t piece = 0;
+  const QueryOutcome o = ReadTimeProtocolAnswer(
+      [&](std::uint8_t* buffer, std::size_t capacity) -> std::optional<std::size_t> {
+        const std::size_t n = std::min(capacity, pieces[piece++]);
+        std::memcpy(buffer, wire + at, n);
+        at += n;
+        return n;
+      },
+      [&] { return receipt; }, start);
+  EXPECT_EQ(o.unixSeconds, kWallAtZero / ntp::kMicros + 5);
+  // The middle of 200 ms and 1000 ms is 600 ms: 5 s - 0.6 s.
+  EXPECT_EQ(o.offsetMicros, 4400 * kMs);
+  EXPECT_EQ(o.delayMicros, 0);
+}
+
+}  // namespace
+}  // namespace brevun

@@ -1,0 +1,53 @@
+// The SNTP exchange with one server address, apart from the socket and the clocks that carry
+// it, so that its rules (who may answer, which reply is ours, when to ask again, when to stop)
+// can be driven by a script as well as by the network.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "timesource/net.h"
+#include "timesource/timequery.h"
+
+namespace brevun {
+
+// What the exchange needs of the world: a datagram socket fixed on the server, and two clocks.
+class DatagramLink {
+ public:
+  virtual ~DatagramLink() = default;
+  // Sends one datagram to the server. Throws net::NetError.
+  virtual void Send(const std::uint8_t* data, std::size_t size) = 0;
+  // Waits until a datagram arrives or the monotonic clock reaches untilMillis: its size (the
+  // sender in from), or std::nullopt when the time came first. Throws net::NetError, kRefused
+  // when the server's port is known to be closed.
+  virtual std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
+                                             std::int64_t untilMillis, net::Address& from) = 0;
+  // A clock that never jumps, in milliseconds: what the schedule and the deadline count in.
+  virtual std::int64_t MonotonicMillis() = 0;
+  // The local wall clock in Unix microseconds: T1 and T4.
+  virtual std::int64_t UtcMicros() = 0;
+};
+
+// The first request goes out at once; one that gets no usable reply is followed by another,
+// with a fresh random transmit timestamp, after 1 s, then 2 s, 4 s and so on, so that a lossy
+// link costs a retry rather than the whole timeout, and a server never gets more than one
+// request a second from us. No request is sent at or after the deadline.
+inline constexpr std::int64_t kFirstRetransmitMillis = 1000;
+
+struct SntpExchange {
+  net::Address server;          // the address asked; a reply counts only from there
+  std::u16string hostText;      // how descriptions name the server, as the user wrote it
+  std::int64_t deadlineMillis;  // on the link's monotonic clock
+  QueryTrace trace;             // may be empty
+};
+
+// Asks one server address. A reply that answers any request still outstanding counts, with
+// that request's own T1 (RFC 5905 section 8: the origin timestamp names the request). Returns
+// the server's time (or a kiss-o'-death or unsynchronised notification) with outcome.server
+// left to the caller. Throws AttemptFailure: kTimeout at the deadline, kMalformed for a reply
+// to our request that carries no time; and whatever the link throws.
+QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& exchange);
+
+}  // namespace brevun
