@@ -6,17 +6,8 @@
 # Usage: formats.sh DLL64 [DLL32]   (the 64-bit library alone when DLL32 is not given)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/loader.sh"
 dll64=$1
 dll32=${2:-}
-bitnesses=64
-if [ -n "$dll32" ]; then
-  if has_bits 32; then
-    bitnesses="64 32"
-  else
-    echo "the 32-bit build is not run: this machine's kernel starts no 32-bit programs"
-  fi
-fi
 
 work=$(mktemp -d /tmp/brevun-formats.XXXXXX)
 fail() {
@@ -27,7 +18,17 @@ fail() {
 # start-up in a fresh prefix needs); the checks themselves need none.
 state="$work/state"
 trap 'bash "$here/prefix.sh" cleanup "$state" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+# prefix.sh finds its own loader: it must not inherit the one this script then takes.
 bash "$here/prefix.sh" setup "$state" >/dev/null || fail "no Wine prefix"
+source "$here/loader.sh"
+bitnesses=64
+if [ -n "$dll32" ]; then
+  if grep -qw 32 "$state/bits"; then
+    bitnesses="64 32"
+  else
+    echo "the 32-bit build is not run: this machine's kernel starts no 32-bit programs"
+  fi
+fi
 WINEPREFIX=$(cat "$state/prefix")
 DISPLAY=$(cat "$state/display")
 export WINEPREFIX DISPLAY WINEARCH=win64 WINEDEBUG=-all
