@@ -5,10 +5,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "brevun_idl.h"
 #include "component/module.h"
+#include "component/registry_entries.h"
 #include "win/handles.h"
 #include "win/this_module.h"
 
@@ -16,15 +18,12 @@ namespace brevun::component {
 
 namespace {
 
-constexpr wchar_t kProgId[] = L"brevun.velkor.1";
-constexpr wchar_t kIndependentProgId[] = L"brevun.velkor";
-constexpr wchar_t kClassName[] = L"velkor";
-constexpr wchar_t kInterfaceName[] = L"_velkor";
-constexpr wchar_t kLibraryName[] = L"brevun";
-constexpr wchar_t kVersion[] = L"1.0";
-// The automation marshaler: calls on the interface from another apartment travel by the type
-// library.
-constexpr wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
+// The names come from the one list of what registration writes; removal needs them wide.
+std::wstring Wide(const char* text) {
+  std::wstring out;
+  for (; *text != '\0'; ++text) out.push_back(static_cast<wchar_t>(*text));
+  return out;
+}
 #ifdef _WIN64
 constexpr wchar_t kPlatform[] = L"win64";
 constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
@@ -32,9 +31,6 @@ constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
 constexpr wchar_t kPlatform[] = L"win32";
 constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
-// The type library's own locale, and the neutral one: some type library marshalers look for
-// the library's path only under locale 0.
-constexpr const wchar_t* kLocales[] = {L"409", L"0"};
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40];
@@ -187,47 +183,40 @@ struct Keys {
   std::wstring classKey = L"CLSID\\" + clsid;
   std::wstring interfaceKey = L"Interface\\" + GuidText(IID__velkor);
   std::wstring libraryKey = L"TypeLib\\" + libid;
-  std::wstring versionKey = libraryKey + L"\\" + kVersion;
+  std::wstring versionKey = libraryKey + L"\\" + Wide(registry::kVersion);
+  std::wstring progId = Wide(registry::kProgId);
+  std::wstring independentProgId = Wide(registry::kIndependentProgId);
 };
 
 HRESULT WriteAll(const Classes& classes, const Keys& k, const std::wstring& path) {
-  struct Entry {
+  const std::wstring folder = Directory(path);
+  auto lookup = [&](std::string_view name, std::wstring& value) {
+    if (name == "clsid") {
+      value = k.clsid;
+    } else if (name == "iid") {
+      value = GuidText(IID__velkor);
+    } else if (name == "libid") {
+      value = k.libid;
+    } else if (name == "path") {
+      value = path;
+    } else if (name == "folder") {
+      value = folder;
+    } else if (name == "platform") {
+      value = kPlatform;
+    } else {
+      return false;
+    }
+    return true;
+  };
+  for (const registry::Entry& e : registry::kEntries) {
     std::wstring key;
-    const wchar_t* name;
     std::wstring value;
-  };
-  const std::wstring versionKey = k.versionKey;
-  std::vector<Entry> entries = {
-      // The type library and the interface it describes.
-      {versionKey, nullptr, kLibraryName},
-      {versionKey + L"\\FLAGS", nullptr, L"0"},
-      // The help file stands beside the library.
-      {versionKey + L"\\HELPDIR", nullptr, Directory(path)},
-      {k.interfaceKey, nullptr, kInterfaceName},
-      {k.interfaceKey + L"\\ProxyStubClsid", nullptr, kAutomationMarshaler},
-      {k.interfaceKey + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaler},
-      {k.interfaceKey + L"\\TypeLib", nullptr, k.libid},
-      {k.interfaceKey + L"\\TypeLib", L"Version", kVersion},
-      // The class, served in-process by this copy of the library.
-      {k.classKey, nullptr, kClassName},
-      {k.classKey + L"\\InprocServer32", nullptr, path},
-      {k.classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-      {k.classKey + L"\\ProgID", nullptr, kProgId},
-      {k.classKey + L"\\VersionIndependentProgID", nullptr, kIndependentProgId},
-      {k.classKey + L"\\TypeLib", nullptr, k.libid},
-      {k.classKey + L"\\Version", nullptr, kVersion},
-      // Both programmatic ids create the class.
-      {kProgId, nullptr, kClassName},
-      {std::wstring(kProgId) + L"\\CLSID", nullptr, k.clsid},
-      {kIndependentProgId, nullptr, kClassName},
-      {std::wstring(kIndependentProgId) + L"\\CLSID", nullptr, k.clsid},
-      {std::wstring(kIndependentProgId) + L"\\CurVer", nullptr, kProgId},
-  };
-  for (const wchar_t* locale : kLocales) {
-    entries.push_back({versionKey + L"\\" + locale + L"\\" + kPlatform, nullptr, path});
-  }
-  for (const Entry& e : entries) {
-    const HRESULT hr = classes.Set(e.key, e.name, e.value);
+    std::wstring name;
+    if (!registry::Expand(e.key, lookup, key) || !registry::Expand(e.value, lookup, value) ||
+        (e.name != nullptr && !registry::Expand(e.name, lookup, name))) {
+      return E_UNEXPECTED;
+    }
+    const HRESULT hr = classes.Set(key, e.name == nullptr ? nullptr : name.c_str(), value);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -262,7 +251,8 @@ HRESULT RemoveProgId(const Classes& classes, const Keys& k, const std::wstring& 
 // key goes with its last platform entry, and the interface with the library it points to.
 HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstring& path) {
   bool anotherCopy = false;
-  for (const wchar_t* locale : kLocales) {
+  for (const char* name : registry::kLocales) {
+    const std::wstring locale = Wide(name);
     const std::wstring localeKey = k.versionKey + L"\\" + locale;
     const std::wstring platformKey = localeKey + L"\\" + kPlatform;
     std::wstring registered;
@@ -290,7 +280,8 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
   // With no locale left, only FLAGS and HELPDIR remain: no platform of the library is
   // registered any more.
   bool platformsLeft = false;
-  for (const wchar_t* locale : kLocales) {
+  for (const char* name : registry::kLocales) {
+    const std::wstring locale = Wide(name);
     if (classes.Exists(k.versionKey + L"\\" + locale)) platformsLeft = true;
   }
   if (!platformsLeft) {
@@ -302,7 +293,8 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
     std::wstring helpDir;
     if (classes.Get(k.versionKey + L"\\HELPDIR", nullptr, helpDir) &&
         SamePath(helpDir, Directory(path))) {
-      for (const wchar_t* locale : kLocales) {
+      for (const char* name : registry::kLocales) {
+        const std::wstring locale = Wide(name);
         for (const wchar_t* platform : {L"win32", L"win64"}) {
           std::wstring remaining;
           if (classes.Get(k.versionKey + L"\\" + locale + L"\\" + platform, nullptr, remaining)) {
@@ -344,8 +336,8 @@ HRESULT Unregister(Scope scope) {
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   };
   keep(RemoveClass(classes, keys, *path));
-  keep(RemoveProgId(classes, keys, kProgId));
-  keep(RemoveProgId(classes, keys, kIndependentProgId));
+  keep(RemoveProgId(classes, keys, keys.progId));
+  keep(RemoveProgId(classes, keys, keys.independentProgId));
   keep(RemoveTypeLibrary(classes, keys, *path));
   return result;
 }

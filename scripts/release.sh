@@ -25,40 +25,15 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-version=$(sed -n 's/^project(brevun VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
-
-if [ "$build" = 1 ]; then
-  bash scripts/setup.sh
-  for arch in win32 win64; do
-    var=$arch
-    dir=${!var}
-    if [ -z "$dir" ]; then
-      [ "$arch" = win32 ] && dir=$root/build/release-w32 || dir=$root/build/release-w64
-      cmake --preset "$arch" -B "$dir" >/dev/null
-      printf -v "$var" '%s' "$dir"
-    fi
-    cmake --build "$dir" -j "$(nproc)" --target brevun brevun-check brevun_help >/dev/null
-  done
-fi
-: "${win32:?release: --no-build needs --win32 DIR}" "${win64:?release: --no-build needs --win64 DIR}"
+me=release
+source scripts/windows_trees.sh
+version=$(project_version)
+windows_trees
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/brevun-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-
-# pack ARCH-FOLDER BUILD-DIR STRIP-TOOL
-pack() {
-  local folder=$1 dir=$2 strip=$3 f
-  mkdir -p "$stage/$folder"
-  for f in component/brevun.dll brevun.chm cli/brevun-check.exe; do
-    [ -f "$dir/$f" ] || { echo "release: $dir/$f is missing (build the Windows trees first)" >&2; exit 1; }
-    cp "$dir/$f" "$stage/$folder/"
-  done
-  # The DLL is linked without symbols; the tool ships the same way.
-  "$strip" "$stage/$folder/brevun-check.exe"
-}
-pack x86 "$win32" i686-w64-mingw32-strip
-pack x64 "$win64" x86_64-w64-mingw32-strip
+ship_tree "$win32" i686-w64-mingw32-strip "$stage/x86"
+ship_tree "$win64" x86_64-w64-mingw32-strip "$stage/x64"
 
 # Notepad and cmd.exe of older Windows want CRLF; the sources keep LF.
 for f in register.cmd unregister.cmd example-host.vbs README.txt; do
