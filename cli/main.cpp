@@ -129,9 +129,9 @@ int main(int argc, char** argv) {
 
   std::int16_t queryTimeout = static_cast<std::int16_t>(options.timeout);
   if (!options.raw) {
-    // Through the component, creating the object and the hidden form that asks the servers
-    // takes time of its own (a window, on a busy machine a second or two): up to two more
-    // seconds are kept back for it.
+    // Through the component, creating the object and loading the form that asks the servers
+    // takes time of its own (COM's start-up, on a busy machine a second or two): up to two
+    // more seconds are kept back for it.
     const int reserve = options.com ? std::min(2, options.timeout - 1) : 0;
     const int budget = options.timeout - reserve;
     queryTimeout = brevun::cli::PerQueryTimeout(budget, brevun::cli::NetworkSources(parameter));

@@ -20,13 +20,27 @@ class WindowsLocalClock final : public LocalClock {
   LocalSeconds Now() override;
 };
 
+// A UTC instant (seconds since the Unix epoch) on the local wall clock by the rules of the
+// system's current time zone, the ones GetLocalTime follows, never the C runtime's TZ.
+// Throws Failure outside the years the system converts (1601 to 30827).
+LocalSeconds UtcToWindowsLocal(std::int64_t unixSeconds);
+
 // The general date-time format of the user's locale, as VarBstrFromDate writes it and
-// VarDateFromStr reads it. Parse rounds to the nearest second, so a rendered text reads back to
-// the second it was made from.
+// VarDateFromStr reads it, with the locale's own date and time formats rather than the user's
+// overrides of them: a user who drops the seconds from the clock in the taskbar would
+// otherwise take them from every time text, and the check's difference would move in steps
+// of a minute. Parse rounds to the nearest second, so a rendered text reads back to the
+// second it was made from. Another locale can be named for tests.
 class OleDateTimeText final : public DateTimeText {
  public:
+  explicit OleDateTimeText(LCID locale = LOCALE_USER_DEFAULT) : locale_(locale) {}
   std::u16string Render(LocalSeconds t) const override;
   std::optional<LocalSeconds> Parse(std::u16string_view text) const override;
+
+ private:
+  std::optional<LocalSeconds> FromRenderedNumbers(std::u16string_view text) const;
+
+  LCID locale_;
 };
 
 // An automation date (days since 1899-12-30, the fraction always counting forward from the

@@ -13,7 +13,7 @@
 #include "win/com.h"
 #include "component/module.h"
 #include "component/platform.h"
-#include "dialog/frmmain.h"
+#include "component/frmmain.h"
 
 namespace brevun::component {
 

@@ -34,11 +34,26 @@ std::optional<std::u16string> NormalizeDifference(std::u16string_view text) {
 
 Composed ComposeParameter(const DialogValues& values) {
   Composed out;
+  const struct {
+    const std::u16string& host;
+    ProblemBox box;
+    const char16_t* which;
+  } hosts[] = {{values.firstTimeServer, ProblemBox::kFirstTimeServer, u"first"},
+               {values.secondTimeServer, ProblemBox::kSecondTimeServer, u"second"}};
+  for (const auto& h : hosts) {
+    if (h.host.find(u'#') == std::u16string::npos) continue;
+    out.problem = u"The " + std::u16string(h.which) +
+                  u" time host contains \"#\", which marks the start of a setting in the "
+                  u"stored parameter. Enter a host name or address, optionally with \":port\".";
+    out.box = h.box;
+    return out;
+  }
   const auto difference = ReadLeadingNumber(values.difference);
   if (!difference) {
     out.problem =
         u"The maximum difference is too large a number. Enter the largest allowed "
         u"difference between the two clocks in seconds.";
+    out.box = ProblemBox::kDifference;
     return out;
   }
   ParameterChoice choice;

@@ -43,17 +43,24 @@ void FillForEditing(DialogValues& values, std::u16string_view timeout,
 // of a double ("1E400"): there is no number to store.
 std::optional<std::u16string> NormalizeDifference(std::u16string_view text);
 
-// The outcome of OK. Only the difference can keep a parameter string from being composed.
+// The box whose text keeps OK from composing a parameter string; the dialog puts the focus there.
+enum class ProblemBox { kNone, kFirstTimeServer, kSecondTimeServer, kDifference };
+
+// The outcome of OK. A host with a tag mark in it or a difference beyond a double keeps a
+// parameter string from being composed.
 struct Composed {
   std::u16string parameter;  // the canonical parameter string when problem is empty
   std::u16string problem;    // otherwise what to tell the user, the dialog staying open
+  ProblemBox box = ProblemBox::kNone;
 
   bool ok() const { return problem.empty(); }
 };
 
 // Composes the canonical parameter string "#FTS=..#FPR=..#STS=..#SPR=..#DIS=..#": hosts with
 // blanks (spaces only) removed at both ends, codes of the selected positions, the normalised
-// difference. Nothing is escaped: a "#" typed into a host box is stored as typed.
+// difference. A "#" in a host is refused rather than stored: the tag reader would end the host
+// there and read what follows as tags of its own (a host typed as "x#DIS=99999" would widen
+// the limit of every later check), and no host name or address contains one.
 Composed ComposeParameter(const DialogValues& values);
 
 }  // namespace brevun::dialog

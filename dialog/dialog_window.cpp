@@ -140,7 +140,16 @@ DialogWindow::DialogWindow(ParameterSink onOk) : onOk_(std::move(onOk)) {}
 DialogWindow::~DialogWindow() { Unload(); }
 
 void DialogWindow::Load() {
-  if (window_) return;
+  if (loaded_) return;
+  // The load steps as far as they concern the dialog's state: empty boxes, both lists at
+  // their first entry, the dialog's help topic. The caption, the version line and the list
+  // entries are the window's, and every window gets them when it is made.
+  state_ = DialogValues{};
+  helpContext_ = kDialogHelpContext;
+  loaded_ = true;
+}
+
+void DialogWindow::CreateWindowFromState() {
   DialogClass().Ensure(&DialogWindow::WindowProc);
   const HMODULE module = ThisModule();
 
@@ -171,9 +180,10 @@ void DialogWindow::Load() {
   if (!window_) throw Failure(u"Cannot create the configuration dialog window");
   try {
     CreateControls(window_.get());
-    RunFormLoad();
+    FillControls();
   } catch (...) {
-    Unload();
+    // Only the window goes: the state it was made from stays loaded.
+    DiscardWindow();
     throw;
   }
 }
@@ -206,8 +216,8 @@ void DialogWindow::CreateControls(HWND hwnd) {
   focus_ = Control(kBtOK);
 }
 
-// The load steps, run on every load.
-void DialogWindow::RunFormLoad() {
+// The window's part of the load steps, then the state, which the controls hold from now on.
+void DialogWindow::FillControls() {
   SetWindowTextW(window_.get(), Wide(kDialogCaption).c_str());
   SetText(Control(kLblVersion), ComponentVersionLine());
   for (int id : {kCmbFirstTimeSource, kCmbSecondTimeSource}) {
@@ -217,18 +227,30 @@ void DialogWindow::RunFormLoad() {
       SendMessageW(list, CB_ADDSTRING, 0,
                    reinterpret_cast<LPARAM>(Wide(SourceCaption(position)).c_str()));
     }
-    SendMessageW(list, CB_SETCURSEL, 0, 0);
   }
-  helpContext_ = kDialogHelpContext;
+  PutIntoControls(state_);
 }
 
 void DialogWindow::Unload() noexcept {
+  DiscardWindow();
+  loaded_ = false;
+  state_ = DialogValues{};
+}
+
+void DialogWindow::DiscardWindow() noexcept {
   focus_ = nullptr;
+  // WM_NCDESTROY unloads the state too; a window that fails while it is being made must not
+  // take a state that was loaded before it with it.
+  const bool wasLoaded = loaded_;
+  DialogValues kept = std::move(state_);
   window_.Reset();
+  loaded_ = wasLoaded;
+  state_ = std::move(kept);
 }
 
 HWND DialogWindow::Hwnd() {
   Load();
+  if (!window_) CreateWindowFromState();
   return window_.get();
 }
 
@@ -238,6 +260,7 @@ HWND DialogWindow::Control(int id) const noexcept {
 
 DialogValues DialogWindow::Values() {
   Load();
+  if (!window_) return state_;
   DialogValues v;
   v.timeout = WindowText(Control(kTxtTimeout));
   v.firstTimeServer = WindowText(Control(kTxtFirstTimeServer));
@@ -251,6 +274,27 @@ DialogValues DialogWindow::Values() {
 
 void DialogWindow::SetValues(const DialogValues& values) {
   Load();
+  if (window_) {
+    PutIntoControls(values);
+    return;
+  }
+  // What the controls would make of the values, so that the window made later shows, and
+  // Values reads, the same as if the window had been there all along.
+  const auto asControlHolds = [](const std::u16string& text) {
+    return text.substr(0, text.find(u'\0'));
+  };
+  const auto asListHolds = [](int position) {
+    return position >= 0 && position < kSourceCount ? position : -1;
+  };
+  state_.timeout = asControlHolds(values.timeout);
+  state_.firstTimeServer = asControlHolds(values.firstTimeServer);
+  state_.secondTimeServer = asControlHolds(values.secondTimeServer);
+  state_.difference = asControlHolds(values.difference);
+  state_.firstSource = asListHolds(values.firstSource);
+  state_.secondSource = asListHolds(values.secondSource);
+}
+
+void DialogWindow::PutIntoControls(const DialogValues& values) {
   SetText(Control(kTxtTimeout), values.timeout);
   SetText(Control(kTxtFirstTimeServer), values.firstTimeServer);
   SetText(Control(kTxtSecondTimeServer), values.secondTimeServer);
@@ -262,8 +306,8 @@ void DialogWindow::SetValues(const DialogValues& values) {
 }
 
 std::optional<std::u16string> DialogWindow::ShowModal() {
-  Load();
   if (showing_) throw Failure(u"The configuration dialog is already shown");
+  Hwnd();
   showing_ = true;
   outcome_.reset();
   struct EndShow {
@@ -320,7 +364,10 @@ void DialogWindow::PressOk() {
     MessageBoxW(window_.get(), Wide(composed.problem).c_str(), kMessageCaption,
                 MB_OK | MB_ICONEXCLAMATION);
     // The message box runs messages of its own; the window may be gone by now.
-    if (HWND box = Control(kTxtDifference)) {
+    const int id = composed.box == ProblemBox::kFirstTimeServer    ? kTxtFirstTimeServer
+                   : composed.box == ProblemBox::kSecondTimeServer ? kTxtSecondTimeServer
+                                                                   : kTxtDifference;
+    if (HWND box = Control(id)) {
       SetFocus(box);
       SendMessageW(box, EM_SETSEL, 0, -1);
     }
@@ -361,10 +408,13 @@ LRESULT DialogWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
       OpenHelp();
       return TRUE;
     case WM_NCDESTROY:
-      // Destroyed from here or from elsewhere: either way the owner must let go of the handle.
+      // Destroyed from here or from elsewhere: either way the owner must let go of the handle,
+      // and a form whose window is gone is unloaded.
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       window_.Detach();
       focus_ = nullptr;
+      loaded_ = false;
+      state_ = DialogValues{};
       break;
     default:
       break;

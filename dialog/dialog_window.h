@@ -1,9 +1,12 @@
-// The configuration dialog's window. Each component object owns one DialogWindow. "Load"
-// creates the window hidden, with every control as laid out, and runs the load steps (caption,
-// version line, both source lists refilled and at position 0, help context 10); "Unload"
-// destroys it, and a later use loads it afresh. OK composes the parameter string from the
-// controls (dialog_model.h), hands it to the sink and unloads; the close command unloads
-// without writing anything.
+// The configuration dialog. Each component object owns one DialogWindow. "Load" runs the load
+// steps (caption, version line, both source lists refilled and at position 0, help context 10)
+// on the dialog's state, and creates no window: a loaded dialog that is never shown, as the
+// one a time fetch loads, costs no window, no controls and no desktop. The window, with every
+// control as laid out and showing that state, is made when it is first needed (showing, the
+// handle); from then on the controls hold the state. "Unload" drops the state and destroys the
+// window, and a later use loads afresh. OK composes the parameter string from the controls
+// (dialog_model.h), hands it to the sink and unloads; the close command unloads without
+// writing anything.
 #pragma once
 
 #include <windows.h>
@@ -29,26 +32,30 @@ class DialogWindow {
   DialogWindow(const DialogWindow&) = delete;
   DialogWindow& operator=(const DialogWindow&) = delete;
 
-  // Creates the window hidden and runs the load steps; does nothing when it is loaded.
-  // Throws brevun::Failure when the window cannot be created (then nothing stays loaded).
+  // Runs the load steps on the state; does nothing when it is loaded. Needs no window.
   void Load();
-  // Destroys the window and its controls; does nothing when it is not loaded.
+  // Drops the state and destroys the window and its controls, if any; does nothing when it is
+  // not loaded.
   void Unload() noexcept;
-  bool IsLoaded() const noexcept { return static_cast<bool>(window_); }
+  bool IsLoaded() const noexcept { return loaded_; }
+  bool HasWindow() const noexcept { return static_cast<bool>(window_); }
 
-  // The window handle. Like every use of a control, it loads the window first.
+  // The window handle: loads, then creates the window hidden, showing the state, if there is
+  // none yet. Throws brevun::Failure when the window cannot be created; the dialog then stays
+  // loaded with its state, as a later attempt (with a desktop) will show it.
   HWND Hwnd();
 
-  // The values of the controls, and setting them; both load the window first. Setting a list
-  // position outside 0..4 leaves the list with nothing selected.
+  // The values of the controls, and setting them; both load first, neither makes a window.
+  // Setting a list position outside 0..4 leaves the list with nothing selected, and a text
+  // ends at its first NUL, as in the controls.
   DialogValues Values();
   void SetValues(const DialogValues& values);
 
   // Shows the window with no owner and handles the messages of the whole thread until the
   // window has been unloaded, so that the host's other windows and timers keep working while
   // the user edits. Returns the parameter string when OK closed the dialog, std::nullopt for
-  // any other close. Loads the window first. Throws brevun::Failure when this dialog is
-  // already being shown (a second modal show from inside the first one).
+  // any other close. Makes the window first (see Hwnd). Throws brevun::Failure when this
+  // dialog is already being shown (a second modal show from inside the first one).
   // The caller must keep this object alive until the call returns, even if the messages it
   // handles release the caller's own references.
   std::optional<std::u16string> ShowModal();
@@ -60,14 +67,20 @@ class DialogWindow {
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateWindowFromState();
+  void DiscardWindow() noexcept;
   void CreateControls(HWND hwnd);
-  void RunFormLoad();
+  void FillControls();
+  void PutIntoControls(const DialogValues& values);
   void PressOk();
   void OpenHelp() noexcept;
   bool IsHelpKey(const MSG& msg) const noexcept;
   HWND Control(int id) const noexcept;
 
   ParameterSink onOk_;
+  bool loaded_ = false;
+  // What the controls show while there is no window; the controls themselves once there is.
+  DialogValues state_;
   win::Font font_;
   win::Icon bigIcon_;
   win::Icon smallIcon_;

@@ -7,7 +7,7 @@ pkgs=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 wine32:i386 libwine-dev
   xvfb x11-utils imagemagick fonts-wine
-  chrony openbsd-inetd rdate
+  chrony openbsd-inetd rdate tzdata
   fp-utils zip unzip python3 valgrind dpkg-dev iproute2
   icinga2-bin monitoring-plugins-basic groff-base
   wixl msitools

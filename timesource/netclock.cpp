@@ -38,7 +38,7 @@ void NetClock::Query() {
     if (handler_) handler_(outcome.code, outcome.description);
     return;
   }
-  time_ = UtcToLocal(outcome.unixSeconds);
+  time_ = toLocal_(outcome.unixSeconds);
   offsetMicros_ = outcome.offsetMicros;
 }
 

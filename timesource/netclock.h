@@ -37,6 +37,12 @@ class NetClock final : public ClockControl {
   static constexpr std::int32_t kTimeProtocol = 0;
   static constexpr std::int32_t kSntp = 1;
 
+  // Turns a server's time (seconds since the Unix epoch, UTC) into the local wall clock. It
+  // must follow the same zone rules as the local clock the time is compared with.
+  using ToLocal = LocalSeconds (*)(std::int64_t unixSeconds);
+
+  explicit NetClock(ToLocal toLocal = &UtcToLocal) : toLocal_(toLocal) {}
+
   // Refuses a negative timeout.
   void PutTimeout(std::int16_t seconds) override;
   // Refuses a selector other than 0 and 1.
@@ -53,6 +59,7 @@ class NetClock final : public ClockControl {
   std::optional<std::int64_t> OffsetMicros() const { return offsetMicros_; }
 
  private:
+  ToLocal toLocal_;
   std::int16_t timeout_ = 0;
   std::int32_t protocol_ = kSntp;
   // Empty until a host is put: the clock never asks a server nobody named.

@@ -108,8 +108,6 @@ TEST(ComposeParameter, WritesTheFiveTagsInCanonicalOrder) {
        "#FTS=al pha#FPR=time#STS=beta#SPR=sntp#DIS=60#"},
       {"only spaces are trimmed", Values(u"\talpha\t", 0, u"", 0, u""),
        "#FTS=\talpha\t#FPR=local#STS=#SPR=local#DIS=0#"},
-      {"a # in a host is stored as typed", Values(u"a#DIS=5", 0, u"", 0, u"60"),
-       "#FTS=a#DIS=5#FPR=local#STS=#SPR=local#DIS=60#"},
       {"nothing selected and out of range give local", Values(u"", -1, u"", 9, u"0.5"),
        "#FTS=#FPR=local#STS=#SPR=local#DIS=.5#"},
       {"wmi and ssh", Values(u"x", 3, u"y", 4, u"60 s"), "#FTS=x#FPR=wmi#STS=y#SPR=ssh#DIS=60#"},
@@ -126,6 +124,37 @@ TEST(ComposeParameter, AnOverflowingDifferenceComposesNothingAndSaysWhy) {
   EXPECT_FALSE(composed.ok());
   EXPECT_TRUE(composed.parameter.empty());
   EXPECT_NE(U8(composed.problem).find("difference"), std::string::npos);
+}
+
+TEST(ComposeParameter, AHostWithATagMarkComposesNothingAndNamesItsBox) {
+  const struct {
+    const char* what;
+    DialogValues values;
+    ProblemBox box;
+    const char* names;
+  } cases[] = {
+      {"a tag smuggled into the first host", Values(u"ntp.example#DIS=99999", 2, u"", 0, u"2"),
+       ProblemBox::kFirstTimeServer, "first"},
+      {"a lone mark in the second host", Values(u"alpha", 2, u"#", 1, u"2"),
+       ProblemBox::kSecondTimeServer, "second"},
+      {"a mark among blanks that trimming would keep", Values(u"alpha", 2, u" b# ", 1, u"2"),
+       ProblemBox::kSecondTimeServer, "second"},
+      // Both boxes wrong and the difference too: the first box is named, the user fixes one
+      // thing at a time.
+      {"both hosts and the difference", Values(u"a#", 2, u"b#", 1, u"1E400"),
+       ProblemBox::kFirstTimeServer, "first"},
+  };
+  for (const auto& c : cases) {
+    const Composed composed = ComposeParameter(c.values);
+    EXPECT_FALSE(composed.ok()) << c.what;
+    EXPECT_TRUE(composed.parameter.empty()) << c.what;
+    EXPECT_EQ(composed.box, c.box) << c.what;
+    const std::string problem = U8(composed.problem);
+    EXPECT_NE(problem.find(c.names), std::string::npos) << c.what << ": " << problem;
+    EXPECT_NE(problem.find("\"#\""), std::string::npos) << c.what << ": " << problem;
+  }
+  // A host with no mark next to an overflowing difference: the difference is the problem.
+  EXPECT_EQ(ComposeParameter(Values(u"a", 2, u"b", 1, u"1E400")).box, ProblemBox::kDifference);
 }
 
 TEST(FillFromParameter, ShowsTheTagsAndRoundTripsThroughOk) {

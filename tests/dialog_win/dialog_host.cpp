@@ -515,14 +515,14 @@ void EditedWithMessages(DialogWindow& dialog, std::vector<std::u16string>& sink)
   const Outcome o = Run("edited with window messages", dialog, sink, u"", u"",
                         {WaitForDialog(), Do([] {
                            SetBox(ids::kTxtFirstTimeServer, L" gamma host ");
-                           SetBox(ids::kTxtSecondTimeServer, L"delta#x");
+                           SetBox(ids::kTxtSecondTimeServer, L"delta:124");
                            SetBox(ids::kTxtDifference, L"1 000");
                            SetBox(ids::kTxtTimeout, L"99");
                            Select(ids::kCmbFirstTimeSource, 3);
                            Select(ids::kCmbSecondTimeSource, -1);
                          }),
                          Do(PressOk)});
-  ExpectOk(o, u"#FTS=gamma host#FPR=wmi#STS=delta#x#SPR=local#DIS=1000#");
+  ExpectOk(o, u"#FTS=gamma host#FPR=wmi#STS=delta:124#SPR=local#DIS=1000#");
 }
 
 // A close without OK returns and writes nothing.
@@ -537,35 +537,69 @@ void CloseWithoutOk(DialogWindow& dialog, std::vector<std::u16string>& sink) {
   ExpectClosed(o);
 }
 
-// A difference beyond a double: OK explains and keeps the dialog open; after the message
-// the user corrects the number and OK goes through.
-void OverflowingDifference(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+// A text OK cannot store: OK explains, keeps the dialog open with nothing written and the
+// focus on the box at fault; after the message the user corrects it and OK goes through.
+struct Refused {
+  const char* name;
+  const wchar_t* screenshot;
+  int box;
+  const wchar_t* typed;
+  const wchar_t* messageSays;
+  const wchar_t* corrected;
+  const char16_t* composed;
+};
+
+void RefusedThenCorrected(DialogWindow& dialog, std::vector<std::u16string>& sink,
+                          const Refused& r) {
   auto box = std::make_shared<HWND>(nullptr);
+  const std::string what = r.name;
   const Outcome o = Run(
-      "overflowing difference", dialog, sink, u"", u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=60#",
-      {WaitForDialog(), Do([] {
-         SetBox(ids::kTxtDifference, L"1E400");
+      r.name, dialog, sink, u"", u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=60#",
+      {WaitForDialog(), Do([&r] {
+         SetBox(r.box, r.typed);
          PressOk();
        }),
        [box] {
          *box = FindOwned(dialogHwnd, L"#32770");
          return *box != nullptr;
        },
-       Do([box, &sink] {
+       Do([box, &sink, &r, what] {
          const std::wstring message = Text(GetDlgItem(*box, 0xFFFF));
-         Check(message.find(L"difference") != std::wstring::npos,
-               "the message names the difference: " + Narrow(message));
-         Check(IsWindow(dialogHwnd) && sink.empty(), "the dialog stays open, nothing written");
+         Check(message.find(r.messageSays) != std::wstring::npos,
+               what + ": the message says why: " + Narrow(message));
+         Check(IsWindow(dialogHwnd) && sink.empty(),
+               what + ": the dialog stays open, nothing written");
        }),
-       Screenshot(L"dialog-overflow-message"),
+       Screenshot(r.screenshot),
        Do([box] { PostMessageW(*box, WM_COMMAND, IDOK, 0); }), [box] { return !IsWindow(*box); },
-       Do([] {
-         Check(FindDialog() == dialogHwnd, "the dialog is still open after the message");
-         Check(GetFocus() == Item(ids::kTxtDifference), "the difference box has the focus");
-         SetBox(ids::kTxtDifference, L"2.50");
+       Do([&r, what] {
+         Check(FindDialog() == dialogHwnd, what + ": the dialog is still open after the message");
+         Check(GetFocus() == Item(r.box), what + ": the box at fault has the focus");
+         SetBox(r.box, r.corrected);
          PressOk();
        })});
-  ExpectOk(o, u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=2.5#");
+  ExpectOk(o, r.composed);
+}
+
+// A difference beyond a double.
+void OverflowingDifference(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  RefusedThenCorrected(dialog, sink,
+                       {"overflowing difference", L"dialog-overflow-message", ids::kTxtDifference,
+                        L"1E400", L"difference", L"2.50",
+                        u"#FTS=alpha#FPR=sntp#STS=#SPR=local#DIS=2.5#"});
+}
+
+// A tag mark in either host would smuggle tags of its own into the stored string.
+void TagMarkInAHost(DialogWindow& dialog, std::vector<std::u16string>& sink) {
+  RefusedThenCorrected(dialog, sink,
+                       {"tag mark in the first host", L"dialog-first-host-mark-message",
+                        ids::kTxtFirstTimeServer, L"ntp.example#DIS=99999",
+                        L"first time host contains \"#\"", L"ntp.example",
+                        u"#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#"});
+  RefusedThenCorrected(dialog, sink,
+                       {"tag mark in the second host", L"dialog-second-host-mark-message",
+                        ids::kTxtSecondTimeServer, L" b#", L"second time host contains \"#\"",
+                        L"b:123", u"#FTS=alpha#FPR=sntp#STS=b:123#SPR=local#DIS=60#"});
 }
 
 // A host that quits while the dialog is open: the dialog closes without OK and the quit
@@ -619,7 +653,7 @@ int wmain(int argc, wchar_t** argv) {
   DialogWindow dialog([&sink](const std::u16string& composed) { sink.push_back(composed); });
   for (const auto scenario :
        {EmptyParameter, CanonicalRoundTrip, FilledAsStored, EditedWithMessages, CloseWithoutOk,
-        OverflowingDifference, QuitWhileShown, HelpKey, Reloaded}) {
+        OverflowingDifference, TagMarkInAHost, QuitWhileShown, HelpKey, Reloaded}) {
     scenario(dialog, sink);
   }
   std::printf("%d passed, %d failed\n", passed, failed);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "check/text.h"
 #include "loopback.h"
 #include "timesource/clockform.h"
+#include "timesource/netclock.h"
 #include "timesource/timequery.h"
 
 namespace brevun {
@@ -231,6 +233,32 @@ TEST(HostileTimeProtocol, FourBytesOnBothSidesOfThe2036RollOver) {
     EXPECT_TRUE(f.result);
     EXPECT_EQ(f.text, LocalText(expected));
   }
+}
+
+// The clock turns a server's UTC time into local time by the conversion it is given (the
+// component gives it the system zone's, the one its local clock reads), not by another zone of
+// its own: with a zone half an hour off the hour, the time read is the server's plus that offset.
+TEST(NetClockZone, TheServersTimeBecomesLocalByTheGivenConversion) {
+  const std::pair<Bytes, std::int64_t> rfc868 = {{0x00, 0x00, 0x00, 0x0a},
+                                                 FromCivil({2036, 2, 7, 6, 28, 26})};
+  testing::TcpServer server(rfc868.first, false);
+  NetClock clock([](std::int64_t unixSeconds) -> LocalSeconds { return unixSeconds + 19800; });
+  clock.PutTimeout(5);
+  clock.PutProtocol(NetClock::kTimeProtocol);
+  clock.PutTimeHost(u"127.0.0.1:" + FromUtf8(std::to_string(server.port())));
+  clock.Query();
+  ASSERT_TRUE(clock.Time().has_value());
+  EXPECT_EQ(*clock.Time(), rfc868.second + 19800);
+
+  testing::UdpServer sntp(AF_INET, [](const Bytes& q) {
+    return std::vector<Datagram>{{GoodReply(q, 0), false}};
+  });
+  clock.PutProtocol(NetClock::kSntp);
+  clock.PutTimeHost(u"127.0.0.1:" + FromUtf8(std::to_string(sntp.port())));
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  clock.Query();
+  ASSERT_TRUE(clock.Time().has_value());
+  EXPECT_NEAR(static_cast<double>(*clock.Time() - (now + 19800)), 0, 1);
 }
 
 TEST(HostileNames, ANameThatDoesNotResolveFailsTheQuery) {

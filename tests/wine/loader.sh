@@ -2,7 +2,8 @@
 # kernel built without 32-bit support cannot start it, and Debian's "wine" picks it whenever it
 # is installed. There the 64-bit loader runs everything (the wrappers in bin64/), a win64 prefix
 # gets no 32-bit side, and the tests of the 32-bit build end as skipped, saying why.
-if wine --version >/dev/null 2>&1; then
+# The probe asks the 32-bit loader itself, not "wine", which may already be our wrapper.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   brevun_wine_bits="64 32"
 elif [ -x /usr/lib/wine/wine64 ]; then
   export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/bin64:$PATH"

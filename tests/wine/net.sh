@@ -3,10 +3,27 @@
 # VBScript host: a chronyd for SNTP and inetd's RFC 868 service, both on loopback, a UDP port
 # that never answers and a TCP port that refuses. The servers are started here and stopped by
 # their process ids.
-# Usage: net.sh 64|32
+# Usage: net.sh 64|32 [--no-display] [--tz ZONE]
+#   --no-display  cscript runs with no DISPLAY at all, as a service or a scheduled task does
+#   --tz ZONE     cscript runs with TZ set to a zone name, as Linux sets it
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/../time_servers.sh"
 bits=$1
+shift
+no_display=""
+zone=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-display) no_display=1 ;;
+    --tz) zone=$2; shift ;;
+    *) fail "unknown option $1" ;;
+  esac
+  shift
+done
+if [ -n "$zone" ]; then
+  # A zone Linux does not know would fall back to UTC and prove nothing.
+  [ -f "/usr/share/zoneinfo/$zone" ] || fail "no zone file for $zone (tzdata)"
+fi
 if [ "$(id -u)" != 0 ]; then
   echo "SKIP: chronyd needs root"
   exit 77
@@ -27,8 +44,12 @@ closed=$(free_port SOCK_STREAM)
 
 script=$(win_path "$(dirname "$0")/net.vbs")
 rc=0
-wine_run "$scratch/out" "$(cscript_for "$bits")" //nologo "$script" \
-  "$chronyd_port" "$time_host" "$silent_port" "$closed" || rc=$?
+(
+  [ -z "$no_display" ] || unset DISPLAY
+  [ -z "$zone" ] || export TZ="$zone"
+  wine_run "$scratch/out" "$(cscript_for "$bits")" //nologo "$script" \
+    "$chronyd_port" "$time_host" "$silent_port" "$closed"
+) || rc=$?
 cat "$scratch/out"
 summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$scratch/out" | tail -n 1 || true)
 [ -n "$summary" ] || fail "the script printed no summary (it did not parse, or stopped early)"

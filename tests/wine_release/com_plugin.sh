@@ -92,8 +92,8 @@ if [ -n "$server" ]; then
     [ -n "$port" ] || fail "the SNTP server did not start"
   }
   start_server 0; in_step=$port
-  # The first time-server query of a fresh prefix pays for Wine's first window (the hidden
-  # form) and network start-up, which no watchdog should count; this one is not judged.
+  # The first time-server query of a fresh prefix pays for COM's and the network's start-up
+  # under Wine, which no watchdog should count; this one is not judged.
   local_start=$(date +%s)
   wine_run "$scratch/warm" "$exe" --com --raw -H "127.0.0.1:$in_step" -t 60 || true
   echo "     (warm-up: $(($(date +%s) - local_start)) s: $(cat "$scratch/warm"))"

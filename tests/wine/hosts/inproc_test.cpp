@@ -5,8 +5,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <cstdio>
+#include <cwchar>
+#include <optional>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "check/datetime.h"
 #include "check/failure.h"
@@ -14,7 +18,7 @@
 #include "common.h"
 #include "component/platform.h"
 #include "component/velkor.h"
-#include "dialog/frmmain.h"
+#include "component/frmmain.h"
 #include "harness.h"
 #include "timesource/clockform.h"
 
@@ -25,6 +29,20 @@ using brevun::Failure;
 using brevun::FailureKind;
 using brevun::LocalSeconds;
 namespace component = brevun::component;
+
+BOOL CALLBACK CountDialogWindow(HWND hwnd, LPARAM lp) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  if (wcscmp(name, L"brevun.ConfigurationDialog") == 0) ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
+// The dialog's windows of this thread, shown or hidden.
+int CountDialogWindows() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), &CountDialogWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
 
 // A rendered local reading reads back to the same second, across the day, the calendar and the
 // automation date's odd negative half.
@@ -98,6 +116,70 @@ FailureSeen FailureOf(F&& f) {
     return {failure.description(), failure.kind()};
   }
   return {u"<no failure>", FailureKind::kOther};
+}
+
+// A server's time becomes local time by the zone rules of the local clock it is compared with,
+// whatever TZ the process was given (the tests run this group under several).
+HOST_GROUP(zone) {
+  component::WindowsLocalClock clock;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const LocalSeconds before = clock.Now();
+    const LocalSeconds converted =
+        component::UtcToWindowsLocal(static_cast<std::int64_t>(std::time(nullptr)));
+    const LocalSeconds after = clock.Now();
+    HOST_CHECK_MSG(converted >= before - 1 && converted <= after + 1,
+                   "UTC now on the local clock " + std::to_string(converted - before) +
+                       " s from GetLocalTime");
+  }
+  // Outside the years the system converts, a failure rather than a made-up time.
+  HOST_CHECK(FailureOf([] {
+               component::UtcToWindowsLocal(brevun::FromCivil({1500, 1, 1, 0, 0, 0}));
+             }).first != u"<no failure>");
+}
+
+// Filled by the enumeration below, which passes its callback nothing of ours.
+std::vector<LCID>* g_locales = nullptr;
+
+BOOL CALLBACK AddLocale(LPWSTR name) {
+  g_locales->push_back(static_cast<LCID>(wcstoul(name, nullptr, 16)));
+  return TRUE;
+}
+
+// Every locale's own date-time text keeps its seconds and reads back to the same second in
+// that locale: day-month orders, 12-hour clocks, designators before the time, other scripts.
+HOST_GROUP(locales) {
+  std::vector<LCID> locales;
+  g_locales = &locales;
+  EnumSystemLocalesW(&AddLocale, LCID_INSTALLED);
+  g_locales = nullptr;
+  HOST_CHECK_MSG(locales.size() > 50, std::to_string(locales.size()) + " locales installed");
+  const LocalSeconds samples[] = {
+      brevun::FromCivil({2026, 12, 8, 0, 0, 1}),   brevun::FromCivil({2026, 12, 8, 11, 59, 59}),
+      brevun::FromCivil({2026, 12, 8, 12, 0, 0}),  brevun::FromCivil({2026, 12, 8, 12, 30, 7}),
+      brevun::FromCivil({2026, 3, 11, 15, 28, 51}), brevun::FromCivil({2026, 12, 31, 23, 59, 58}),
+  };
+  int broken = 0;
+  for (const LCID lcid : locales) {
+    const component::OleDateTimeText text(lcid);
+    for (const LocalSeconds t : samples) {
+      std::u16string rendered;
+      std::optional<LocalSeconds> back;
+      try {
+        rendered = text.Render(t);
+        back = text.Parse(rendered);
+      } catch (const Failure&) {
+      }
+      if (!back || *back != t) {
+        if (++broken <= 10) {
+          char id[16];
+          std::snprintf(id, sizeof id, "%04lx", static_cast<unsigned long>(lcid));
+          HOST_CHECK_MSG(false, std::string("locale ") + id + ": " + brevun::ToUtf8(rendered) +
+                                    " does not read back");
+        }
+      }
+    }
+  }
+  HOST_CHECK_EQ(broken, 0);
 }
 
 // The conversions of the properties for the check: stable English descriptions, and the kinds
@@ -239,17 +321,20 @@ HOST_GROUP(currentparameter) {
   HOST_CHECK_EQ(source.references(), 1);
 }
 
-// The private form: made with the object and loaded on demand, hidden, as the dialog's window;
-// unloaded by Unload, by closing its window, by anyone destroying it, or with its object. A
-// time fetch loads it and leaves it loaded; its clock lives as long as the form, across
-// unloads.
+// The private form: made with the object and loaded on demand, with no window until its
+// handle is asked for (or it is shown); unloaded by Unload, by closing its window, by anyone
+// destroying it, or with its object. A time fetch loads it, makes no window, and leaves it
+// loaded; its clock lives as long as the form, across unloads.
 HOST_GROUP(form) {
   const component::OleDateTimeText text;
   brevun::FrmMain form(text, [](const std::u16string&) {});
   HOST_CHECK(!form.IsLoaded());
 
-  const HWND hwnd = form.Hwnd();  // asking for the handle loads
-  HOST_CHECK(form.IsLoaded());
+  form.Load();
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
+  const HWND hwnd = form.Hwnd();  // asking for the handle makes the window
+  HOST_CHECK(form.IsLoaded() && form.HasWindow());
   HOST_CHECK(IsWindow(hwnd));
   HOST_CHECK(!IsWindowVisible(hwnd));
   HOST_CHECK(GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow());
@@ -261,7 +346,7 @@ HOST_GROUP(form) {
   HOST_CHECK(form.Hwnd() == hwnd);
 
   form.Unload();
-  HOST_CHECK(!form.IsLoaded());
+  HOST_CHECK(!form.IsLoaded() && !form.HasWindow());
   HOST_CHECK(!IsWindow(hwnd));
   form.Unload();
 
@@ -274,17 +359,39 @@ HOST_GROUP(form) {
   DestroyWindow(next);
   HOST_CHECK(!form.IsLoaded());
 
-  // The fetch loads the form and keeps it; after an unload the next fetch loads it again and
-  // finds the same clock, with the last notification's description still on it.
+  // What the controls are given while there is no window is what the window shows when it
+  // is made, as the controls hold it: a text ends at a NUL, a list position out of range
+  // selects nothing.
+  brevun::dialog::DialogValues values;
+  values.timeout = u"7";
+  values.firstTimeServer = u"alpha";
+  values.secondTimeServer = std::u16string(u"beta\0hidden", 11);
+  values.difference = u"5 s";
+  values.firstSource = 2;
+  values.secondSource = 9;
+  form.Dialog().SetValues(values);
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  const brevun::dialog::DialogValues held = form.Dialog().Values();
+  HOST_CHECK(held.secondTimeServer == u"beta" && held.secondSource == -1);
+  form.Hwnd();
+  HOST_CHECK(form.Dialog().Values() == held);
+  form.Unload();
+  HOST_CHECK(form.Dialog().Values() == brevun::dialog::DialogValues{});
+  form.Unload();
+
+  // The fetch loads the form, makes no window, and keeps it loaded; after an unload the next
+  // fetch loads it again and finds the same clock, with the last notification's description
+  // still on it.
   brevun::TimeFetcher* fetcher = form.Fetcher();
   HOST_CHECK(fetcher != nullptr);
-  HOST_CHECK(form.IsLoaded() && !IsWindowVisible(form.Hwnd()));
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
   auto* clock = dynamic_cast<brevun::ClockForm*>(fetcher);
   HOST_CHECK(clock != nullptr);
   if (clock != nullptr) clock->NetClock_Error(1, u"RATE");
   form.Unload();
   HOST_CHECK(form.Fetcher() == fetcher);
-  HOST_CHECK(form.IsLoaded());
+  HOST_CHECK(form.IsLoaded() && !form.HasWindow());
   if (clock != nullptr) HOST_CHECK(clock->strClockError == u"RATE");
 
   // A real fetch through the form: a closed loopback port refuses, through Winsock.
@@ -321,6 +428,8 @@ HOST_GROUP(form) {
   y->put_zt_parameter(parameter.ref());
   y->zt_docheck(&verdict);
   HOST_CHECK(Object(y)->Form().IsLoaded());
+  HOST_CHECK(!Object(y)->Form().HasWindow());
+  HOST_CHECK(CountDialogWindows() == 0);
   HOST_CHECK(!Object(x)->Form().IsLoaded());
   const HWND yWindow = Object(y)->Form().Hwnd();
   HOST_CHECK(!IsWindowVisible(yWindow));

@@ -3,10 +3,12 @@
 // configuration dialog. Windows only.
 //
 // Loading is separate from the form object: the object makes its form unloaded, and the first
-// use of the dialog's controls, of the window handle or of the time fetch loads it (creates
-// the window hidden and runs the load steps). A form loaded by a fetch stays loaded and
-// hidden, so the next zt_showGUI finds it as that load left it. OK and the close command
-// unload it; a later use loads it afresh.
+// use of the dialog's controls, of the window handle or of the time fetch loads it (runs the
+// load steps). Loading makes no window: only showing the form, or asking for its handle, does.
+// A monitoring host that runs as a service has no desktop to spare for a window it never
+// shows, or none at all, and its checks must still ask time servers. A form loaded by a
+// fetch stays loaded, so the next zt_showGUI finds it as that load left it. OK and the close
+// command unload it; a later use loads it afresh.
 #pragma once
 
 #include <windows.h>
@@ -31,20 +33,22 @@ class FrmMain {
   // object that owns it.
   ~FrmMain() = default;
 
-  // Creates the window hidden, if it is not loaded, and runs the load steps. Throws Failure
-  // when the window cannot be made (then nothing stays loaded).
+  // Runs the load steps, if it is not loaded. Makes no window.
   void Load() { dialog_.Load(); }
   void Unload() noexcept { dialog_.Unload(); }
   bool IsLoaded() const noexcept { return dialog_.IsLoaded(); }
-  // The native window handle; loads the form first.
+  bool HasWindow() const noexcept { return dialog_.HasWindow(); }
+  // The native window handle; loads the form first and makes its window, hidden, if it has
+  // none. Throws Failure when the window cannot be made.
   HWND Hwnd() { return dialog_.Hwnd(); }
 
   // The dialog's controls, for the parameter editing. Each of its uses loads the form.
   dialog::DialogWindow& Dialog() noexcept { return dialog_; }
 
-  // The time fetch of the object's checks: the form's clock. Loads the form, hidden, as
-  // every use of the clock does, and leaves it loaded. Throws Failure when it cannot be
-  // loaded; the check reports that as a failure of its fetch step.
+  // The time fetch of the object's checks: the form's clock. Loads the form, as every use of
+  // the clock does, and leaves it loaded; makes no window. The clock turns a server's time
+  // into local time by the zone rules that GetLocalTime follows, the same as the check's
+  // local clock.
   TimeFetcher* Fetcher();
 
  private:
