@@ -32,8 +32,8 @@ else
 fi
 
 # brevun.dll: the 32-bit product and the 64-bit build, registered side by side in a throwaway
-# Wine prefix (with its own X display, which the component's hidden form needs) and driven by
-# a real automation client.
+# Wine prefix (the tests' own, stopped and removed at the end) and driven by a real automation
+# client.
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$(nproc)" --target brevun
 cmake --preset win64 >/dev/null

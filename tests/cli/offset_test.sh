@@ -119,7 +119,7 @@ expect silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s
 elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
 # -t bounds the whole run. The tight figure (2.05 s) is the benchmark's to measure; a loaded
 # machine running sanitizer builds only has to show that the run ends near its timeout.
-if [ "$elapsed" -le 2500 ]; then pass "silent ended after $elapsed ms"; else fail "silent ended after $elapsed ms"; fi
+if [ "$elapsed" -le 3000 ]; then pass "silent ended after $elapsed ms"; else fail "silent ended after $elapsed ms"; fi
 expect silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$" -H "127.0.0.1:$silent" -t 2 -q
 # The second of two servers is named when it is the one that does not answer.
 expect silent-second 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$" \

@@ -14,6 +14,8 @@ import sys
 import time
 
 NTP_EPOCH = 2208988800
+# Linux's SO_TIMESTAMPNS (also its control message type), which not every Python names.
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
 
 
 def ntp_time(t):
@@ -28,11 +30,20 @@ def option(name, default=None):
 
 
 def serve_sntp(sock, offset, silent, kiss, unsynchronised):
+    # The kernel's own time of receipt: on a busy machine this process may run a while after
+    # the datagram arrived, and a receive timestamp taken then would skew the offset a client
+    # computes by half that delay.
+    sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
     while True:
-        data, peer = sock.recvfrom(512)
+        data, ancillary, _, peer = sock.recvmsg(512, 1024)
         if silent or len(data) < 48:
             continue
-        received = time.time() + offset
+        received = time.time()
+        for level, kind, payload in ancillary:
+            if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
+                seconds, nanoseconds = struct.unpack("qq", payload[:16])
+                received = seconds + nanoseconds / 1e9
+        received += offset
         origin = data[40:48]
         leap = 3 if unsynchronised else 0
         stratum = 0 if kiss else 2
