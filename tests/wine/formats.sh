@@ -44,7 +44,7 @@ fi
 source "$here/../time_servers.sh"
 trap 'stop_time_servers; bash "$here/prefix.sh" cleanup "$state" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 start_silent_udp "$work" || fail "no silent UDP port"
-cp "$here/formats.vbs" "$work/"
+cat "$here/checks.vbs" "$here/formats.vbs" >"$work/formats.vbs"
 script=$(winepath -w "$work/formats.vbs")
 
 intl='HKCU\Control Panel\International'

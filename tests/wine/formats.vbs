@@ -9,11 +9,8 @@
 ' The checks straddle a minute boundary: texts made a second or two apart on either side of
 ' it must differ by those seconds, not by a minute or by nothing, and every check must pass
 ' with D= 0 (or -1 when a second boundary falls between its two readings).
-Option Explicit
-
-Dim passed, failed, userFormat, dateOrder
-passed = 0
-failed = 0
+' Runs with checks.vbs put in front by the shell script: Check and the text helpers live there.
+Dim userFormat, dateOrder
 userFormat = WScript.Arguments(0)
 dateOrder = WScript.Arguments(2)
 
@@ -33,15 +30,6 @@ Sub WaitBriefly(seconds)
   start = Timer
   Do While Timer >= start And Timer < start + seconds
   Loop
-End Sub
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
 End Sub
 
 ' Hours, minutes and seconds of a time text, as a number of seconds into the day (an English

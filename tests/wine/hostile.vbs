@@ -2,22 +2,8 @@
 ' properties. Every check must end in a verdict and a one-line result (a failure text starting
 ' "ERR: " where the value makes no check), and the script must keep running. Prints one line
 ' per failed check and, last, "<passed> passed, <failed> failed".
-Option Explicit
-
+' Runs with checks.vbs put in front by the shell script: Check and the text helpers live there.
 Const LocalLocal = "#FTS=#FPR=local#STS=#SPR=local#DIS=0#"
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
 
 ' A script object without a default property.
 Class NoDefault

@@ -34,6 +34,15 @@ wine_run() {
 # The Windows form of a Linux path.
 win_path() { winepath -w "$1" 2>/dev/null; }
 
+# vbs_test SCRIPT: a VBScript test with checks.vbs in front (VBScript has no include), written
+# to the scratch directory; prints its Windows path.
+vbs_test() {
+  local combined
+  combined="$scratch/$(basename "$1")"
+  cat "$(dirname "${BASH_SOURCE[0]}")/checks.vbs" "$1" >"$combined"
+  win_path "$combined"
+}
+
 # A test of one bitness (its ctest name ends in _32 or _64) skips where Wine cannot run it.
 [ -z "${BREVUN_WINE_BITS:-}" ] || need_bits "$BREVUN_WINE_BITS"
 

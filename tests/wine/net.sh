@@ -42,7 +42,7 @@ esac
 start_silent_udp "$scratch" || fail "no silent UDP port"
 closed=$(free_port SOCK_STREAM)
 
-script=$(win_path "$(dirname "$0")/net.vbs")
+script=$(vbs_test "$(dirname "$0")/net.vbs")
 rc=0
 (
   [ -z "$no_display" ] || unset DISPLAY

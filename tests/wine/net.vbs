@@ -2,46 +2,12 @@
 ' host calls it. Arguments: the port of a chronyd (SNTP), the host of an RFC 868 time server or
 ' "none", a UDP port that never answers, a TCP port that refuses. Prints one line per failed
 ' check and, last, "<passed> passed, <failed> failed".
-Option Explicit
-
-Dim passed, failed, sntpHost, timeHost, silentPort, closedPort
-passed = 0
-failed = 0
+' Runs with checks.vbs put in front by the shell script: Check and the text helpers live there.
+Dim sntpHost, timeHost, silentPort, closedPort
 sntpHost = "127.0.0.1:" & WScript.Arguments(0)
 timeHost = WScript.Arguments(1)
 silentPort = WScript.Arguments(2)
 closedPort = WScript.Arguments(3)
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
-
-' Seconds between a date-time text and now; a text that is no date-time gives a large number.
-Function SecondsFromNow(text)
-  Dim value
-  value = -1
-  On Error Resume Next
-  value = CDbl(CDate(text))
-  On Error GoTo 0
-  If value < 0 Then
-    SecondsFromNow = 1000000
-  Else
-    SecondsFromNow = Abs(CDbl(Now) - value) * 86400
-  End If
-End Function
-
-Function StartsWith(text, head)
-  StartsWith = (Left(text, Len(head)) = head)
-End Function
-
-Function EndsWith(text, tail)
-  EndsWith = (Right(text, Len(tail)) = tail)
-End Function
 
 ' Runs a check that must be correct and returns the time text of the source named by which
 ' ("F" or "S"), or "" when the result does not have the shape of a correct check.

@@ -4,7 +4,7 @@
 # Usage: vbs.sh 64|32 [SCRIPT MINIMUM]   (velkor.vbs and 80 checks unless given)
 source "$(dirname "$0")/lib.sh"
 bits=$1
-script=$(win_path "$(dirname "$0")/${2:-velkor.vbs}")
+script=$(vbs_test "$(dirname "$0")/${2:-velkor.vbs}")
 minimum=${3:-80}
 rc=0
 wine_run "$scratch/out" "$(cscript_for "$bits")" //nologo "$script" || rc=$?

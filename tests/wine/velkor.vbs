@@ -1,40 +1,8 @@
 ' The component as a script host sees it: late-bound, by name. Prints one line per failed
 ' check and, last, "<passed> passed, <failed> failed"; a script that stops early prints no
 ' summary, and the test script treats that as a failure.
-Option Explicit
-
+' Runs with checks.vbs put in front by the shell script: Check and the text helpers live there.
 Const LocalLocal = "#FTS=#FPR=local#STS=#SPR=local#DIS=0#"
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
-
-Function EndsWith(text, tail)
-  EndsWith = (Right(text, Len(tail)) = tail)
-End Function
-
-' Seconds between a date-time text and now; a text that is no date-time gives a large number.
-Function SecondsFromNow(text)
-  Dim value
-  value = -1
-  On Error Resume Next
-  value = CDbl(CDate(text))
-  On Error GoTo 0
-  If value < 0 Then
-    SecondsFromNow = 1000000
-  Else
-    SecondsFromNow = Abs(CDbl(Now) - value) * 86400
-  End If
-End Function
 
 ' An object whose default value is the parameter string; it counts how often it is read.
 Class ParameterSource
