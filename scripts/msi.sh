@@ -15,27 +15,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-win32=${BREVUN_WIN32_DIR:-}
-win64=${BREVUN_WIN64_DIR:-}
+me=msi
 out=$root/build/msi
-build=1
+source scripts/windows_trees.sh
 tool=
 version=
 while [ $# -gt 0 ]; do
-  case "$1" in
-    --win32) win32=$2; shift 2 ;;
-    --win64) win64=$2; shift 2 ;;
-    --out) out=$2; shift 2 ;;
-    --no-build) build=0; shift ;;
-    --tool) tool=$2; shift 2 ;;
-    --version) version=$2; shift 2 ;;
-    *) echo "usage: msi.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build] [--tool PATH] [--version X.Y.Z]" >&2
-       exit 2 ;;
-  esac
+  tree_option "$@"
+  if [ "$taken" = 0 ]; then
+    case "$1" in
+      --tool) tool=${2:?msi: --tool needs a path}; taken=2 ;;
+      --version) version=${2:?msi: --version needs a version}; taken=2 ;;
+      *) echo "usage: msi.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build] [--tool PATH] [--version X.Y.Z]" >&2
+         exit 2 ;;
+    esac
+  fi
+  shift "$taken"
 done
-
-me=msi
-source scripts/windows_trees.sh
 [ -n "$version" ] || version=$(project_version)
 # Windows Installer compares the first three fields, each within its range.
 [[ "$version" =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] &&

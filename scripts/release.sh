@@ -11,22 +11,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-win32=${BREVUN_WIN32_DIR:-}
-win64=${BREVUN_WIN64_DIR:-}
-out=$root/build/release
-build=1
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --win32) win32=$2; shift 2 ;;
-    --win64) win64=$2; shift 2 ;;
-    --out) out=$2; shift 2 ;;
-    --no-build) build=0; shift ;;
-    *) echo "usage: release.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build]" >&2; exit 2 ;;
-  esac
-done
-
 me=release
+out=$root/build/release
 source scripts/windows_trees.sh
+while [ $# -gt 0 ]; do
+  tree_option "$@"
+  [ "$taken" -gt 0 ] ||
+    { echo "usage: release.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build]" >&2; exit 2; }
+  shift "$taken"
+done
 version=$(project_version)
 windows_trees
 

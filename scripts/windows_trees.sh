@@ -1,7 +1,27 @@
 # Shared by scripts/release.sh and scripts/msi.sh, sourced from the project's top folder: the
-# project version, the two Windows build trees, and the shipped files of one tree. Each caller
-# sets "me" (its name in messages), "root", "build" (1: build first) and "win32"/"win64" (empty:
-# the release trees in build/release-w32 and build/release-w64).
+# options both take, the project version, the two Windows build trees, and the shipped files of
+# one tree. Each caller sets "me" (its name in messages), "root" and "out" (its default output
+# folder) before sourcing this.
+
+# Empty trees mean the release trees in build/release-w32 and build/release-w64; build=1 builds
+# what ships first.
+win32=${BREVUN_WIN32_DIR:-}
+win64=${BREVUN_WIN64_DIR:-}
+build=1
+
+# tree_option ARGS...: takes one of the shared options (--win32 DIR, --win64 DIR, --out DIR,
+# --no-build) from the front of ARGS and sets "taken" to the number of words it used, 0 when
+# the first word is none of them.
+tree_option() {
+  taken=2
+  case "$1" in
+    --win32) win32=${2:?$me: --win32 needs a folder} ;;
+    --win64) win64=${2:?$me: --win64 needs a folder} ;;
+    --out) out=${2:?$me: --out needs a folder} ;;
+    --no-build) build=0; taken=1 ;;
+    *) taken=0 ;;
+  esac
+}
 
 # project_version: the version of the project() line of CMakeLists.txt.
 project_version() {
