@@ -1,5 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the builds and tests need. Does nothing when all are present.
+#
+# Mirrors have bad days: an index mid-sync, security updates for amd64 that their i386 twins
+# do not have yet. The script rides them out: it asks for the indexes again, carries on with
+# those it got, and when multi-arch pairs of unequal versions break the install it installs
+# from the release itself (its codename, from /etc/os-release). APT's own words are shown
+# whenever it fails.
 set -euo pipefail
 
 pkgs=(
@@ -11,7 +17,16 @@ pkgs=(
   fp-utils zip unzip python3 valgrind dpkg-dev iproute2
   icinga2-bin monitoring-plugins-basic groff-base
   wixl msitools
+  lintian devscripts
+  libgnutls28-dev nettle-dev gnutls-bin openssl
 )
+
+# Tests of this script put stand-ins for apt-get and dpkg first in PATH and name their own
+# files here.
+os_release=${BREVUN_OS_RELEASE:-/etc/os-release}
+policy_rc=${BREVUN_POLICY_RC:-/usr/sbin/policy-rc.d}
+update_tries=${BREVUN_APT_UPDATE_TRIES:-3}
+retry_pause=${BREVUN_APT_RETRY_PAUSE:-10}
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -22,14 +37,72 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp "${TMPDIR:-/tmp}/brevun-setup.XXXXXX")
+added_i386=""
+own_policy=""
+installed=""
+
+finish() {
+  # Leave the machine as it was where this script changed it and did not get its packages.
+  if [ -n "$own_policy" ]; then rm -f "$policy_rc"; fi
+  if [ -n "$added_i386" ] && [ -z "$installed" ]; then
+    echo "setup: removing the i386 architecture again (this script added it)" >&2
+    dpkg --remove-architecture i386 || true
+  fi
+  rm -f "$log"
+}
+trap finish EXIT
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
+  added_i386=yes
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+
+# apt-get update exits 100 both when nothing could be read and when a single index was
+# mid-sync; it keeps what it got either way. Ask again a few times, then carry on: the install
+# below says clearly if something it needs is missing.
+updated=""
+for try in $(seq "$update_tries"); do
+  if apt-get update -qq >"$log" 2>&1; then
+    updated=yes
+    break
+  fi
+  echo "setup: apt-get update failed (attempt $try of $update_tries):" >&2
+  grep -E '^(E|W):' "$log" >&2 || cat "$log" >&2
+  [ "$try" -lt "$update_tries" ] && sleep "$retry_pause"
+done
+[ -n "$updated" ] || echo "setup: carrying on with the package indexes that could be read" >&2
+
 # The daemons are started by the tests themselves, on their own ports; keep the packaged
-# services from starting on install.
-printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
-chmod +x /usr/sbin/policy-rc.d
-trap 'rm -f /usr/sbin/policy-rc.d' EXIT
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# services from starting on install. A policy the machine already has is left as it is (it
+# is somebody's, and most likely says the same).
+if [ ! -e "$policy_rc" ]; then
+  printf '#!/bin/sh\nexit 101\n' >"$policy_rc"
+  chmod +x "$policy_rc"
+  own_policy=yes
+fi
+
+install() {
+  apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >"$log" 2>&1
+}
+
+if install; then
+  installed=yes
+else
+  echo "setup: apt-get install failed:" >&2
+  cat "$log" >&2
+  # amd64 packages from the security updates beside i386 twins that only the release has: a
+  # multi-arch pair must have one version, so take both from the release.
+  codename=$(. "$os_release" && echo "${VERSION_CODENAME:-}")
+  if [ -n "$codename" ] && grep -qE 'held broken packages|unmet dependencies|Depends:|Breaks:' "$log"; then
+    echo "setup: trying again with the release '$codename' as the target" >&2
+    if install -t "$codename"; then
+      installed=yes
+    else
+      cat "$log" >&2
+    fi
+  fi
+fi
+[ -n "$installed" ] || { echo "setup: the packages could not be installed" >&2; exit 1; }
+echo "setup: done" >&2
