@@ -1,5 +1,7 @@
 #include "check/result_text.h"
 
+#include <string>
+
 #include "check/text.h"
 
 namespace brevun {
@@ -67,6 +69,15 @@ std::u16string FailureText(std::u16string_view description, int step) {
   out += description;
   out += u'(';
   out += NumberWithLeadingBlank(step);
+  out += u')';
+  return out;
+}
+
+std::u16string FetchFailureText(std::u16string_view description, int step) {
+  std::u16string out(kFailurePrefix);
+  out += description;
+  out += u" (";
+  out += FromUtf8(std::to_string(step));
   out += u')';
   return out;
 }

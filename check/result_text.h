@@ -36,6 +36,10 @@ std::u16string ResultText(bool within, long long d, std::u16string_view firstTim
 // "ERR: " + description + "(" + the step number with its leading blank + ")".
 std::u16string FailureText(std::u16string_view description, int step);
 
+// The time fetch's own failure text, which has always been laid out apart from the check's:
+// "ERR: " + description + " (" + the step number + ")". The check then quotes it whole.
+std::u16string FetchFailureText(std::u16string_view description, int step);
+
 // What a result or failure text says, read back.
 struct ResultReading {
   bool failed = false;

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <optional>
 
-#include "timesource/attempt.h"
 #include "timesource/timeprotocol.h"
 
 namespace {
@@ -24,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int64_t nowMicros = 0;
   for (int i = 0; i < 8; ++i) nowMicros = (nowMicros << 8) | data[i];
   nowMicros %= std::int64_t{1} << 55;
-  // The connect began up to about a second before the last byte came in.
+  // The connection stood up to about a second before the last byte came in.
   const std::int64_t startMicros = nowMicros - (nowMicros & 0xfffff);
   data += 8;
   size -= 8;
@@ -66,14 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr std::int64_t kHalfEra = (std::int64_t{1} << 31) * 1000000;
     Expect(outcome.offsetMicros <= kHalfEra + 1000000 &&
            outcome.offsetMicros >= -kHalfEra - 1000000);
-    // The server's second against the middle of the exchange.
+    // The middle of the server's second against the middle of the exchange.
     const std::int64_t middle = startMicros + (nowMicros - startMicros) / 2;
-    Expect(outcome.unixSeconds * 1000000 - middle == outcome.offsetMicros);
-  } catch (const brevun::AttemptFailure& f) {
+    Expect(outcome.unixSeconds * 1000000 + 500000 - middle == outcome.offsetMicros);
+  } catch (const brevun::QueryFailure& f) {
     Expect(delivered < 4 && clockReads == 0 && calls >= 1 && lastMissing == 4 - delivered);
-    Expect(f.kind == brevun::AttemptFailure::Kind::kTimeout ||
-           f.kind == brevun::AttemptFailure::Kind::kMalformed);
-    Expect(!f.detail.empty());
+    Expect(f.kind() == brevun::QueryFailure::Kind::kTimeout ||
+           f.kind() == brevun::QueryFailure::Kind::kMalformed);
+    Expect(!f.description().empty());
   }
   return 0;
 }

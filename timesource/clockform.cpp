@@ -35,8 +35,8 @@ bool ClockForm::DoRFCProtocol(const std::u16string& strServer, const std::u16str
     netClock_->PutTimeout(intTimeout);
     step = 40;
     // Exactly "time" selects the Time Protocol; every other code, "TIME" included, SNTP.
-    netClock_->PutProtocol(SourceOf(strProtocol) == Source::kTime ? NetClock::kTimeProtocol
-                                                                  : NetClock::kSntp);
+    netClock_->PutProtocol(
+        ProtocolSelector(SourceOf(strProtocol) == Source::kTime ? Source::kTime : Source::kSntp));
     step = 50;
     netClock_->PutTimeHost(strServer);
     step = 60;
@@ -62,8 +62,7 @@ bool ClockForm::DoRFCProtocol(const std::u16string& strServer, const std::u16str
   }
   // Steps 160 to 180: the failure text names the step that failed.
   try {
-    strResponse = std::u16string(kFailurePrefix) + description + u" (" +
-                  FromUtf8(std::to_string(step)) + u")";
+    strResponse = FetchFailureText(description, step);
   } catch (const std::bad_alloc&) {
     strResponse.clear();
   }

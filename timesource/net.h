@@ -5,10 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "timesource/query_failure.h"
+
+namespace brevun {
+
+// Which addresses of a host to use (-4 and -6 on a command line).
+enum class AddressFamily { kAny, kIPv4, kIPv6 };
+
+}  // namespace brevun
 
 namespace brevun::net {
 
@@ -31,10 +39,9 @@ class Deadline {
   std::int64_t at_;
 };
 
+// What a socket carries: the socket layer's own word, derived from a time source in one place
+// (TransportOf in timequery.h).
 enum class Transport { kDatagram, kStream };
-
-// Which addresses of a host to use.
-enum class Family { kAny, kIPv4, kIPv6 };
 
 // An IPv4 or IPv6 socket address, held as the platform's sockaddr bytes.
 struct Address {
@@ -47,26 +54,8 @@ struct Address {
   bool SameEndpoint(const Address& other) const;
 };
 
-enum class ErrorKind {
-  kTimeout,      // the deadline passed first
-  kRefused,      // connection refused, or an ICMP port unreachable on a datagram socket
-  kUnknownHost,  // the name has no address
-  kOther,        // anything else; detail says what
-};
-
-// A failure of this layer. The detail is a short English text, the same on every platform
-// where the platform lets us say so.
-class NetError : public std::exception {
- public:
-  NetError(ErrorKind kind, std::u16string detail) : kind_(kind), detail_(std::move(detail)) {}
-  ErrorKind kind() const noexcept { return kind_; }
-  const std::u16string& detail() const noexcept { return detail_; }
-  const char* what() const noexcept override { return "brevun::net::NetError"; }
-
- private:
-  ErrorKind kind_;
-  std::u16string detail_;
-};
+// Failures of this layer are QueryFailures whose description is a short detail in English,
+// the same on every platform where the platform lets us say so ("connection refused").
 
 // Holds the platform's network library open (WSAStartup/WSACleanup; nothing on POSIX).
 // Every use of this layer happens inside one.
@@ -82,16 +71,16 @@ class NetworkSession {
 // only those of family, in the order the resolver prefers. A numeric address needs no lookup
 // and starts no thread. A name is looked up in the background so that the caller stops waiting
 // at the deadline even when the resolver does not; a lookup still running then finishes on its
-// own and frees what it got. Throws NetError: kUnknownHost (also for a host that has no address
-// of family), kTimeout, kOther.
+// own and frees what it got. Throws QueryFailure: kUnknownHost (also for a host that has no
+// address of family), kTimeout, kNetwork.
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             Family family, const Deadline& deadline);
+                             AddressFamily family, const Deadline& deadline);
 
 // A non-blocking socket, closed by its destructor.
 class Socket {
  public:
-  // A socket of peer's family (UDP or TCP). Throws NetError(kOther) when the platform has
-  // no such socket (no IPv6, for instance).
+  // A socket of peer's family (UDP or TCP). Throws QueryFailure(kNetwork) when the platform
+  // has no such socket (no IPv6, for instance).
   Socket(const Address& peer, Transport transport);
   ~Socket();
   Socket(const Socket&) = delete;
@@ -112,7 +101,7 @@ class Socket {
   bool datagram_ = false;
 };
 
-// Fills buffer from the system's cryptographic random source. Throws NetError(kOther).
+// Fills buffer from the system's cryptographic random source. Throws QueryFailure(kNetwork).
 void RandomBytes(void* buffer, std::size_t size);
 
 }  // namespace brevun::net

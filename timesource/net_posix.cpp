@@ -63,8 +63,9 @@ std::u16string ErrnoText(int error) {
 }
 
 [[noreturn]] void ThrowErrno(int error) {
-  if (error == ECONNREFUSED) throw NetError(ErrorKind::kRefused, u"connection refused");
-  throw NetError(ErrorKind::kOther, ErrnoText(error));
+  if (error == ECONNREFUSED)
+    throw QueryFailure(QueryFailure::Kind::kRefused, u"connection refused");
+  throw QueryFailure(QueryFailure::Kind::kNetwork, ErrnoText(error));
 }
 
 // Closes a descriptor that is not yet, or never becomes, a Socket.
@@ -139,7 +140,7 @@ NetworkSession::NetworkSession() = default;
 NetworkSession::~NetworkSession() = default;
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             Family family, const Deadline& deadline) {
+                             AddressFamily family, const Deadline& deadline) {
   const std::string name = ToUtf8(host);
   const std::string service = std::to_string(port);
   addrinfo hints{};
@@ -156,7 +157,8 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     addrinfo* list = nullptr;
     if (getaddrinfo(name.c_str(), service.c_str(), &numeric, &list) == 0) {
       auto addresses = Collect(AddrInfoList(list).get(), family);
-      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+      if (addresses.empty())
+        throw QueryFailure(QueryFailure::Kind::kUnknownHost, detail::NoAddressOf(family));
       return addresses;
     }
   }
@@ -184,7 +186,8 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
   std::unique_lock<std::mutex> lock(lookup->mutex);
   while (!lookup->finished) {
     const auto remaining = deadline.RemainingMilliseconds();
-    if (remaining == 0) throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
+    if (remaining == 0)
+      throw QueryFailure(QueryFailure::Kind::kTimeout, u"name lookup did not finish");
     lookup->done.wait_for(lock, std::chrono::milliseconds(remaining));
   }
   switch (lookup->rc) {
@@ -195,18 +198,19 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     case EAI_NODATA:
 #endif
     case EAI_FAIL:
-      throw NetError(ErrorKind::kUnknownHost, u"no such host");
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost, u"no such host");
     case EAI_AGAIN:
-      throw NetError(ErrorKind::kUnknownHost, u"name server did not answer");
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost, u"name server did not answer");
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost, detail::NoAddressOf(family));
 #endif
     default:
-      throw NetError(ErrorKind::kOther, FromUtf8(gai_strerror(lookup->rc)));
+      throw QueryFailure(QueryFailure::Kind::kNetwork, FromUtf8(gai_strerror(lookup->rc)));
   }
   auto addresses = Collect(lookup->result.get(), family);
-  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+  if (addresses.empty())
+    throw QueryFailure(QueryFailure::Kind::kUnknownHost, detail::NoAddressOf(family));
   return addresses;
 }
 
@@ -233,7 +237,7 @@ void Socket::Connect(const Address& peer, const Deadline& deadline) {
   if (connect(fd, AsSockaddr(peer), peer.length) == 0) return;
   if (errno != EINPROGRESS && errno != EINTR) ThrowErrno(errno);
   if (WaitFor(fd, POLLOUT, deadline) == 0) {
-    throw NetError(ErrorKind::kTimeout, u"connection not established");
+    throw QueryFailure(QueryFailure::Kind::kTimeout, u"connection not established");
   }
   int error = 0;
   socklen_t size = sizeof error;
@@ -254,7 +258,7 @@ void Socket::Send(const void* data, std::size_t size, const Deadline& deadline) 
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
     if (WaitFor(fd, POLLOUT, deadline) == 0) {
-      throw NetError(ErrorKind::kTimeout, u"request not sent");
+      throw QueryFailure(QueryFailure::Kind::kTimeout, u"request not sent");
     }
   }
 }
@@ -279,7 +283,7 @@ std::optional<std::size_t> Socket::Receive(void* buffer, std::size_t capacity,
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     // A connected datagram socket learns of an ICMP port unreachable this way.
     if (errno == ECONNREFUSED && datagram_) {
-      throw NetError(ErrorKind::kRefused, u"port unreachable");
+      throw QueryFailure(QueryFailure::Kind::kRefused, u"port unreachable");
     }
     ThrowErrno(errno);
   }

@@ -24,13 +24,13 @@ inline const sockaddr* AsSockaddr(const Address& a) {
   return reinterpret_cast<const sockaddr*>(a.bytes);
 }
 
-inline int SocketFamily(Family family) {
+inline int SocketFamily(AddressFamily family) {
   switch (family) {
-    case Family::kIPv4:
+    case AddressFamily::kIPv4:
       return AF_INET;
-    case Family::kIPv6:
+    case AddressFamily::kIPv6:
       return AF_INET6;
-    case Family::kAny:
+    case AddressFamily::kAny:
       break;
   }
   return AF_UNSPEC;
@@ -39,11 +39,11 @@ inline int SocketFamily(Family family) {
 // The IPv4 and IPv6 addresses of a resolver's answer (addrinfo or ADDRINFOW) that belong to
 // family, in its order.
 template <typename AddrInfo>
-std::vector<Address> Collect(const AddrInfo* list, Family family) {
+std::vector<Address> Collect(const AddrInfo* list, AddressFamily family) {
   std::vector<Address> addresses;
   for (const AddrInfo* ai = list; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-    if (family != Family::kAny && ai->ai_family != SocketFamily(family)) continue;
+    if (family != AddressFamily::kAny && ai->ai_family != SocketFamily(family)) continue;
     if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
     Address a;
     std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
@@ -54,13 +54,13 @@ std::vector<Address> Collect(const AddrInfo* list, Family family) {
 }
 
 // The complaint when a host has addresses, but none of family.
-inline std::u16string NoAddressOf(Family family) {
+inline std::u16string NoAddressOf(AddressFamily family) {
   switch (family) {
-    case Family::kIPv4:
+    case AddressFamily::kIPv4:
       return u"no IPv4 address";
-    case Family::kIPv6:
+    case AddressFamily::kIPv6:
       return u"no IPv6 address";
-    case Family::kAny:
+    case AddressFamily::kAny:
       break;
   }
   return u"no IPv4 or IPv6 address";

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "check/text.h"
 #include "timesource/net.h"
 #include "timesource/net_sockaddr.h"
 #include "win/handles.h"
@@ -30,13 +32,6 @@ using win::Wide;
 
 static_assert(sizeof(SOCKADDR_STORAGE) <= sizeof(Address::bytes));
 
-std::u16string FromAscii(const char* text) {
-  std::u16string s;
-  for (; *text != '\0'; ++text)
-    s.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
-  return s;
-}
-
 // The same words as the POSIX side for the common causes; a number for the rest (the
 // system's own message would follow the user's language).
 std::u16string WinsockText(int error) {
@@ -54,48 +49,69 @@ std::u16string WinsockText(int error) {
     case WSAETIMEDOUT:
       return u"connection timed out";
     default:
-      return FromAscii(("Winsock error " + std::to_string(error)).c_str());
+      return FromUtf8("Winsock error " + std::to_string(error));
   }
 }
 
 [[noreturn]] void ThrowWinsock(int error) {
-  if (error == WSAECONNREFUSED) throw NetError(ErrorKind::kRefused, u"connection refused");
-  throw NetError(ErrorKind::kOther, WinsockText(error));
+  if (error == WSAECONNREFUSED) {
+    throw QueryFailure(QueryFailure::Kind::kRefused, u"connection refused");
+  }
+  throw QueryFailure(QueryFailure::Kind::kNetwork, WinsockText(error));
 }
 
-// One name lookup, shared between the caller, who may give up at its deadline, and the
-// thread that runs GetAddrInfoW, which always finishes. The thread holds a reference on this
-// module, so a host may release the component and unload the DLL while a lookup still hangs;
-// the module goes away only when the thread has left its code (FreeLibraryAndExitThread).
+// One name lookup: what the resolver thread is asked and what it answers.
 struct Lookup {
-  LONG references = 2;
   win::Handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::u16string name;
   std::u16string service;
   ADDRINFOW hints{};
   int rc = 0;
   win::AddressList result;
-  HMODULE module = nullptr;
+  LONG shares = 1;
 };
 
-void Release(Lookup* lookup) {
-  if (InterlockedDecrement(&lookup->references) == 0) delete lookup;
-}
+// A share of one Lookup. The caller may give up at its deadline while GetAddrInfoW hangs, and
+// the thread that runs it always finishes, so neither can own the lookup alone: whoever lets
+// go of the last share frees it. The thread takes its share across CreateThread as a bare
+// pointer (Hand) and takes it back at once (Adopt).
+class LookupShare {
+ public:
+  LookupShare() : lookup_(new Lookup) {}
+  LookupShare(const LookupShare&) = delete;
+  LookupShare& operator=(const LookupShare&) = delete;
+  ~LookupShare() {
+    if (lookup_ != nullptr && InterlockedDecrement(&lookup_->shares) == 0) delete lookup_;
+  }
+  static LookupShare Adopt(void* handed) { return LookupShare(static_cast<Lookup*>(handed)); }
+  // A second share, for the thread; whoever receives it takes it back with Adopt.
+  void* Hand() {
+    InterlockedIncrement(&lookup_->shares);
+    return lookup_;
+  }
+  LookupShare(LookupShare&& other) noexcept : lookup_(std::exchange(other.lookup_, nullptr)) {}
+  Lookup* operator->() const { return lookup_; }
 
-DWORD WINAPI LookupThread(void* parameter) {
-  auto* lookup = static_cast<Lookup*>(parameter);
-  const HMODULE module = lookup->module;
-  // The caller's session may end while this thread still needs Winsock.
-  WSADATA data;
-  const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  ADDRINFOW* list = nullptr;
-  lookup->rc = GetAddrInfoW(Wide(lookup->name).c_str(), Wide(lookup->service).c_str(),
-                            &lookup->hints, &list);
-  lookup->result.Reset(list);
-  SetEvent(lookup->finished.get());
-  Release(lookup);
-  if (started) WSACleanup();
-  FreeLibraryAndExitThread(module, 0);
+ private:
+  explicit LookupShare(Lookup* adopted) : lookup_(adopted) {}
+  Lookup* lookup_;
+};
+
+DWORD WINAPI LookupThread(void* handed) {
+  {
+    const LookupShare lookup = LookupShare::Adopt(handed);
+    // The caller's session may end while this thread still needs Winsock.
+    WSADATA data;
+    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    lookup->rc = GetAddrInfoW(Wide(lookup->name).c_str(), Wide(lookup->service).c_str(),
+                              &lookup->hints, lookup->result.Put());
+    SetEvent(lookup->finished.get());
+    if (started) WSACleanup();
+  }
+  // The thread holds a reference on this module (see Resolve): a host may release the
+  // component and unload the DLL while a lookup still hangs, and the module goes away only
+  // once this thread has left its code.
+  FreeLibraryAndExitThread(win::ThisModule(), 0);
 }
 
 int WaitFor(SOCKET s, bool forWrite, const Deadline& deadline) {
@@ -135,14 +151,14 @@ std::u16string Address::Text() const {
 NetworkSession::NetworkSession() {
   WSADATA data;
   const int rc = WSAStartup(MAKEWORD(2, 2), &data);
-  if (rc != 0) throw NetError(ErrorKind::kOther, WinsockText(rc));
+  if (rc != 0) throw QueryFailure(QueryFailure::Kind::kNetwork, WinsockText(rc));
 }
 
 NetworkSession::~NetworkSession() { WSACleanup(); }
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
-                             Family family, const Deadline& deadline) {
-  const std::u16string service = FromAscii(std::to_string(port).c_str());
+                             AddressFamily family, const Deadline& deadline) {
+  const std::u16string service = FromUtf8(std::to_string(port));
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = transport == Transport::kDatagram ? SOCK_DGRAM : SOCK_STREAM;
@@ -157,30 +173,35 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
     win::AddressList list;
     if (GetAddrInfoW(Wide(host).c_str(), Wide(service).c_str(), &numeric, list.Put()) == 0) {
       auto addresses = Collect(list.get(), family);
-      if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+      if (addresses.empty())
+        throw QueryFailure(QueryFailure::Kind::kUnknownHost, detail::NoAddressOf(family));
       return addresses;
     }
   }
   hints.ai_family = detail::SocketFamily(family);
 
-  auto* lookup = new Lookup;
+  LookupShare lookup;
   if (!lookup->finished) {
-    delete lookup;
-    throw NetError(ErrorKind::kOther, WinsockText(static_cast<int>(GetLastError())));
+    throw QueryFailure(QueryFailure::Kind::kNetwork, WinsockText(static_cast<int>(GetLastError())));
   }
   lookup->name = host;
   lookup->service = service;
   lookup->hints = hints;
+  // The thread's own reference on this module, which it lets go of as it exits.
+  win::ModuleReference module(win::ReferenceThisModule());
   bool threaded = false;
-  lookup->module = win::ReferenceThisModule();
-  if (lookup->module != nullptr) {
-    const win::Handle thread(CreateThread(nullptr, 0, LookupThread, lookup, 0, nullptr));
+  if (module) {
+    void* handed = lookup.Hand();
+    const win::Handle thread(CreateThread(nullptr, 0, LookupThread, handed, 0, nullptr));
     threaded = static_cast<bool>(thread);
-    if (!threaded) FreeLibrary(lookup->module);
+    if (threaded) {
+      module.Detach();  // the thread's now
+    } else {
+      const LookupShare unused = LookupShare::Adopt(handed);  // the thread's share comes back
+    }
   }
   if (!threaded) {
     // No thread to spare: look the name up here, without the deadline.
-    lookup->references = 1;
     lookup->rc =
         GetAddrInfoW(Wide(host).c_str(), Wide(service).c_str(), &hints, lookup->result.Put());
     SetEvent(lookup->finished.get());
@@ -190,26 +211,24 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
       lookup->finished.get(),
       static_cast<DWORD>(std::min<std::int64_t>(deadline.RemainingMilliseconds(), 0x7fffffff)));
   if (waited != WAIT_OBJECT_0) {
-    Release(lookup);
-    throw NetError(ErrorKind::kTimeout, u"name lookup did not finish");
+    throw QueryFailure(QueryFailure::Kind::kTimeout, u"name lookup did not finish");
   }
   const int rc = lookup->rc;
-  std::vector<Address> addresses =
-      rc == 0 ? Collect(lookup->result.get(), family) : std::vector<Address>{};
-  Release(lookup);
   switch (rc) {
     case 0:
       break;
     case WSAHOST_NOT_FOUND:
     case WSANO_DATA:
     case WSANO_RECOVERY:
-      throw NetError(ErrorKind::kUnknownHost, u"no such host");
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost, u"no such host");
     case WSATRY_AGAIN:
-      throw NetError(ErrorKind::kUnknownHost, u"name server did not answer");
+      throw QueryFailure(QueryFailure::Kind::kUnknownHost, u"name server did not answer");
     default:
-      throw NetError(ErrorKind::kOther, WinsockText(rc));
+      throw QueryFailure(QueryFailure::Kind::kNetwork, WinsockText(rc));
   }
-  if (addresses.empty()) throw NetError(ErrorKind::kUnknownHost, detail::NoAddressOf(family));
+  std::vector<Address> addresses = Collect(lookup->result.get(), family);
+  if (addresses.empty())
+    throw QueryFailure(QueryFailure::Kind::kUnknownHost, detail::NoAddressOf(family));
   return addresses;
 }
 
@@ -237,7 +256,7 @@ void Socket::Connect(const Address& peer, const Deadline& deadline) {
   const int error = WSAGetLastError();
   if (error != WSAEWOULDBLOCK) ThrowWinsock(error);
   if (WaitFor(s, true, deadline) == 0) {
-    throw NetError(ErrorKind::kTimeout, u"connection not established");
+    throw QueryFailure(QueryFailure::Kind::kTimeout, u"connection not established");
   }
   int soError = 0;
   int size = sizeof soError;
@@ -261,7 +280,8 @@ void Socket::Send(const void* data, std::size_t size, const Deadline& deadline) 
     }
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) ThrowWinsock(error);
-    if (WaitFor(s, true, deadline) == 0) throw NetError(ErrorKind::kTimeout, u"request not sent");
+    if (WaitFor(s, true, deadline) == 0)
+      throw QueryFailure(QueryFailure::Kind::kTimeout, u"request not sent");
   }
 }
 
@@ -283,7 +303,7 @@ std::optional<std::size_t> Socket::Receive(void* buffer, std::size_t capacity,
         got = chunk;
       } else if (error == WSAECONNRESET && datagram_) {
         // How a connected datagram socket learns of an ICMP port unreachable.
-        throw NetError(ErrorKind::kRefused, u"port unreachable");
+        throw QueryFailure(QueryFailure::Kind::kRefused, u"port unreachable");
       } else {
         ThrowWinsock(error);
       }
@@ -302,7 +322,8 @@ void RandomBytes(void* buffer, std::size_t size) {
   while (size > 0) {
     const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 0x10000));
     const NTSTATUS status = BCryptGenRandom(nullptr, bytes, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    if (status < 0) throw NetError(ErrorKind::kOther, u"no random numbers from the system");
+    if (status < 0)
+      throw QueryFailure(QueryFailure::Kind::kNetwork, u"no random numbers from the system");
     bytes += chunk;
     size -= chunk;
   }

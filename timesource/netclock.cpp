@@ -18,11 +18,11 @@ void NetClock::PutTimeout(std::int16_t seconds) {
 }
 
 void NetClock::PutProtocol(std::int32_t selector) {
-  if (selector != kTimeProtocol && selector != kSntp) {
+  if (selector != ProtocolSelector(Source::kTime) && selector != ProtocolSelector(Source::kSntp)) {
     throw Failure(u"Invalid protocol selector: " + FromUtf8(std::to_string(selector)) +
                   u" (0 is the Time Protocol, 1 is SNTP)");
   }
-  protocol_ = selector;
+  protocol_ = selector == ProtocolSelector(Source::kTime) ? Source::kTime : Source::kSntp;
 }
 
 void NetClock::PutTimeHost(const std::u16string& host) { host_ = host; }
@@ -31,9 +31,10 @@ void NetClock::Query() {
   // A failed query must not leave the previous one's time to be read.
   time_.reset();
   offsetMicros_.reset();
-  const bool sntp = protocol_ == kSntp;
-  const TimeHost host = ParseTimeHost(host_, sntp ? kSntpPort : kTimeProtocolPort);
-  const QueryOutcome outcome = sntp ? QuerySntp(host, timeout_) : QueryTimeProtocol(host, timeout_);
+  const TimeHost host = ParseTimeHost(host_, DefaultPort(protocol_));
+  QueryOptions options;
+  options.milliseconds = QueryMilliseconds(timeout_);
+  const QueryOutcome outcome = QueryTime(protocol_, host, options);
   if (outcome.notification) {
     if (handler_) handler_(outcome.code, outcome.description);
     return;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "check/datetime.h"
+#include "check/parameter.h"
 
 namespace brevun {
 
@@ -23,7 +24,7 @@ class ClockControl {
   virtual ~ClockControl() = default;
   // Whole seconds; 0 means 10 s.
   virtual void PutTimeout(std::int16_t seconds) = 0;
-  // 0 selects the Time Protocol (RFC 868), 1 SNTP.
+  // The protocol as the control takes it, a selector (ProtocolSelector).
   virtual void PutProtocol(std::int32_t selector) = 0;
   virtual void PutTimeHost(const std::u16string& host) = 0;
   virtual void Query() = 0;
@@ -32,11 +33,14 @@ class ClockControl {
   virtual void SetErrorHandler(ErrorHandler handler) = 0;
 };
 
+// The control's protocol selector for a time-server source: 0 selects the Time Protocol
+// (RFC 868), 1 SNTP.
+constexpr std::int32_t ProtocolSelector(Source protocol) {
+  return protocol == Source::kTime ? 0 : 1;
+}
+
 class NetClock final : public ClockControl {
  public:
-  static constexpr std::int32_t kTimeProtocol = 0;
-  static constexpr std::int32_t kSntp = 1;
-
   // Turns a server's time (seconds since the Unix epoch, UTC) into the local wall clock. It
   // must follow the same zone rules as the local clock the time is compared with.
   using ToLocal = LocalSeconds (*)(std::int64_t unixSeconds);
@@ -45,7 +49,7 @@ class NetClock final : public ClockControl {
 
   // Refuses a negative timeout.
   void PutTimeout(std::int16_t seconds) override;
-  // Refuses a selector other than 0 and 1.
+  // Refuses a selector that names no protocol (other than 0 and 1).
   void PutProtocol(std::int32_t selector) override;
   // Taken as it comes; the query reads it (see ParseTimeHost).
   void PutTimeHost(const std::u16string& host) override;
@@ -61,7 +65,7 @@ class NetClock final : public ClockControl {
  private:
   ToLocal toLocal_;
   std::int16_t timeout_ = 0;
-  std::int32_t protocol_ = kSntp;
+  Source protocol_ = Source::kSntp;
   // Empty until a host is put: the clock never asks a server nobody named.
   std::u16string host_;
   std::optional<LocalSeconds> time_;

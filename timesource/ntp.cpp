@@ -83,7 +83,7 @@ std::array<std::uint8_t, kPacketSize> EncodeRequest(Timestamp transmit) {
 Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   Reply r;
   if (size < kPacketSize) {
-    r.kind = Reply::Kind::kMalformed;
+    r.kind = Reply::Kind::kNotOurs;
     r.detail = Number(static_cast<long long>(size)) + u" bytes, fewer than 48";
     return r;
   }
@@ -91,6 +91,9 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   r.version = (data[0] >> 3) & 7;
   r.mode = data[0] & 7;
   r.stratum = data[1];
+  r.precision = static_cast<std::int8_t>(data[3]);
+  r.rootDelay = Read32(data + 4);
+  r.rootDispersion = Read32(data + 8);
   r.referenceId = Read32(data + 12);
   r.origin = ReadTimestamp(data + 24);
   r.receive = ReadTimestamp(data + 32);
@@ -140,6 +143,10 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   }
   r.kind = Reply::Kind::kTime;
   return r;
+}
+
+std::int64_t ShortToMicros(std::uint32_t value) {
+  return static_cast<std::int64_t>((std::uint64_t{value} * kMicros) >> 16);
 }
 
 std::u16string ReferenceIdText(std::uint32_t referenceId, int stratum) {

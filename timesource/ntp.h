@@ -62,6 +62,9 @@ struct Reply {
   int version = 0;
   int mode = 0;
   int stratum = 0;
+  int precision = 0;            // log2 seconds, signed
+  std::uint32_t rootDelay = 0;  // NTP short format, 16.16 seconds
+  std::uint32_t rootDispersion = 0;
   std::uint32_t referenceId = 0;  // its four bytes, the first one highest
   Timestamp origin;               // T1 as the server echoed it
   Timestamp receive;              // T2
@@ -69,8 +72,13 @@ struct Reply {
 };
 
 // Judges a datagram from the queried server against the request that carried origin
-// (RFC 4330 section 5, RFC 5905 section 8).
+// (RFC 4330 section 5, RFC 5905 section 8). A datagram too short to hold the header cannot
+// show that it answers our request, so it is not ours, like one with another origin: anyone
+// who can send from the server's address could otherwise end the query with a byte.
 Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin);
+
+// An NTP short (16.16 seconds, unsigned: root delay and root dispersion) in microseconds.
+std::int64_t ShortToMicros(std::uint32_t value);
 
 // The reference identifier as a person reads it (RFC 5905 section 7.3): four ASCII characters
 // for stratum 0 and 1 (a kiss code, a reference clock's name), a dotted IPv4 address above

@@ -51,6 +51,9 @@ const Request* Answered(const std::vector<Request>& sent, const std::uint8_t* da
 void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome) {
   outcome.stratum = reply.stratum;
   outcome.leap = reply.leap;
+  outcome.precision = reply.precision;
+  outcome.rootDelayMicros = ntp::ShortToMicros(reply.rootDelay);
+  outcome.rootDispersionMicros = ntp::ShortToMicros(reply.rootDispersion);
   outcome.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
 }
 
@@ -59,16 +62,29 @@ std::u16string ServerFields(const QueryOutcome& o) {
          u", reference id " + (o.referenceId.empty() ? u"(none)" : o.referenceId);
 }
 
-// Why no reply counted, for the timeout's description.
-std::u16string IgnoredDetail(int strangers, int stale, std::size_t requests) {
+// What was ignored while waiting, for the timeout's description.
+struct Ignored {
+  int strangers = 0;  // from another address or port
+  int runts = 0;      // too short to hold an origin
+  int stale = 0;      // echoing no request of ours
+};
+
+std::u16string IgnoredDetail(const Ignored& ignored, std::size_t requests) {
   std::u16string detail;
-  if (strangers > 0) {
-    detail = u"ignored " + Count(strangers, u"datagram", u"datagrams") + u" from elsewhere";
-  }
-  if (stale > 0) {
+  const auto add = [&](const std::u16string& part) {
     if (!detail.empty()) detail += u"; ";
-    detail += u"ignored " + Count(stale, u"reply", u"replies") + u" not answering our request" +
-              (requests == 1 ? u"" : u"s");
+    detail += part;
+  };
+  if (ignored.strangers > 0) {
+    add(u"ignored " + Count(ignored.strangers, u"datagram", u"datagrams") + u" from elsewhere");
+  }
+  if (ignored.runts > 0) {
+    add(u"ignored " + Count(ignored.runts, u"datagram", u"datagrams") +
+        u" too short to be a reply");
+  }
+  if (ignored.stale > 0) {
+    add(u"ignored " + Count(ignored.stale, u"reply", u"replies") + u" not answering our request" +
+        (requests == 1 ? u"" : u"s"));
   }
   return detail;
 }
@@ -84,6 +100,7 @@ QueryOutcome TimeFrom(const ntp::Reply& reply, const Request& request, std::int6
   outcome.unixSeconds = ntp::FloorDiv(serverNow, ntp::kMicros);
   outcome.offsetMicros = serverNow - t4;
   outcome.delayMicros = ntp::RoundTripDelay(t1, t2, t3, t4);
+  outcome.exchangeMicros = t4 - t1;
   TakeServerFields(reply, outcome);
   trace::Say(traceTo, [&] {
     return line + ServerFields(outcome) + u", T1 " + trace::UtcMicros(t1) + u", T2 " +
@@ -159,13 +176,11 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
   };
 
   send();
-  int strangers = 0;
-  int stale = 0;
+  Ignored ignored;
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
-      throw AttemptFailure{AttemptFailure::Kind::kTimeout,
-                           IgnoredDetail(strangers, stale, sent.size())};
+      throw QueryFailure(QueryFailure::Kind::kTimeout, IgnoredDetail(ignored, sent.size()));
     }
     if (now >= nextSend) {
       send();
@@ -180,7 +195,7 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
     // The connected socket should already drop these; a reply counts only from the address
     // and port we asked (RFC 4330 section 5).
     if (!from.SameEndpoint(x.server)) {
-      ++strangers;
+      ++ignored.strangers;
       trace::Say(x.trace,
                  [&] { return u"Ignored a datagram from " + from.Text() + u", not " + server; });
       continue;
@@ -189,15 +204,23 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
     const ntp::Reply reply = ntp::CheckReply(
         buffer, *got, request != nullptr ? request->transmit : sent.back().transmit);
     if (reply.kind == ntp::Reply::Kind::kNotOurs) {
-      ++stale;
-      trace::Say(x.trace, [&] {
-        return u"Ignored a reply from " + server + u" that answers none of our requests";
-      });
+      if (*got < ntp::kPacketSize) {
+        ++ignored.runts;
+        trace::Say(x.trace, [&] {
+          return u"Ignored a datagram from " + server + u" too short to be a reply (" +
+                 reply.detail + u")";
+        });
+      } else {
+        ++ignored.stale;
+        trace::Say(x.trace, [&] {
+          return u"Ignored a reply from " + server + u" that answers none of our requests";
+        });
+      }
       continue;
     }
     if (reply.kind == ntp::Reply::Kind::kMalformed) {
       trace::Say(x.trace, [&] { return u"Malformed reply from " + server + u": " + reply.detail; });
-      throw AttemptFailure{AttemptFailure::Kind::kMalformed, reply.detail};
+      throw QueryFailure(QueryFailure::Kind::kMalformed, reply.detail);
     }
     // Only an echo of one of our transmit timestamps gets this far, so request is set.
     const std::u16string line = u"Reply from " + server + u" to request " +
@@ -210,8 +233,7 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
 
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
   return AskEachAddress(
-      host, net::Transport::kDatagram, options,
-      [&](const net::Address& server, const net::Deadline& deadline) {
+      host, Source::kSntp, options, [&](const net::Address& server, const net::Deadline& deadline) {
         SocketLink link(server, deadline);
         return ExchangeSntp(link, {server, host.Text(), deadline.at(), options.trace});
       });

@@ -17,10 +17,10 @@ namespace brevun {
 class DatagramLink {
  public:
   virtual ~DatagramLink() = default;
-  // Sends one datagram to the server. Throws net::NetError.
+  // Sends one datagram to the server. Throws QueryFailure.
   virtual void Send(const std::uint8_t* data, std::size_t size) = 0;
   // Waits until a datagram arrives or the monotonic clock reaches untilMillis: its size (the
-  // sender in from), or std::nullopt when the time came first. Throws net::NetError, kRefused
+  // sender in from), or std::nullopt when the time came first. Throws QueryFailure, kRefused
   // when the server's port is known to be closed.
   virtual std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
                                              std::int64_t untilMillis, net::Address& from) = 0;
@@ -44,10 +44,12 @@ struct SntpExchange {
 };
 
 // Asks one server address. A reply that answers any request still outstanding counts, with
-// that request's own T1 (RFC 5905 section 8: the origin timestamp names the request). Returns
-// the server's time (or a kiss-o'-death or unsynchronised notification) with outcome.server
-// left to the caller. Throws AttemptFailure: kTimeout at the deadline, kMalformed for a reply
-// to our request that carries no time; and whatever the link throws.
+// that request's own T1 (RFC 5905 section 8: the origin timestamp names the request); any
+// datagram that cannot show that it answers one (from elsewhere, too short, another origin) is
+// ignored and the wait goes on. Returns the server's time (or a kiss-o'-death or unsynchronised
+// notification) with outcome.server left to the caller. Throws QueryFailure: kTimeout at the
+// deadline, kMalformed for a reply to our request that carries no time; and whatever the link
+// throws.
 QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& exchange);
 
 }  // namespace brevun

@@ -13,43 +13,39 @@ namespace brevun {
 
 namespace {
 
-QueryOutcome AskOnce(const net::Address& server, const net::Deadline& deadline,
-                     const QueryTrace& traceTo) {
-  const std::int64_t start = UtcMicrosNow();
-  net::Socket socket(server, net::Transport::kStream);
-  socket.Connect(server, deadline);
-  std::int64_t receipt = 0;
-  const QueryOutcome outcome = ReadTimeProtocolAnswer(
-      [&](std::uint8_t* buffer, std::size_t capacity) {
-        return socket.Receive(buffer, capacity, deadline, nullptr);
-      },
-      [&] { return receipt = UtcMicrosNow(); }, start);
-  trace::Say(traceTo, [&] {
-    return u"Answer from " + server.Text() + u": " +
-           trace::UtcMicros(outcome.unixSeconds * ntp::kMicros) +
-           u" (the Time Protocol's resolution is one second), connect at " +
-           trace::UtcMicros(start) + u", received at " + trace::UtcMicros(receipt) + u", offset " +
-           trace::Seconds(outcome.offsetMicros) + u" against the middle";
-  });
-  return outcome;
-}
+// The exchange on a real stream socket and the system's clock.
+class SocketLink final : public StreamLink {
+ public:
+  SocketLink(const net::Address& server, const net::Deadline& deadline)
+      : server_(server), socket_(server, net::Transport::kStream), deadline_(deadline) {}
+  void Connect() override { socket_.Connect(server_, deadline_); }
+  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity) override {
+    return socket_.Receive(buffer, capacity, deadline_, nullptr);
+  }
+  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
+
+ private:
+  net::Address server_;
+  net::Socket socket_;
+  net::Deadline deadline_;
+};
 
 }  // namespace
 
 QueryOutcome ReadTimeProtocolAnswer(const StreamReceive& receive,
                                     const std::function<std::int64_t()>& nowMicros,
-                                    std::int64_t startMicros) {
+                                    std::int64_t connectedMicros) {
   std::uint8_t bytes[4];
   std::size_t have = 0;
   while (have < sizeof bytes) {
     const auto got = receive(bytes + have, sizeof bytes - have);
     const std::u16string count = FromUtf8(std::to_string(have)) + u" of 4 bytes";
     if (!got) {
-      throw AttemptFailure{AttemptFailure::Kind::kTimeout,
-                           have == 0 ? u"connected, no data" : count + u" received"};
+      throw QueryFailure(QueryFailure::Kind::kTimeout,
+                         have == 0 ? u"connected, no data" : count + u" received");
     }
     if (*got == 0) {
-      throw AttemptFailure{AttemptFailure::Kind::kMalformed, u"connection closed after " + count};
+      throw QueryFailure(QueryFailure::Kind::kMalformed, u"connection closed after " + count);
     }
     have += *got;
   }
@@ -57,15 +53,36 @@ QueryOutcome ReadTimeProtocolAnswer(const StreamReceive& receive,
   // The same era rule as NTP: the roll-over of 2036 falls on the same second.
   QueryOutcome outcome;
   outcome.unixSeconds = ntp::UnfoldSeconds(ntp::Read32(bytes), ntp::FloorDiv(now, ntp::kMicros));
-  const std::int64_t middle = startMicros + ntp::FloorDiv(now - startMicros, 2);
-  outcome.offsetMicros = outcome.unixSeconds * ntp::kMicros - middle;
+  const std::int64_t middle = connectedMicros + ntp::FloorDiv(now - connectedMicros, 2);
+  outcome.offsetMicros = outcome.unixSeconds * ntp::kMicros + ntp::kMicros / 2 - middle;
+  return outcome;
+}
+
+QueryOutcome ExchangeTimeProtocol(StreamLink& link, const std::u16string& serverText,
+                                  const QueryTrace& traceTo) {
+  link.Connect();
+  const std::int64_t connected = link.UtcMicros();
+  std::int64_t receipt = 0;
+  const QueryOutcome outcome = ReadTimeProtocolAnswer(
+      [&](std::uint8_t* buffer, std::size_t capacity) { return link.Receive(buffer, capacity); },
+      [&] { return receipt = link.UtcMicros(); }, connected);
+  trace::Say(traceTo, [&] {
+    return u"Answer from " + serverText + u": " +
+           trace::UtcMicros(outcome.unixSeconds * ntp::kMicros) +
+           u" (the Time Protocol's resolution is one second), uncertain by half a second either "
+           u"way, connected at " +
+           trace::UtcMicros(connected) + u", received at " + trace::UtcMicros(receipt) +
+           u", offset " + trace::Seconds(outcome.offsetMicros) +
+           u" (the middle of its second against the middle of the exchange)";
+  });
   return outcome;
 }
 
 QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options) {
-  return AskEachAddress(host, net::Transport::kStream, options,
+  return AskEachAddress(host, Source::kTime, options,
                         [&](const net::Address& server, const net::Deadline& deadline) {
-                          return AskOnce(server, deadline, options.trace);
+                          SocketLink link(server, deadline);
+                          return ExchangeTimeProtocol(link, server.Text(), options.trace);
                         });
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "check/failure.h"
@@ -21,55 +22,23 @@ std::u16string InParentheses(const std::u16string& detail) {
   return detail.empty() ? std::u16string() : u" (" + detail + u")";
 }
 
-int Rank(AttemptFailure::Kind kind) {
+// When every address of a host failed, the description tells the most telling failure: an
+// address that answered with nonsense says more about the server than one that stayed silent
+// (which may be a lost datagram), and silence more than a refusal (an address the server does
+// not listen on, a common sight among the IPv6 and IPv4 addresses of one name).
+int Rank(QueryFailure::Kind kind) {
   switch (kind) {
-    case AttemptFailure::Kind::kMalformed:
+    case QueryFailure::Kind::kMalformed:
       return 3;
-    case AttemptFailure::Kind::kTimeout:
+    case QueryFailure::Kind::kTimeout:
       return 2;
-    case AttemptFailure::Kind::kRefused:
+    case QueryFailure::Kind::kRefused:
       return 1;
-    case AttemptFailure::Kind::kOther:
-      return 0;
+    case QueryFailure::Kind::kUnknownHost:
+    case QueryFailure::Kind::kNetwork:
+      break;
   }
   return 0;
-}
-
-AttemptFailure FromNetError(const net::NetError& e) {
-  switch (e.kind()) {
-    case net::ErrorKind::kTimeout:
-      return {AttemptFailure::Kind::kTimeout, e.detail()};
-    case net::ErrorKind::kRefused:
-      return {AttemptFailure::Kind::kRefused, e.detail()};
-    default:
-      return {AttemptFailure::Kind::kOther, e.detail()};
-  }
-}
-
-QueryFailure::Kind KindOf(AttemptFailure::Kind kind) {
-  switch (kind) {
-    case AttemptFailure::Kind::kTimeout:
-      return QueryFailure::Kind::kTimeout;
-    case AttemptFailure::Kind::kRefused:
-      return QueryFailure::Kind::kRefused;
-    case AttemptFailure::Kind::kMalformed:
-      return QueryFailure::Kind::kMalformed;
-    case AttemptFailure::Kind::kOther:
-      break;
-  }
-  return QueryFailure::Kind::kNetwork;
-}
-
-net::Family FamilyOf(AddressFamily family) {
-  switch (family) {
-    case AddressFamily::kIPv4:
-      return net::Family::kIPv4;
-    case AddressFamily::kIPv6:
-      return net::Family::kIPv6;
-    case AddressFamily::kAny:
-      break;
-  }
-  return net::Family::kAny;
 }
 
 // How a description names the budget: whole seconds as the user gave them ("2 s"); a budget
@@ -80,7 +49,8 @@ std::u16string BudgetText(std::int64_t milliseconds) {
   return Number((milliseconds + 500) / 1000) + u" s";
 }
 
-QueryFailure Describe(const AttemptFailure& f, const TimeHost& host, std::int64_t milliseconds,
+// The whole description of a failure that an address (or the resolver) gave with its detail.
+QueryFailure Describe(const QueryFailure& f, const TimeHost& host, std::int64_t milliseconds,
                       std::size_t tried) {
   const std::u16string server = host.Text();
   const std::u16string addresses =
@@ -89,45 +59,50 @@ QueryFailure Describe(const AttemptFailure& f, const TimeHost& host, std::int64_
     if (!detail.empty() && !addresses.empty()) detail += u"; ";
     return InParentheses(detail + addresses);
   };
+  const std::u16string& detail = f.description();
   std::u16string description;
-  switch (f.kind) {
-    case AttemptFailure::Kind::kTimeout:
-      description = u"Timeout: no answer from " + server + u" within " + BudgetText(milliseconds) +
-                    joined(f.detail);
+  switch (f.kind()) {
+    case QueryFailure::Kind::kUnknownHost:
+      description = u"Unknown host: " + host.host + InParentheses(detail);
       break;
-    case AttemptFailure::Kind::kRefused:
+    case QueryFailure::Kind::kTimeout:
+      description = u"Timeout: no answer from " + server + u" within " + BudgetText(milliseconds) +
+                    joined(detail);
+      break;
+    case QueryFailure::Kind::kRefused:
       // "connection refused" would repeat what the description says already.
       description = u"Connection refused by " + server +
-                    joined(f.detail == u"connection refused" ? u"" : f.detail);
+                    joined(detail == u"connection refused" ? u"" : detail);
       break;
-    case AttemptFailure::Kind::kMalformed:
-      description = u"Malformed reply from " + server + u": " + f.detail + InParentheses(addresses);
+    case QueryFailure::Kind::kMalformed:
+      description = u"Malformed reply from " + server + u": " + detail + InParentheses(addresses);
       break;
-    case AttemptFailure::Kind::kOther:
-      description = u"Network error with " + server + u": " + f.detail + InParentheses(addresses);
+    case QueryFailure::Kind::kNetwork:
+      description = u"Network error with " + server + u": " + detail + InParentheses(addresses);
       break;
   }
-  return QueryFailure(KindOf(f.kind), description);
+  return QueryFailure(f.kind(), description);
 }
 
 // What the trace says of an address that gave no time.
-std::u16string GaveUp(const net::Address& address, const AttemptFailure& f) {
+std::u16string GaveUp(const net::Address& address, const QueryFailure& f) {
   std::u16string why;
-  switch (f.kind) {
-    case AttemptFailure::Kind::kTimeout:
+  switch (f.kind()) {
+    case QueryFailure::Kind::kTimeout:
       why = u"no usable answer in time";
       break;
-    case AttemptFailure::Kind::kRefused:
+    case QueryFailure::Kind::kRefused:
       why = u"refused";
       break;
-    case AttemptFailure::Kind::kMalformed:
+    case QueryFailure::Kind::kMalformed:
       why = u"malformed answer";
       break;
-    case AttemptFailure::Kind::kOther:
+    case QueryFailure::Kind::kUnknownHost:
+    case QueryFailure::Kind::kNetwork:
       why = u"network error";
       break;
   }
-  return u"Gave up on " + address.Text() + u": " + why + InParentheses(f.detail);
+  return u"Gave up on " + address.Text() + u": " + why + InParentheses(f.description());
 }
 
 // The resolver may name one endpoint twice; asking it twice would break the promise of no
@@ -145,18 +120,29 @@ std::vector<net::Address> WithoutRepeats(const std::vector<net::Address>& addres
 std::vector<net::Address> Addresses(const TimeHost& host, net::Transport transport,
                                     const QueryOptions& options, const net::Deadline& deadline) {
   try {
-    return WithoutRepeats(
-        net::Resolve(host.host, host.port, transport, FamilyOf(options.family), deadline));
-  } catch (const net::NetError& e) {
-    if (e.kind() == net::ErrorKind::kUnknownHost) {
-      throw QueryFailure(QueryFailure::Kind::kUnknownHost,
-                         u"Unknown host: " + host.host + InParentheses(e.detail()));
-    }
-    throw Describe(FromNetError(e), host, options.milliseconds, 0);
+    return WithoutRepeats(net::Resolve(host.host, host.port, transport, options.family, deadline));
+  } catch (const QueryFailure& f) {
+    throw Describe(f, host, options.milliseconds, 0);
   }
 }
 
 }  // namespace
+
+std::uint16_t DefaultPort(Source protocol) {
+  return protocol == Source::kTime ? kTimeProtocolPort : kSntpPort;
+}
+
+net::Transport TransportOf(Source protocol) {
+  return protocol == Source::kTime ? net::Transport::kStream : net::Transport::kDatagram;
+}
+
+const char16_t* ProtocolName(Source protocol) {
+  return protocol == Source::kTime ? u"Time Protocol" : u"SNTP";
+}
+
+QueryOutcome QueryTime(Source protocol, const TimeHost& host, const QueryOptions& options) {
+  return protocol == Source::kTime ? QueryTimeProtocol(host, options) : QuerySntp(host, options);
+}
 
 std::int64_t QueryMilliseconds(int timeoutSeconds) {
   return (timeoutSeconds > 0 ? std::int64_t{timeoutSeconds} : 10) * 1000;
@@ -168,23 +154,27 @@ std::int64_t UtcMicrosNow() {
       .count();
 }
 
-QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
-                            const QueryOptions& options, const Exchange& exchange) {
+QueryOutcome AskEachAddress(const TimeHost& host, Source protocol, const QueryOptions& options,
+                            const Exchange& exchange) {
   const std::int64_t budget = std::max<std::int64_t>(0, options.milliseconds);
   const auto deadline = net::Deadline::FromNow(budget);
-  const char16_t* protocol =
-      transport == net::Transport::kDatagram ? u"SNTP" : u"the Time Protocol";
+  const std::u16string over = protocol == Source::kTime ? u"the Time Protocol" : u"SNTP";
+  std::optional<net::NetworkSession> session;
   try {
-    const net::NetworkSession session;
-    const std::vector<net::Address> addresses = Addresses(host, transport, options, deadline);
+    session.emplace();
+  } catch (const QueryFailure& f) {
+    throw Describe(f, host, budget, 0);
+  }
+  {
+    const std::vector<net::Address> addresses =
+        Addresses(host, TransportOf(protocol), options, deadline);
     trace::Say(options.trace, [&] {
       std::u16string line = host.Text() + u": " + AddressCount(addresses.size()) + u":";
       for (const net::Address& a : addresses) line += u" " + a.Text();
       return line;
     });
 
-    AttemptFailure worst{AttemptFailure::Kind::kTimeout, u""};
-    bool failed = false;
+    std::optional<QueryFailure> worst;
     std::size_t tried = 0;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
       if (tried > 0 && deadline.Expired()) break;
@@ -194,40 +184,21 @@ QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
                                                             : net::MonotonicMilliseconds() + share);
       ++tried;
       trace::Say(options.trace, [&] {
-        return u"Trying " + addresses[i].Text() + u" over " + protocol + u", " +
+        return u"Trying " + addresses[i].Text() + u" over " + over + u", " +
                Number(attempt.RemainingMilliseconds()) + u" ms for it";
       });
-      AttemptFailure failure{AttemptFailure::Kind::kOther, u""};
       try {
         QueryOutcome outcome = exchange(addresses[i], attempt);
         outcome.server = addresses[i].Text();
         return outcome;
-      } catch (const AttemptFailure& f) {
-        failure = f;
-      } catch (const net::NetError& e) {
-        failure = FromNetError(e);
+      } catch (const QueryFailure& failure) {
+        trace::Say(options.trace, [&] { return GaveUp(addresses[i], failure); });
+        if (!worst || Rank(failure.kind()) > Rank(worst->kind())) worst = failure;
       }
-      trace::Say(options.trace, [&] { return GaveUp(addresses[i], failure); });
-      if (!failed || Rank(failure.kind) > Rank(worst.kind)) worst = failure;
-      failed = true;
     }
-    throw Describe(worst, host, budget, tried);
-  } catch (const net::NetError& e) {
-    // The session itself could not start.
-    throw Describe(FromNetError(e), host, budget, 0);
+    // The loop asks at least one address, and every address it asks either answers or fails.
+    throw Describe(*worst, host, budget, tried);
   }
-}
-
-QueryOutcome QuerySntp(const TimeHost& host, int timeoutSeconds) {
-  QueryOptions options;
-  options.milliseconds = QueryMilliseconds(timeoutSeconds);
-  return QuerySntp(host, options);
-}
-
-QueryOutcome QueryTimeProtocol(const TimeHost& host, int timeoutSeconds) {
-  QueryOptions options;
-  options.milliseconds = QueryMilliseconds(timeoutSeconds);
-  return QueryTimeProtocol(host, options);
 }
 
 }  // namespace brevun

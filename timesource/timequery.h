@@ -5,7 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "check/failure.h"
+#include "check/parameter.h"
+#include "timesource/net.h"
+#include "timesource/query_failure.h"
 #include "timesource/timehost.h"
 
 namespace brevun {
@@ -29,14 +31,18 @@ struct QueryOutcome {
   // The address that answered, as "127.0.0.1:123" or "[::1]:123".
   std::u16string server;
   // SNTP only (zero for the Time Protocol): the round-trip delay of RFC 5905 section 8, and
-  // what the reply said of the server.
+  // what the reply said of the server: how far it is from its reference clock (root delay and
+  // root dispersion, RFC 5905 section 7.3) and how finely its clock reads (precision, log2 s).
   std::int64_t delayMicros = 0;
   int stratum = 0;
   int leap = 0;
   std::u16string referenceId;
+  std::int64_t rootDelayMicros = 0;
+  std::int64_t rootDispersionMicros = 0;
+  int precision = 0;
+  // T4 - T1 of the request answered, by our clock: what the dispersion grew over.
+  std::int64_t exchangeMicros = 0;
 };
-
-enum class AddressFamily { kAny, kIPv4, kIPv6 };
 
 // What a query reports as it goes, for a person reading along: one English line at a time,
 // without a line break (each address tried, each request sent, each reply and its fields).
@@ -51,39 +57,25 @@ struct QueryOptions {
   QueryTrace trace;
 };
 
-// A query that failed, with why in a form a program can act on. The description is the
-// same text as ever (it ends up in the check's result text).
-class QueryFailure : public Failure {
- public:
-  enum class Kind {
-    kUnknownHost,  // the name has no address (of the family asked for)
-    kTimeout,      // no usable answer in time
-    kRefused,      // refused or reset by every address
-    kMalformed,    // an answer that no time can be read from
-    kNetwork,      // anything else of the network
-  };
-  QueryFailure(Kind kind, std::u16string description)
-      : Failure(std::move(description)), kind_(kind) {}
-  Kind kind() const noexcept { return kind_; }
-
- private:
-  Kind kind_;
-};
-
 // The query's whole time, name lookup included, in milliseconds: whole seconds, 0 meaning
 // the default of 10 s. Negative values never get this far (the clock refuses them).
 std::int64_t QueryMilliseconds(int timeoutSeconds);
 
-// Both throw QueryFailure when the query itself fails: no answer in time, refused, unknown
-// host, a malformed answer. The description names the server and the cause. SNTP asks again,
-// with a fresh request, after 1 s, 2 s, 4 s... within the budget, so a lost datagram costs a
-// second rather than the query; the Time Protocol leaves that to TCP.
+// The time stack speaks the check's word for a protocol: the time-server sources
+// Source::kSntp (SNTP over UDP) and Source::kTime (the Time Protocol of RFC 868 over TCP).
+// Any other source asks no server; where one is given, SNTP is meant.
+std::uint16_t DefaultPort(Source protocol);
+net::Transport TransportOf(Source protocol);
+// "SNTP" or "Time Protocol", as lines for a person name it.
+const char16_t* ProtocolName(Source protocol);
+
+// Asks host for its time. Throws QueryFailure when the query itself fails: no answer in time,
+// refused, unknown host, a malformed answer; the description names the server and the cause.
+// SNTP asks again, with a fresh request, after 1 s, 2 s, 4 s... within the budget, so a lost
+// datagram costs a second rather than the query; the Time Protocol leaves that to TCP.
+QueryOutcome QueryTime(Source protocol, const TimeHost& host, const QueryOptions& options);
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options);
 QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options);
-// The same with the network clock's timeout: whole seconds, 0 meaning 10 s. They throw
-// QueryFailure too.
-QueryOutcome QuerySntp(const TimeHost& host, int timeoutSeconds);
-QueryOutcome QueryTimeProtocol(const TimeHost& host, int timeoutSeconds);
 
 // The local clock as the protocols need it: Unix microseconds.
 std::int64_t UtcMicrosNow();

@@ -20,6 +20,9 @@ using Handle = Unique<KernelHandleTraits>;
 
 using RegKey = Unique<NullIsEmpty<HKEY, &RegCloseKey>>;
 
+// A reference on a module that LoadLibrary or GetModuleHandleEx counted for us.
+using ModuleReference = Unique<NullIsEmpty<HMODULE, &FreeLibrary>>;
+
 // Text that FormatMessage allocated with FORMAT_MESSAGE_ALLOCATE_BUFFER.
 using LocalText = Unique<NullIsEmpty<wchar_t*, &LocalFree>>;
 
