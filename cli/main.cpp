@@ -84,11 +84,12 @@ int MeasureOffset(const brevun::cli::Options& options) {
     return std::string("TIME ") + StateName(state) + " - " + line;
   };
   const Verdict late = NoAnswer(request, request.first.host);
-  ArmWatchdog(std::int64_t{options.timeout} * 1000, ending(late.state, late.line), Exit(late.state));
+  ArmWatchdog(std::int64_t{options.timeout} * 1000, ending(late.state, late.line),
+              Exit(late.state));
   request.beforeQuery = [&](State state, const std::string& line) {
     SetWatchdogEnding(ending(state, line), Exit(state));
   };
-  const Verdict verdict = CheckOffset(request, QueryServer);
+  const Verdict verdict = CheckOffset(request, brevun::QueryTime);
   DisarmWatchdog();
   std::printf("%s\n", ending(verdict.state, verdict.line).c_str());
   return Exit(verdict.state);
@@ -127,19 +128,18 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::int16_t queryTimeout = static_cast<std::int16_t>(options.timeout);
-  if (!options.raw) {
-    // Through the component, creating the object and loading the form that asks the servers
-    // takes time of its own (COM's start-up, on a busy machine a second or two): up to two
-    // more seconds are kept back for it.
-    const int reserve = options.com ? std::min(2, options.timeout - 1) : 0;
-    const int budget = options.timeout - reserve;
-    queryTimeout = brevun::cli::PerQueryTimeout(budget, brevun::cli::NetworkSources(parameter));
-    brevun::cli::ArmWatchdog(std::int64_t{options.timeout} * 1000,
-                             "TIME CRITICAL - no result within " +
-                                 std::to_string(options.timeout) + " s",
-                             Exit(State::kCritical));
-  }
+  // -t bounds the whole run in every mode, --raw included: the time servers share it, and the
+  // watchdog ends a run that still overruns it with a line of its own. Through the component,
+  // creating the object and loading the form that asks the servers takes time of its own
+  // (COM's start-up, on a busy machine a second or two): up to two more seconds are kept back
+  // for it.
+  const int reserve = options.com ? std::min(2, options.timeout - 1) : 0;
+  const std::int16_t queryTimeout = brevun::cli::PerQueryTimeout(
+      options.timeout - reserve, brevun::cli::NetworkSources(parameter));
+  brevun::cli::ArmWatchdog(
+      std::int64_t{options.timeout} * 1000,
+      "TIME CRITICAL - no result within " + std::to_string(options.timeout) + " s",
+      Exit(State::kCritical));
 
 #ifdef _WIN32
   if (options.com) return CheckThroughComponent(options, parameter, queryTimeout);

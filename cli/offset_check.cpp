@@ -10,15 +10,13 @@ namespace brevun::cli {
 
 namespace {
 
-const char* ProtocolName(Protocol p) { return p == Protocol::kSntp ? "SNTP" : "Time Protocol"; }
-
 std::string Label(const OffsetServer& server, const QueryOutcome& answer) {
   return ToUtf8(answer.server.empty() ? server.host.Text() : answer.server);
 }
 
 // "SNTP, stratum 8", or just the protocol where the answer carries no stratum.
 std::string Details(const OffsetServer& server, const QueryOutcome& answer) {
-  std::string s = ProtocolName(server.protocol);
+  std::string s = ToUtf8(ProtocolName(server.protocol));
   if (answer.stratum > 0) s += ", stratum " + std::to_string(answer.stratum);
   return s;
 }
@@ -40,7 +38,8 @@ Verdict Refusal(const OffsetServer& server, const QueryOutcome& answer) {
       const auto colon = answer.description.rfind(u": ");
       if (colon != std::u16string::npos) code = ToUtf8(answer.description.substr(colon + 2));
     }
-    return {State::kCritical, who + " sent a kiss-o'-death" + (code.empty() ? "" : " (" + code + ")")};
+    return {State::kCritical,
+            who + " sent a kiss-o'-death" + (code.empty() ? "" : " (" + code + ")")};
   }
   std::string why;
   if (answer.leap == 3) {
@@ -76,12 +75,13 @@ Verdict FromFailure(const OffsetRequest& request, const OffsetServer& server,
 
 std::string PerformanceData(const OffsetRequest& request, std::int64_t judged,
                             const OffsetServer& first, const QueryOutcome& answer) {
-  std::string s = "offset=" + SecondsText(judged) + "s;" + request.warning.text() + ";" +
-                  request.critical.text();
+  std::string s = "offset=" + SecondsText(judged) + "s;" + request.warning.PerformanceText() + ";" +
+                  request.critical.PerformanceText();
   // Delay and stratum are the one server's own; with two servers there is no single value to
   // report, and the Time Protocol measures neither.
-  if (!request.second && first.protocol == Protocol::kSntp && answer.stratum > 0) {
-    s += " delay=" + SecondsText(answer.delayMicros) + "s stratum=" + std::to_string(answer.stratum);
+  if (!request.second && first.protocol == Source::kSntp && answer.stratum > 0) {
+    s +=
+        " delay=" + SecondsText(answer.delayMicros) + "s stratum=" + std::to_string(answer.stratum);
   }
   return s;
 }
@@ -93,12 +93,14 @@ void Tell(const OffsetRequest& request, const std::string& line) {
 void TellAnswer(const OffsetRequest& request, const OffsetServer& server,
                 const QueryOutcome& answer) {
   std::string line = Label(server, answer) + ": offset " + SecondsText(answer.offsetMicros) + " s";
-  if (server.protocol == Protocol::kSntp) {
+  if (server.protocol == Source::kSntp) {
     line += ", delay " + SecondsText(answer.delayMicros) + " s, stratum " +
             std::to_string(answer.stratum) + ", leap indicator " + std::to_string(answer.leap) +
             ", reference id " + (answer.referenceId.empty() ? "-" : ToUtf8(answer.referenceId));
   } else {
-    line += " (the Time Protocol gives whole seconds: this offset is good to a second)";
+    line +=
+        " (the Time Protocol gives whole seconds: this offset is good to half a second either "
+        "way)";
   }
   Tell(request, line);
 }
@@ -107,10 +109,14 @@ void TellAnswer(const OffsetRequest& request, const OffsetServer& server,
 
 const char* StateName(State state) {
   switch (state) {
-    case State::kOk: return "OK";
-    case State::kWarning: return "WARNING";
-    case State::kCritical: return "CRITICAL";
-    case State::kUnknown: break;
+    case State::kOk:
+      return "OK";
+    case State::kWarning:
+      return "WARNING";
+    case State::kCritical:
+      return "CRITICAL";
+    case State::kUnknown:
+      break;
   }
   return "UNKNOWN";
 }
@@ -121,10 +127,6 @@ std::string SecondsText(std::int64_t micros) {
   std::string fraction = std::to_string(magnitude % 1000000);
   fraction.insert(0, 6 - fraction.size(), '0');
   return (micros < 0 ? "-" : "") + std::to_string(magnitude / 1000000) + "." + fraction;
-}
-
-QueryOutcome QueryServer(const TimeHost& host, Protocol protocol, const QueryOptions& options) {
-  return protocol == Protocol::kSntp ? QuerySntp(host, options) : QueryTimeProtocol(host, options);
 }
 
 Verdict NoAnswer(const OffsetRequest& request, const TimeHost& host) {
@@ -148,11 +150,11 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
     if (request.verbose) {
       options.trace = [&](const std::u16string& line) { request.verbose(ToUtf8(line)); };
     }
-    Tell(request, std::string(ProtocolName(server.protocol)) + " query to " +
+    Tell(request, ToUtf8(ProtocolName(server.protocol)) + " query to " +
                       ToUtf8(server.host.Text()) + " within " +
                       std::to_string(options.milliseconds) + " ms");
     try {
-      *answer = query(server.host, server.protocol, options);
+      *answer = query(server.protocol, server.host, options);
     } catch (const QueryFailure& f) {
       Tell(request, ToUtf8(f.description()));
       return FromFailure(request, server, f);
@@ -169,8 +171,7 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
   // With two servers, the first may take half of the time, so that a silent first server
   // still leaves the second its chance; the second takes whatever is left.
   QueryOutcome first;
-  const std::int64_t firstShare =
-      request.second ? request.budgetMillis / 2 : request.budgetMillis;
+  const std::int64_t firstShare = request.second ? request.budgetMillis / 2 : request.budgetMillis;
   if (auto failed = ask(request.first, firstShare, &first)) return *failed;
   std::int64_t offset = first.offsetMicros;
   QueryOutcome second;
@@ -194,8 +195,8 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
   if (!request.expectedText.empty()) line += " from the expected " + request.expectedText;
   if (request.second) {
     line += " between " + Label(request.first, first) + " (" + Details(request.first, first) +
-            ") and " + Label(*request.second, second) + " (" +
-            Details(*request.second, second) + ")";
+            ") and " + Label(*request.second, second) + " (" + Details(*request.second, second) +
+            ")";
   } else {
     line += " (" + Label(request.first, first) + ", " + Details(request.first, first) + ")";
   }

@@ -16,11 +16,9 @@ namespace brevun::cli {
 enum class State { kOk = 0, kWarning = 1, kCritical = 2, kUnknown = 3 };
 const char* StateName(State state);
 
-enum class Protocol { kSntp, kTimeProtocol };
-
 struct OffsetServer {
   TimeHost host;
-  Protocol protocol = Protocol::kSntp;
+  Source protocol = Source::kSntp;  // kSntp or kTime
 };
 
 struct OffsetRequest {
@@ -46,11 +44,8 @@ struct OffsetRequest {
   std::function<void(State, const std::string&)> beforeQuery;
 };
 
-using OffsetQuery =
-    std::function<QueryOutcome(const TimeHost&, Protocol, const QueryOptions&)>;
-
-// The real queries: SNTP or the Time Protocol.
-QueryOutcome QueryServer(const TimeHost& host, Protocol protocol, const QueryOptions& options);
+// How the check asks a server; QueryTime in the real run.
+using OffsetQuery = std::function<QueryOutcome(Source, const TimeHost&, const QueryOptions&)>;
 
 struct Verdict {
   State state = State::kUnknown;

@@ -12,69 +12,6 @@ namespace brevun::cli {
 
 namespace {
 
-double Seconds(const std::string& name, const std::string& text) {
-  // A threshold is a plain decimal number; anything else is a typing error to report, not a
-  // leading number to guess at.
-  const std::u16string u = FromUtf8(text);
-  std::size_t digits = 0;
-  bool point = false;
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    const char16_t c = u[i];
-    if (c >= u'0' && c <= u'9') {
-      ++digits;
-    } else if (c == u'.' && !point) {
-      point = true;
-    } else if (!(i == 0 && (c == u'-' || c == u'+'))) {
-      digits = 0;
-      break;
-    }
-  }
-  if (digits == 0) throw UsageError(name + " needs a number of seconds, not '" + text + "'");
-  const auto seconds = ReadLeadingNumber(u);
-  if (!seconds) throw UsageError(name + " is too large: '" + text + "'");
-  return *seconds;
-}
-
-int TimeoutSeconds(const std::string& text) {
-  const double v = Seconds("--timeout", text);
-  if (v < 1 || v > 3600 || std::floor(v) != v) {
-    throw UsageError("--timeout needs whole seconds from 1 to 3600, not '" + text + "'");
-  }
-  return static_cast<int>(v);
-}
-
-void CheckProtocol(const std::string& name, const std::string& value, bool allowLocal) {
-  const auto source = SourceOf(FromUtf8(value));
-  if (source && (IsTimeServer(*source) || (allowLocal && *source == Source::kLocal))) return;
-  throw UsageError(name + " must be sntp" + std::string(allowLocal ? ", time or local" : " or time") +
-                   ", not '" + value + "'");
-}
-
-// A "#" would start the next tag of the parameter string the host is stored in: a host typed
-// as "ntp.example#DIS=99999" would widen the limit of every later check. Refused wherever a host
-// is typed; a parameter string given whole is the host's own business.
-void CheckHostText(const std::string& name, const std::string& host) {
-  if (host.find('#') != std::string::npos) {
-    throw UsageError(name + " cannot contain '#' (it starts a tag of the parameter string): '" +
-                     host + "'");
-  }
-}
-
-std::uint16_t Port(const std::string& text) {
-  const auto v = ParseDecimal(text);
-  if (!v || *v < 1 || *v > 65535 || std::floor(*v) != *v || text.find('.') != std::string::npos) {
-    throw UsageError("--port needs a port number from 1 to 65535, not '" + text + "'");
-  }
-  return static_cast<std::uint16_t>(*v);
-}
-
-ThresholdRange Range(const std::string& name, const std::string& text) {
-  std::string problem;
-  const auto r = ThresholdRange::Parse(text, &problem);
-  if (!r) throw UsageError(name + ": " + problem);
-  return *r;
-}
-
 std::string Sanitised(const std::u16string& text) {
   std::string s = ToUtf8(text);
   for (auto& c : s) {
@@ -84,138 +21,15 @@ std::string Sanitised(const std::u16string& text) {
   return s;
 }
 
-std::string ThresholdText(double v) { return ToUtf8(FormatNumber(v)); }
-
 std::string Threshold(std::optional<double> v) { return v ? ToUtf8(FormatNumber(*v)) : ""; }
 
 }  // namespace
 
-Options ParseArguments(const std::vector<std::string>& args) {
-  Options o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    // "-w5" as getopt reads it, for the short options that take a value.
-    if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-' &&
-        std::string("PHwctpo").find(arg[1]) != std::string::npos) {
-      inlineValue = arg.substr(2);
-      arg = arg.substr(0, 2);
-    }
-    if (arg.rfind("--", 0) == 0) {
-      const auto eq = arg.find('=');
-      if (eq != std::string::npos) {
-        inlineValue = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-      }
-    }
-    auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&](bool& target) {
-      if (inlineValue) throw UsageError(arg + " takes no value");
-      target = true;
-    };
-    if (arg == "-P" || arg == "--parameter") {
-      o.parameter = value();
-    } else if (arg == "-H" || arg == "--host" || arg == "--hostname") {
-      o.host = value();
-      CheckHostText("--host", *o.host);
-    } else if (arg == "--protocol") {
-      o.protocol = value();
-      CheckProtocol(arg, o.protocol, false);
-    } else if (arg == "--second-host") {
-      o.secondHost = value();
-      CheckHostText("--second-host", *o.secondHost);
-    } else if (arg == "--second-protocol") {
-      o.secondProtocol = value();
-      CheckProtocol(arg, *o.secondProtocol, true);
-    } else if (arg == "-w" || arg == "--warning") {
-      o.warningText = value();
-    } else if (arg == "-c" || arg == "--critical") {
-      o.criticalText = value();
-    } else if (arg == "-p" || arg == "--port") {
-      o.port = Port(value());
-    } else if (arg == "-4" || arg == "--use-ipv4" || arg == "-6" || arg == "--use-ipv6") {
-      if (inlineValue) throw UsageError(arg + " takes no value");
-      o.family = arg.find('4') != std::string::npos ? AddressFamily::kIPv4 : AddressFamily::kIPv6;
-    } else if (arg == "-q" || arg == "--quiet") {
-      flag(o.quiet);
-    } else if (arg == "-v" || arg == "--verbose") {
-      flag(o.verbose);
-    } else if (arg == "-o" || arg == "--time-offset") {
-      o.timeOffset = value();
-      if (!ParseDecimal(*o.timeOffset)) {
-        throw UsageError("--time-offset needs a number of seconds, not '" + *o.timeOffset + "'");
-      }
-    } else if (arg == "-t" || arg == "--timeout") {
-      o.timeout = TimeoutSeconds(value());
-      o.timeoutGiven = true;
-    } else if (arg == "--print-parameter") {
-      flag(o.printParameter);
-    } else if (arg == "-V" || arg == "--version") {
-      flag(o.version);
-    } else if (arg == "-h" || arg == "--help") {
-      flag(o.help);
-    } else if (arg == "--raw") {
-      flag(o.raw);
-    } else if (arg == "--com") {
-      flag(o.com);
-    } else if (arg == "--configure") {
-      flag(o.configure);
-    } else {
-      throw UsageError("unknown argument '" + args[i] + "'");
-    }
-  }
-  if (o.help || o.version) return o;
-  if (o.configure) {
-    // The dialog gets the parameter string the options compose, limit included.
-    if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
-    return o;
-  }
-  if (o.parameter && (o.host || o.secondHost || o.secondProtocol || o.criticalText)) {
-    throw UsageError(
-        "--parameter carries its own sources and limit; do not combine it with --host, "
-        "--second-host, --second-protocol or --critical");
-  }
-  if (!o.parameter && !o.host) throw UsageError("name a time server with --host, or give --parameter");
-  if (o.secondHost && o.secondProtocol && *o.secondProtocol == "local") {
-    throw UsageError("--second-host names a server, but --second-protocol is local");
-  }
-  if (MeasuresOffset(o)) {
-    o.warningRange = Range("--warning", o.warningText.value_or(ThresholdText(kDefaultWarning)));
-    o.criticalRange = Range("--critical", o.criticalText.value_or(ThresholdText(kDefaultCritical)));
-    return o;
-  }
-  // The component's check: the limit goes into the parameter string, and nothing of the
-  // offset measurement applies.
-  if (o.port || o.family != AddressFamily::kAny || o.quiet || o.timeOffset) {
-    throw UsageError(
-        "--port, -4, -6, --quiet and --time-offset belong to --host's own measurement, not to "
-        "the component's check (--parameter, --raw, --com, --print-parameter)");
-  }
-  if (o.warningText) o.warning = Seconds("--warning", *o.warningText);
-  if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
-  if (!o.parameter) {
-    if (!o.critical) o.critical = kDefaultCritical;
-    if (!o.warning) o.warning = kDefaultWarning;
-  }
-  return o;
-}
-
-bool MeasuresOffset(const Options& options) {
-  return options.host && !options.parameter && !options.raw && !options.com &&
-         !options.printParameter && !options.configure;
-}
-
 OffsetRequest OffsetRequestFor(const Options& options) {
-  const auto server = [&](const std::string& name, const std::string& text,
-                          const std::string& protocol) {
+  const auto server = [&](const std::string& name, const std::string& text, Source protocol) {
     OffsetServer s;
-    s.protocol = protocol == "time" ? Protocol::kTimeProtocol : Protocol::kSntp;
-    const std::uint16_t port =
-        options.port.value_or(s.protocol == Protocol::kSntp ? kSntpPort : kTimeProtocolPort);
+    s.protocol = protocol;
+    const std::uint16_t port = options.port.value_or(DefaultPort(protocol));
     try {
       s.host = ParseTimeHost(FromUtf8(text), port);
     } catch (const Failure& f) {
@@ -227,16 +41,19 @@ OffsetRequest OffsetRequestFor(const Options& options) {
   r.first = server("--host", options.host.value_or(""), options.protocol);
   if (options.secondHost) {
     r.second = server("--second-host", *options.secondHost,
-                      options.secondProtocol.value_or("sntp"));
+                      options.secondProtocol.value_or(Source::kSntp));
   }
   r.family = options.family;
   r.timeoutSeconds = options.timeout;
   r.budgetMillis = NetworkMilliseconds(options.timeout);
-  r.warning = options.warningRange.value_or(Range("--warning", ThresholdText(kDefaultWarning)));
-  r.critical = options.criticalRange.value_or(Range("--critical", ThresholdText(kDefaultCritical)));
-  if (options.timeOffset) {
-    r.expectedText = *options.timeOffset;
-    r.expectedMicros = std::llround(*ParseDecimal(*options.timeOffset) * 1e6);
+  const auto range = [](const std::optional<ThresholdRange>& given, double fallback) {
+    return given ? *given : *ThresholdRange::Parse(ToUtf8(FormatNumber(fallback)), nullptr);
+  };
+  r.warning = range(options.warningRange, kDefaultWarning);
+  r.critical = range(options.criticalRange, kDefaultCritical);
+  if (options.timeOffsetText) {
+    r.expectedText = *options.timeOffsetText;
+    r.expectedMicros = options.timeOffsetMicros;
   }
   r.quiet = options.quiet;
   return r;
@@ -250,13 +67,12 @@ std::u16string ParameterFor(const Options& options) {
   if (options.parameter) return FromUtf8(*options.parameter);
   const std::u16string first = FromUtf8(options.host.value_or(""));
   const std::u16string second = FromUtf8(options.secondHost.value_or(""));
-  const std::string secondProtocol =
-      options.secondProtocol.value_or(options.secondHost ? "sntp" : "local");
   ParameterChoice choice;
   choice.firstTimeServer = first;
-  choice.firstSource = SourceOf(FromUtf8(options.protocol)).value_or(Source::kLocal);
+  choice.firstSource = options.protocol;
   choice.secondTimeServer = second;
-  choice.secondSource = SourceOf(FromUtf8(secondProtocol)).value_or(Source::kLocal);
+  choice.secondSource =
+      options.secondProtocol.value_or(options.secondHost ? Source::kSntp : Source::kLocal);
   choice.difference = options.critical.value_or(kDefaultCritical);
   return ComposeParameter(choice);
 }
@@ -293,48 +109,6 @@ std::string OutputLine(State state, const std::u16string& resultText, const Chec
             Threshold(critical);
   }
   return line;
-}
-
-std::string HelpText() {
-  return "Usage: brevun-check -H HOST[:PORT] [-p PORT] [--protocol sntp|time] [-4|-6]\n"
-         "                    [--second-host HOST[:PORT] [--second-protocol sntp|time|local]]\n"
-         "                    [-w RANGE] [-c RANGE] [-o SECONDS] [-t SECONDS] [-q] [-v]\n"
-         "       brevun-check -P PARAMETER [-w SECONDS] [-t SECONDS] [--raw]\n"
-         "       brevun-check -V | -h\n"
-         "\n"
-         "With -H, measures the offset of a time server's clock against the local clock (or\n"
-         "against a second server) and prints one line for a monitoring system: TIME OK,\n"
-         "WARNING, CRITICAL or UNKNOWN, with performance data. Exit codes 0, 1, 2, 3.\n"
-         "With -P, runs the component's own check on a parameter string, as a host does.\n"
-         "\n"
-         "  -H, --host HOST[:PORT]     the time server: a name, an address, [v6]:port\n"
-         "  -p, --port PORT            its port when HOST names none (default 123; 37 for time)\n"
-         "      --protocol P           sntp (UDP; default) or time (RFC 868 over TCP, whole\n"
-         "                             seconds only)\n"
-         "      --second-host HOST     judge the offset between two servers (first minus second)\n"
-         "      --second-protocol P    sntp (default with --second-host), time or local\n"
-         "  -4, --use-ipv4             ask over IPv4 only\n"
-         "  -6, --use-ipv6             ask over IPv6 only\n"
-         "  -w, --warning RANGE        warning threshold on the absolute offset (default 60)\n"
-         "  -c, --critical RANGE       critical threshold on the absolute offset (default 120)\n"
-         "                             RANGE: 10 (0 to 10), 10: (10 and more), ~:10, 10:20,\n"
-         "                             @10:20 (alert inside); seconds, decimals allowed\n"
-         "  -o, --time-offset SECONDS  the offset the server is expected to have\n"
-         "  -q, --quiet                UNKNOWN instead of CRITICAL when no offset can be had\n"
-         "  -v, --verbose              each address, request and reply, on standard error\n"
-         "  -t, --timeout SECONDS      the whole run ends within this time (default 10)\n"
-         "  -P, --parameter STRING     a parameter string as a host stores it, e.g.\n"
-         "                             '#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#';\n"
-         "                             -w is then whole seconds beside its DIS limit\n"
-         "      --print-parameter      print the parameter string -H and its options compose\n"
-         "      --raw                  print the component's result text alone (exit 0 when\n"
-         "                             the time is correct, 2 otherwise)\n"
-#ifdef _WIN32
-         "      --com                  run the check through the registered component\n"
-         "      --configure            open the component's dialog, print the parameter\n"
-#endif
-         "  -V, --version              print the version\n"
-         "  -h, --help                 print this help\n";
 }
 
 }  // namespace brevun::cli

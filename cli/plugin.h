@@ -1,5 +1,6 @@
-// brevun-check as a monitoring plugin: its options, the parameter string they compose, the
-// state a check maps to and the one output line with its performance data.
+// brevun-check as a monitoring plugin: what its options compose (the measurement -H asks for,
+// the parameter string of the component's check), the state a check maps to and the one
+// output line with its performance data.
 #pragma once
 
 #include <cstdint>
@@ -9,60 +10,14 @@
 #include <vector>
 
 #include "check/check.h"
+#include "cli/arguments.h"
 #include "cli/offset_check.h"
 
 namespace brevun::cli {
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-struct Options {
-  std::optional<std::string> parameter;  // -P: a parameter string as a host stores it
-  std::optional<std::string> host;       // -H: the first source's time host
-  std::string protocol = "sntp";         // its protocol, sntp or time
-  std::optional<std::string> secondHost;
-  std::optional<std::string> secondProtocol;  // sntp, time or local
-  // -w and -c as typed. -H judges the measured offset by them as threshold ranges; the
-  // component's check (-P, --com, --raw, --print-parameter) reads plain seconds into
-  // `warning` and `critical` instead, as it always has.
-  std::optional<std::string> warningText;
-  std::optional<std::string> criticalText;
-  std::optional<double> warning;              // seconds
-  std::optional<double> critical;             // seconds; the check's own limit
-  std::optional<ThresholdRange> warningRange;
-  std::optional<ThresholdRange> criticalRange;
-  std::optional<std::uint16_t> port;          // -p: the port of a host that names none
-  AddressFamily family = AddressFamily::kAny;  // -4, -6
-  bool quiet = false;                          // -q: no offset is UNKNOWN, not CRITICAL
-  bool verbose = false;                        // -v: the queries step by step, to stderr
-  std::optional<std::string> timeOffset;       // -o: the expected offset, seconds
-  int timeout = 10;                           // seconds the whole run may take
-  bool timeoutGiven = false;
-  bool printParameter = false;
-  bool version = false;
-  bool help = false;
-  bool raw = false;        // print the check's result text alone, as a host reads it
-  bool com = false;        // Windows: run the check through the registered component
-  bool configure = false;  // Windows: open the component's dialog
-};
-
-// Reads the arguments (without the program name). Throws UsageError with a message for the
-// administrator.
-Options ParseArguments(const std::vector<std::string>& args);
-
-// Whether the options ask for the measured offset (-H on its own) rather than the component's
-// check.
-bool MeasuresOffset(const Options& options);
-
 // What -H asks for: the hosts read with their default ports, the thresholds, the budget.
 // Throws UsageError for a host that cannot be read (empty, a port out of range).
 OffsetRequest OffsetRequestFor(const Options& options);
-
-// The thresholds that apply when none are given with --host (seconds).
-inline constexpr double kDefaultWarning = 60;
-inline constexpr double kDefaultCritical = 120;
 
 // -t bounds the whole run; the queries get all of it but this margin, which covers writing the
 // line and ending the process.
@@ -90,7 +45,5 @@ State Judge(bool verdict, const CheckOutcome& outcome, std::optional<double> war
 // performance data.
 std::string OutputLine(State state, const std::u16string& resultText, const CheckOutcome& outcome,
                        std::optional<double> warning, std::optional<double> critical);
-
-std::string HelpText();
 
 }  // namespace brevun::cli

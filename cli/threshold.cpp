@@ -5,7 +5,7 @@
 
 namespace brevun::cli {
 
-std::optional<double> ParseDecimal(const std::string& text) {
+bool IsPlainDecimal(const std::string& text) {
   std::size_t i = 0;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
   std::size_t digits = 0;
@@ -17,18 +17,21 @@ std::optional<double> ParseDecimal(const std::string& text) {
     } else if (c == '.' && !point) {
       point = true;
     } else {
-      return std::nullopt;
+      return false;
     }
   }
-  if (digits == 0) return std::nullopt;
+  return digits > 0;
+}
+
+std::optional<double> ParseDecimal(const std::string& text) {
+  if (!IsPlainDecimal(text)) return std::nullopt;
   // The program never sets a locale, so strtod reads "." as the decimal point.
   const double v = std::strtod(text.c_str(), nullptr);
   if (!std::isfinite(v)) return std::nullopt;
   return v;
 }
 
-std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text,
-                                                    std::string* problem) {
+std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text, std::string* problem) {
   ThresholdRange r;
   r.text_ = text;
   std::string rest = text;
@@ -44,6 +47,7 @@ std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text,
   const auto colon = rest.find(':');
   if (colon == std::string::npos) {
     // A lone number is the end; the start is 0.
+    r.lone_ = true;
     r.start_ = 0;
     r.end_ = ParseDecimal(rest);
     if (!r.end_) return fail("'" + rest + "' is not a number");
@@ -70,6 +74,14 @@ std::optional<ThresholdRange> ThresholdRange::Parse(const std::string& text,
     return fail("the start is greater than the end");
   }
   return r;
+}
+
+std::string ThresholdRange::PerformanceText() const {
+  if (!lone_) return text_;
+  // "@N" alerts inside 0 to N: inside -N to N for the signed value.
+  std::string end = text_.substr(inside_ ? 1 : 0);
+  if (!end.empty() && end[0] == '+') end.erase(0, 1);
+  return std::string(inside_ ? "@" : "") + "-" + end + ":" + end;
 }
 
 bool ThresholdRange::Alerts(double value) const {

@@ -15,10 +15,10 @@ using brevun::AddressFamily;
 using brevun::QueryFailure;
 using brevun::QueryOptions;
 using brevun::QueryOutcome;
+using brevun::Source;
 using brevun::TimeHost;
 using brevun::cli::CheckOffset;
 using brevun::cli::OffsetRequest;
-using brevun::cli::Protocol;
 using brevun::cli::State;
 using brevun::cli::ThresholdRange;
 
@@ -35,13 +35,15 @@ TEST(ThresholdRange, EachFormOfTheGuidelines) {
     double value;
     bool alerts;
   } cases[] = {
-      {"10", 0, false},     {"10", 10, false},    {"10", 10.001, true},  {"10", -1, true},
-      {"10:", 9.99, true},  {"10:", 10, false},   {"10:", 1e9, false},   {"~:10", -1e9, false},
-      {"~:10", 10, false},  {"~:10", 10.5, true}, {"10:20", 9, true},    {"10:20", 15, false},
-      {"10:20", 20, false}, {"10:20", 21, true},  {"@10:20", 10, true},  {"@10:20", 20, true},
-      {"@10:20", 9.9, false}, {"@10:20", 21, false}, {"0.5", 0.5, false}, {"0.5", 0.500001, true},
-      {":3", 3, false},     {":3", -0.1, true},   {"-5:-1", -3, false},  {"+2", 1, false},
-      {"@~:0.1", 0.05, true}, {"@0", 0, true},    {"@0", 0.000001, false},
+      {"10", 0, false},       {"10", 10, false},       {"10", 10.001, true},
+      {"10", -1, true},       {"10:", 9.99, true},     {"10:", 10, false},
+      {"10:", 1e9, false},    {"~:10", -1e9, false},   {"~:10", 10, false},
+      {"~:10", 10.5, true},   {"10:20", 9, true},      {"10:20", 15, false},
+      {"10:20", 20, false},   {"10:20", 21, true},     {"@10:20", 10, true},
+      {"@10:20", 20, true},   {"@10:20", 9.9, false},  {"@10:20", 21, false},
+      {"0.5", 0.5, false},    {"0.5", 0.500001, true}, {":3", 3, false},
+      {":3", -0.1, true},     {"-5:-1", -3, false},    {"+2", 1, false},
+      {"@~:0.1", 0.05, true}, {"@0", 0, true},         {"@0", 0.000001, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Range(c.range).Alerts(c.value), c.alerts) << c.range << " at " << c.value;
@@ -54,11 +56,21 @@ TEST(ThresholdRange, TextsThatAreNoRangeSayWhy) {
     const char* range;
     const char* why;
   } cases[] = {
-      {"", "empty"},        {"@", "empty"},          {"-5", "start is greater"},
-      {"20:10", "start is greater"}, {"ten", "not a number"}, {"1e3", "not a number"},
-      {"1:2:3", "not a number"}, {":", "neither"},   {"~", "not a number"},
-      {"10s", "not a number"}, {" 10", "not a number"}, {"1..2", "not a number"},
-      {"inf", "not a number"}, {"nan:", "not a number"}, {"0x10", "not a number"},
+      {"", "empty"},
+      {"@", "empty"},
+      {"-5", "start is greater"},
+      {"20:10", "start is greater"},
+      {"ten", "not a number"},
+      {"1e3", "not a number"},
+      {"1:2:3", "not a number"},
+      {":", "neither"},
+      {"~", "not a number"},
+      {"10s", "not a number"},
+      {" 10", "not a number"},
+      {"1..2", "not a number"},
+      {"inf", "not a number"},
+      {"nan:", "not a number"},
+      {"0x10", "not a number"},
       {"~:", "neither"},
   };
   for (const auto& c : cases) {
@@ -86,7 +98,7 @@ struct Script {
   std::vector<std::u16string> hosts;
 
   brevun::cli::OffsetQuery Query() {
-    return [this](const TimeHost& host, Protocol, const QueryOptions& options) {
+    return [this](Source, const TimeHost& host, const QueryOptions& options) {
       const std::size_t i = seen.size();
       seen.push_back(options);
       hosts.push_back(host.Text());
@@ -118,10 +130,17 @@ TEST(OffsetCheck, StatesOnTheAbsoluteOffsetWithoutSlack) {
   const struct {
     std::int64_t micros;
     State state;
-  } cases[] = {{-1900000, State::kCritical}, {-1000001, State::kCritical}, {-1000000, State::kWarning},
-               {-700000, State::kWarning},   {-500001, State::kWarning},   {-500000, State::kOk},
-               {0, State::kOk},              {200000, State::kOk},         {500001, State::kWarning},
-               {1000001, State::kCritical},  {1900000, State::kCritical}};
+  } cases[] = {{-1900000, State::kCritical},
+               {-1000001, State::kCritical},
+               {-1000000, State::kWarning},
+               {-700000, State::kWarning},
+               {-500001, State::kWarning},
+               {-500000, State::kOk},
+               {0, State::kOk},
+               {200000, State::kOk},
+               {500001, State::kWarning},
+               {1000001, State::kCritical},
+               {1900000, State::kCritical}};
   for (const auto& c : cases) {
     Script s;
     s.answers = {Answer(c.micros)};
@@ -137,30 +156,72 @@ TEST(OffsetCheck, LineAndPerformanceData) {
   OffsetRequest r = Request();
   r.warning = Range("60");
   r.critical = Range("120");
-  EXPECT_EQ(CheckOffset(r, s.Query()).line,
-            "Offset -0.000012 seconds (127.0.0.1:123, SNTP, stratum 8)|offset=-0.000012s;60;120 "
-            "delay=0.000091s stratum=8");
+  EXPECT_EQ(
+      CheckOffset(r, s.Query()).line,
+      "Offset -0.000012 seconds (127.0.0.1:123, SNTP, stratum 8)|offset=-0.000012s;-60:60;-120:120 "
+      "delay=0.000091s stratum=8");
   // No stratum, no delay invented; the Time Protocol measures neither.
   Script t;
   t.answers = {Answer(-400000)};
-  r.first.protocol = Protocol::kTimeProtocol;
+  r.first.protocol = Source::kTime;
   EXPECT_EQ(CheckOffset(r, t.Query()).line,
-            "Offset -0.400000 seconds (127.0.0.1:4123, Time Protocol)|offset=-0.400000s;60;120");
+            "Offset -0.400000 seconds (127.0.0.1:4123, Time Protocol)|offset=-0.400000s;-60:60;"
+            "-120:120");
   EXPECT_EQ(t.seen.at(0).milliseconds, 2950);
+}
+
+TEST(OffsetCheck, AGrapherReadsThePerformanceDataToTheSameStateAsTheLine) {
+  // A grapher evaluates the thresholds of performance data on the signed value by the
+  // guidelines' range rules; the check judges the absolute offset. A threshold typed as a lone
+  // number must therefore travel as the symmetric range it stands for; a range of the
+  // administrator's own travels as given.
+  const struct {
+    const char* warning;
+    const char* critical;
+    std::int64_t micros;
+    const char* performance;  // the thresholds as written
+  } cases[] = {
+      {"0.5", "1", -21, "-0.5:0.5;-1:1"},
+      {"0.5", "1", -700000, "-0.5:0.5;-1:1"},
+      {"0.5", "1", -1900000, "-0.5:0.5;-1:1"},
+      {"0.5", "1", 700000, "-0.5:0.5;-1:1"},
+      {"+2", "@0.000001", -21, "-2:2;@-0.000001:0.000001"},
+      {"0.5", "~:1", -21, "-0.5:0.5;~:1"},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    s.answers = {Answer(c.micros)};
+    OffsetRequest r = Request();
+    r.warning = Range(c.warning);
+    r.critical = Range(c.critical);
+    const auto v = CheckOffset(r, s.Query());
+    const std::string data = v.line.substr(v.line.find("|offset=") + 8);
+    const std::size_t unit = data.find("s;");
+    const double value = std::stod(data.substr(0, unit));
+    const std::string thresholds = data.substr(unit + 2);
+    EXPECT_EQ(thresholds, c.performance) << v.line;
+    const std::size_t semicolon = thresholds.find(';');
+    const ThresholdRange warning = Range(thresholds.substr(0, semicolon));
+    const ThresholdRange critical = Range(thresholds.substr(semicolon + 1));
+    const State read = critical.Alerts(value)  ? State::kCritical
+                       : warning.Alerts(value) ? State::kWarning
+                                               : State::kOk;
+    EXPECT_EQ(read, v.state) << v.line;
+  }
 }
 
 TEST(OffsetCheck, TwoServersJudgeTheirDifferenceAndShareTheBudget) {
   Script s;
   s.answers = {Answer(1900000, 2, 10), Answer(1200000, 3, 10)};
   OffsetRequest r = Request();
-  r.second = brevun::cli::OffsetServer{TimeHost{u"::1", 123}, Protocol::kSntp};
+  r.second = brevun::cli::OffsetServer{TimeHost{u"::1", 123}, Source::kSntp};
   std::vector<std::string> announced;
   r.beforeQuery = [&](State, const std::string& line) { announced.push_back(line); };
   const auto v = CheckOffset(r, s.Query());
   EXPECT_EQ(v.state, State::kWarning);
   EXPECT_EQ(v.line,
             "Offset 0.700000 seconds between 127.0.0.1:4123 (SNTP, stratum 2) and [::1]:123 (SNTP, "
-            "stratum 3)|offset=0.700000s;0.5;1");
+            "stratum 3)|offset=0.700000s;-0.5:0.5;-1:1");
   // A silent first server leaves the second half of the time; the second gets what is left.
   ASSERT_EQ(s.seen.size(), 2u);
   EXPECT_EQ(s.seen[0].milliseconds, 1475);
@@ -278,31 +339,32 @@ TEST(OffsetCheck, VerboseTellsTheQueryAndTheAnswer) {
 TEST(OffsetCheck, OptionsBuildTheRequest) {
   using brevun::cli::OffsetRequestFor;
   using brevun::cli::ParseArguments;
-  const auto r = OffsetRequestFor(ParseArguments(
-      {"-H", "a", "-p", "1123", "--second-host", "[::1]:9", "--second-protocol", "time", "-t", "3",
-       "-o", "-0.25", "-6"}));
+  const auto r = OffsetRequestFor(
+      ParseArguments({"-H", "a", "-p", "1123", "--second-host", "[::1]:9", "--second-protocol",
+                      "time", "-t", "3", "-o", "-0.25", "-6"}));
   EXPECT_EQ(r.first.host.Text(), u"a:1123");
   ASSERT_TRUE(r.second);
   EXPECT_EQ(r.second->host.Text(), u"[::1]:9");
-  EXPECT_EQ(r.second->protocol, Protocol::kTimeProtocol);
+  EXPECT_EQ(r.second->protocol, Source::kTime);
   EXPECT_EQ(r.family, AddressFamily::kIPv6);
   EXPECT_EQ(r.budgetMillis, 3000 - brevun::cli::kRunMarginMillis);
   EXPECT_EQ(r.expectedMicros, -250000);
   EXPECT_EQ(r.warning.text(), "60");
   EXPECT_EQ(r.critical.text(), "120");
-  EXPECT_EQ(OffsetRequestFor(ParseArguments({"-H", "b", "--protocol", "time"})).first.host.port, 37);
+  EXPECT_EQ(OffsetRequestFor(ParseArguments({"-H", "b", "--protocol", "time"})).first.host.port,
+            37);
   EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", " "})), brevun::cli::UsageError);
   EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", "a:0"})), brevun::cli::UsageError);
 }
 
 TEST(OffsetCheck, MeasurementOptionsDoNotReachTheComponentsCheck) {
   using brevun::cli::ParseArguments;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"-P", "#FPR=local#SPR=local#", "-p", "123"},
-           {"-P", "#FPR=local#SPR=local#", "-q"},
-           {"-H", "a", "--raw", "-o", "1"},
-           {"-H", "a", "--print-parameter", "-4"},
-           {"-H", "a", "-4=x"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-P", "#FPR=local#SPR=local#", "-p", "123"},
+                                             {"-P", "#FPR=local#SPR=local#", "-q"},
+                                             {"-H", "a", "--raw", "-o", "1"},
+                                             {"-H", "a", "--print-parameter", "-4"},
+                                             {"-H", "a", "-4=x"}}) {
     EXPECT_THROW(ParseArguments(args), brevun::cli::UsageError) << args.back();
   }
   // The component's check reads -w as plain seconds, as it always has.

@@ -48,9 +48,19 @@ done
 
 # --- Range syntax: each form, against a server 0.7 s ahead. ----------------------------------
 p07=${server_of[0.7]}
+# A threshold as performance data carries it: a lone number N (0 to N on the absolute offset)
+# as the symmetric range it stands for beside the signed value, any other range as given.
+perf_range() {
+  case $1 in
+    *:*) printf '%s' "$1" ;;
+    @*) printf '@-%s:%s' "${1#@}" "${1#@}" ;;
+    *) printf -- '-%s:%s' "${1#+}" "${1#+}" ;;
+  esac
+}
 range() {  # name, wanted exit, -w, -c
-  # The thresholds as given, whatever follows them (delay and stratum when the answer has them).
-  expect "range $1 (-w '$3' -c '$4')" "$2" "^TIME [A-Z]+ - Offset 0\.[67][0-9]+ seconds .*;$3;$4( |\$)" \
+  # The thresholds, whatever follows them (delay and stratum when the answer has them).
+  expect "range $1 (-w '$3' -c '$4')" "$2" \
+    "^TIME [A-Z]+ - Offset 0\.[67][0-9]+ seconds .*;$(perf_range "$3");$(perf_range "$4")( |\$)" \
     -H "127.0.0.1:$p07" -w "$3" -c "$4"
 }
 range plain-ok 0 1 2
@@ -75,6 +85,8 @@ expect bad-empty 3 "^TIME UNKNOWN - --critical: '' is not a threshold range" -H 
 expect bad-exponent 3 "^TIME UNKNOWN - --warning: '1e3' is not" -H "127.0.0.1:$p07" -w 1e3
 expect bad-colon 3 "^TIME UNKNOWN - --warning: ':' is not" -H "127.0.0.1:$p07" -w :
 expect bad-offset 3 "^TIME UNKNOWN - --time-offset needs a number" -H "127.0.0.1:$p07" -o 1s
+expect bad-offset-range 3 "^TIME UNKNOWN - --time-offset must lie within 1000000000 seconds" \
+  -H "127.0.0.1:$p07" -o 10000000000000
 expect bad-port-zero 3 "^TIME UNKNOWN - --port needs a port number" -H 127.0.0.1 -p 0
 expect bad-port-big 3 "^TIME UNKNOWN - --port needs a port number" -H 127.0.0.1 -p 65536
 expect bad-host-port 3 '^TIME UNKNOWN - --host: ' -H 127.0.0.1:99999
@@ -89,7 +101,7 @@ expect unresolvable-quiet 3 '^TIME UNKNOWN - Cannot resolve nothing\.invalid$' -
 expect port 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0\.1:$p07, SNTP" -H 127.0.0.1 -p "$p07" -w 0.5
 expect port-attached 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds" -H127.0.0.1 -p"$p07" -w0.5
 expect host-port-wins 1 "^TIME WARNING - .*127\.0\.0\.1:$p07" -H "127.0.0.1:$p07" -p 9 -w 0.5
-expect expected-offset 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds from the expected 0\.7 .*offset=-?0\.00[0-9]+s;0\.1;0\.2' \
+expect expected-offset 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds from the expected 0\.7 .*offset=-?0\.00[0-9]+s;-0\.1:0\.1;-0\.2:0\.2' \
   -H "127.0.0.1:$p07" -o 0.7 -w 0.1 -c 0.2
 expect expected-offset-other-way 2 '^TIME CRITICAL - Offset 1\.[34][0-9]+ seconds from the expected -0\.7 ' \
   -H "127.0.0.1:$p07" -o -0.7 -w 0.5 -c 1
@@ -133,9 +145,10 @@ else
   fail "verbose trace: $(cat "$work/stderr")"
 fi
 
-# --- The Time Protocol: whole seconds, so a server 5 s ahead reads as 4 to 5 s. --------------
+# --- The Time Protocol: whole seconds, each read as its middle, so a server 5 s ahead reads
+# as 4.5 to 5.5 s. ---------------------------------------------------------------------------
 start_offset_server 5 --time-protocol; rfc868=$port
-expect time-protocol 1 "^TIME WARNING - Offset [45]\.[0-9]{6} seconds \(127\.0\.0\.1:$rfc868, Time Protocol\)\|offset=[45]\.[0-9]+s;2;10$" \
+expect time-protocol 1 "^TIME WARNING - Offset (4\.[5-9]|5\.[0-5])[0-9]{5} seconds \(127\.0\.0\.1:$rfc868, Time Protocol\)\|offset=[45]\.[0-9]+s;-2:2;-10:10$" \
   -H "127.0.0.1:$rfc868" --protocol time -w 2 -c 10 -v
 grep -q 'whole seconds' "$work/stderr" && pass "time-protocol verbose names its resolution" ||
   fail "time-protocol verbose: $(cat "$work/stderr")"

@@ -1,0 +1,71 @@
+// brevun-check's command line: the options as an administrator types them, read and checked
+// once, and the help that describes them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "check/parameter.h"
+#include "cli/threshold.h"
+#include "timesource/net.h"
+
+namespace brevun::cli {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::optional<std::string> parameter;  // -P: a parameter string as a host stores it
+  std::optional<std::string> host;       // -H: the first source's time host
+  Source protocol = Source::kSntp;       // its protocol: kSntp or kTime
+  std::optional<std::string> secondHost;
+  std::optional<Source> secondProtocol;  // kSntp, kTime or kLocal
+  // -w and -c as typed. -H judges the measured offset by them as threshold ranges; the
+  // component's check (-P, --com, --raw, --print-parameter) reads plain seconds into
+  // `warning` and `critical` instead, as it always has.
+  std::optional<std::string> warningText;
+  std::optional<std::string> criticalText;
+  std::optional<double> warning;   // seconds
+  std::optional<double> critical;  // seconds; the check's own limit
+  std::optional<ThresholdRange> warningRange;
+  std::optional<ThresholdRange> criticalRange;
+  std::optional<std::uint16_t> port;           // -p: the port of a host that names none
+  AddressFamily family = AddressFamily::kAny;  // -4, -6
+  bool quiet = false;                          // -q: no offset is UNKNOWN, not CRITICAL
+  bool verbose = false;                        // -v: the queries step by step, to stderr
+  std::optional<std::string> timeOffsetText;   // -o as typed
+  std::int64_t timeOffsetMicros = 0;           // -o: the expected offset
+  int timeout = 10;                            // seconds the whole run may take
+  bool timeoutGiven = false;
+  bool printParameter = false;
+  bool version = false;
+  bool help = false;
+  bool raw = false;        // print the check's result text alone, as a host reads it
+  bool com = false;        // Windows: run the check through the registered component
+  bool configure = false;  // Windows: open the component's dialog
+};
+
+// The largest expected offset -o takes: a clock further off than some thirty years is no
+// clock to judge, and the sum with a measured offset stays far inside what microseconds hold.
+inline constexpr double kMaxTimeOffsetSeconds = 1e9;
+
+// Reads the arguments (without the program name). Throws UsageError with a message for the
+// administrator.
+Options ParseArguments(const std::vector<std::string>& args);
+
+// Whether the options ask for the measured offset (-H on its own) rather than the component's
+// check.
+bool MeasuresOffset(const Options& options);
+
+// The thresholds that apply when none are given with --host (seconds).
+inline constexpr double kDefaultWarning = 60;
+inline constexpr double kDefaultCritical = 120;
+
+std::string HelpText();
+
+}  // namespace brevun::cli
