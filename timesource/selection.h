@@ -24,6 +24,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace brevun::selection {
 
@@ -41,5 +43,33 @@ struct Sample {
 // magnitudes, and a reply must not be able to narrow its own interval. Values beyond about a
 // thousand years are taken as that, so no sum overflows whatever a reply says.
 std::int64_t RootDistanceMicros(const Sample& sample);
+
+enum class Role {
+  kTruechimer,   // in the majority the clock is judged by
+  kFalseticker,  // usable, but outside the majority (or there is no majority)
+  kTooFar,       // root distance above the maximum distance, or delay above the maximum delay
+};
+
+struct Limits {
+  // A reply whose root distance exceeds this cannot be trusted to a useful bound. RFC 5905
+  // sets MAXDIST at 1 s (section 7.2); daemons commonly run with 1.5 s, as here.
+  std::int64_t maxDistanceMicros = 1'500'000;
+  std::optional<std::int64_t> maxDelayMicros;
+};
+
+struct Selection {
+  std::vector<Role> roles;  // one per sample, in input order
+  // More than half of the usable samples (those not kTooFar) are truechimers. None usable: no
+  // majority.
+  bool majority = false;
+  // The intersection found, when there is a majority: every truechimer's offset lies in it.
+  std::int64_t lowMicros = 0;
+  std::int64_t highMicros = 0;
+  // The truechimers' offsets weighted by 1 / lambda, when there is a majority.
+  std::optional<std::int64_t> offsetMicros;
+  int truechimers = 0;
+};
+
+Selection Select(const std::vector<Sample>& samples, const Limits& limits);
 
 }  // namespace brevun::selection
