@@ -1,0 +1,187 @@
+#include "timesource/selection.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace brevun::selection {
+
+namespace {
+
+constexpr std::int64_t kMinDispersionMicros = 5000;  // MINDISP (RFC 5905 section 7.2)
+constexpr std::int64_t kPhiPerMillion = 15;          // PHI, 15e-6 s/s (RFC 5905 section 7.2)
+constexpr std::int64_t kLocalPrecisionMicros = 1;    // our timestamps are whole microseconds
+constexpr std::int64_t kMicrosPerSecond = 1000000;
+
+// About 1100 years. Offsets and distance terms are kept within it, so that an endpoint, offset
+// plus at most a few such terms, stays far inside 63 bits.
+constexpr std::int64_t kBound = std::int64_t{1} << 55;
+
+std::int64_t Magnitude(std::int64_t v) { return std::clamp<std::int64_t>(v, 0, kBound); }
+
+// 2^precision seconds, rounded up to whole microseconds.
+std::int64_t PrecisionMicros(int precision) {
+  if (precision >= 0) return std::min(kMicrosPerSecond << std::min(precision, 30), kBound);
+  if (precision <= -30) return 1;
+  const std::int64_t step = std::int64_t{1} << -precision;
+  return (kMicrosPerSecond + step - 1) / step;
+}
+
+int BitWidth(std::uint64_t v) {
+  int n = 0;
+  for (; v != 0; v >>= 1) ++n;
+  return n;
+}
+
+// floor(2^bits * num / den) for 0 < num <= den, one bit at a time so that nothing overflows.
+std::int64_t ScaledRatio(std::int64_t num, std::int64_t den, int bits) {
+  std::int64_t q = num / den;
+  std::int64_t r = num % den;
+  for (int i = 0; i < bits; ++i) {
+    r <<= 1;
+    q <<= 1;
+    if (r >= den) {
+      r -= den;
+      q |= 1;
+    }
+  }
+  return q;
+}
+
+struct Candidate {
+  std::int64_t offset;
+  std::int64_t distance;
+  std::size_t sample;  // its place in the input
+};
+
+// The combined offset of RFC 5905 appendix A.5.5.5: the truechimers' offsets weighted by
+// 1 / lambda, so a near, precise server counts for more than a far one. Rather than the median:
+// the midpoint rule has already put every offset inside the intersection, so no outlier is left
+// for a median to resist, and a median would let a distant server's offset outvote a precise
+// one. Computed in integers, so the 32-bit build's x87 arithmetic, or a host that changed the
+// FPU's precision, cannot change a microsecond: each weight is lambdaMin / lambda as a binary
+// fraction of as many bits as the sum of weight times (offset - least offset) leaves room for
+// in 62. Rounded to the nearest microsecond, halves up.
+std::int64_t CombinedOffset(const std::vector<Candidate>& chosen) {
+  std::int64_t least = chosen.front().offset;
+  std::int64_t most = least;
+  std::int64_t nearest = chosen.front().distance;
+  for (const Candidate& c : chosen) {
+    least = std::min(least, c.offset);
+    most = std::max(most, c.offset);
+    nearest = std::min(nearest, c.distance);
+  }
+  const std::uint64_t spread = static_cast<std::uint64_t>(most - least);
+  const int spare = 62 - BitWidth(spread) - BitWidth(chosen.size());
+  const int bits = std::clamp(spare, 0, 30);
+  // Only a spread of centuries among dozens of truechimers costs the spread's low bits; no
+  // real run comes near.
+  const int drop = std::max(0, -spare);
+  std::int64_t sum = 0;
+  std::int64_t weights = 0;
+  for (const Candidate& c : chosen) {
+    const std::int64_t w = ScaledRatio(nearest, c.distance, bits);
+    sum += w * ((c.offset - least) >> drop);
+    weights += w;
+  }
+  return least + (((sum + weights / 2) / weights) << drop);
+}
+
+// An endpoint of a correctness interval. At equal values lowpoints sort before midpoints and
+// midpoints before highpoints, so intervals are closed: two that share only an endpoint
+// overlap, and a midpoint on the edge of the intersection lies in it.
+struct Endpoint {
+  enum Type { kLow, kMid, kHigh };
+  std::int64_t value;
+  Type type;
+  bool operator<(const Endpoint& o) const {
+    return value != o.value ? value < o.value : type < o.type;
+  }
+};
+
+}  // namespace
+
+std::int64_t RootDistanceMicros(const Sample& s) {
+  const std::int64_t delays = Magnitude(s.rootDelayMicros) + Magnitude(s.delayMicros);
+  const std::int64_t halfDelay = (std::max(kMinDispersionMicros, delays) + 1) / 2;
+  const std::int64_t grown = (Magnitude(s.exchangeMicros) * kPhiPerMillion + 999999) / 1000000;
+  const std::int64_t epsilon = PrecisionMicros(s.precision) + kLocalPrecisionMicros + grown;
+  return std::min(halfDelay + Magnitude(s.rootDispersionMicros) + epsilon, kBound);
+}
+
+Selection Select(const std::vector<Sample>& samples, const Limits& limits) {
+  Selection result;
+  result.roles.assign(samples.size(), Role::kTooFar);
+
+  std::vector<Candidate> usable;
+  std::vector<Endpoint> ends;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const Sample& s = samples[i];
+    const std::int64_t distance = RootDistanceMicros(s);
+    if (distance > limits.maxDistanceMicros) continue;
+    if (limits.maxDelayMicros && s.delayMicros > *limits.maxDelayMicros) continue;
+    const std::int64_t offset = std::clamp(s.offsetMicros, -kBound, kBound);
+    usable.push_back({offset, distance, i});
+    ends.push_back({offset - distance, Endpoint::kLow});
+    ends.push_back({offset, Endpoint::kMid});
+    ends.push_back({offset + distance, Endpoint::kHigh});
+    result.roles[i] = Role::kFalseticker;
+  }
+  const int n = static_cast<int>(usable.size());
+  std::sort(ends.begin(), ends.end());
+
+  // RFC 5905 section 11.2.1 and appendix A.5.5.1: allowing `allow` falsetickers, low is the
+  // lowest point and high the highest point that at least n - allow intervals contain, and
+  // outside counts the midpoints beyond them. Success needs no more such midpoints than
+  // falsetickers allowed and a nonempty [low, high]. allow stays below n / 2, so the
+  // truechimers are always more than half of the usable samples.
+  bool majority = false;
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  for (int allow = 0; 2 * allow < n && !majority; ++allow) {
+    int outside = 0;
+    bool haveLow = false;
+    bool haveHigh = false;
+    int chime = 0;
+    for (const Endpoint& e : ends) {
+      chime += e.type == Endpoint::kLow ? 1 : e.type == Endpoint::kHigh ? -1 : 0;
+      if (chime >= n - allow) {
+        low = e.value;
+        haveLow = true;
+        break;
+      }
+      if (e.type == Endpoint::kMid) ++outside;
+    }
+    chime = 0;
+    for (auto e = ends.rbegin(); e != ends.rend(); ++e) {
+      chime += e->type == Endpoint::kHigh ? 1 : e->type == Endpoint::kLow ? -1 : 0;
+      if (chime >= n - allow) {
+        high = e->value;
+        haveHigh = true;
+        break;
+      }
+      if (e->type == Endpoint::kMid) ++outside;
+    }
+    majority = haveLow && haveHigh && outside <= allow && low < high;
+  }
+  if (!majority) return result;
+
+  // The survivors are the samples whose midpoint, the offset itself, lies in [low, high]
+  // (RFC 5905 section 11.2.1), not every sample whose interval merely meets it. A server
+  // cannot then join the truechimers by announcing a wide interval around a wrong offset, the
+  // combined offset stays inside the intersection, and the plugin calls falsetickers what a
+  // daemon asked the same servers would.
+  std::vector<Candidate> chosen;
+  for (const Candidate& c : usable) {
+    if (c.offset < low || c.offset > high) continue;
+    result.roles[c.sample] = Role::kTruechimer;
+    chosen.push_back(c);
+  }
+  result.majority = true;
+  result.lowMicros = low;
+  result.highMicros = high;
+  result.truechimers = static_cast<int>(chosen.size());
+  result.offsetMicros = CombinedOffset(chosen);
+  return result;
+}
+
+}  // namespace brevun::selection
