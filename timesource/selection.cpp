@@ -55,12 +55,12 @@ struct Candidate {
 
 // The combined offset of RFC 5905 appendix A.5.5.5: the truechimers' offsets weighted by
 // 1 / lambda, so a near, precise server counts for more than a far one. Rather than the median:
-// the midpoint rule has already put every offset inside the intersection, so no outlier is left
-// for a median to resist, and a median would let a distant server's offset outvote a precise
-// one. Computed in integers, so the 32-bit build's x87 arithmetic, or a host that changed the
-// FPU's precision, cannot change a microsecond: each weight is lambdaMin / lambda as a binary
-// fraction of as many bits as the sum of weight times (offset - least offset) leaves room for
-// in 62. Rounded to the nearest microsecond, halves up.
+// the intersection has already kept the falsetickers out, so no outlier is left for a median to
+// resist, and a median would let a distant server's offset outvote a precise one (a server with
+// a wide interval counts for little here). Computed in integers, so the 32-bit build's x87
+// arithmetic, or a host that changed the FPU's precision, cannot change a microsecond: each weight
+// is lambdaMin / lambda as a binary fraction of as many bits as the sum of weight times (offset -
+// least offset) leaves room for in 62. Rounded to the nearest microsecond, halves up.
 std::int64_t CombinedOffset(const std::vector<Candidate>& chosen) {
   std::int64_t least = chosen.front().offset;
   std::int64_t most = least;
@@ -86,15 +86,13 @@ std::int64_t CombinedOffset(const std::vector<Candidate>& chosen) {
   return least + (((sum + weights / 2) / weights) << drop);
 }
 
-// An endpoint of a correctness interval. At equal values lowpoints sort before midpoints and
-// midpoints before highpoints, so intervals are closed: two that share only an endpoint
-// overlap, and a midpoint on the edge of the intersection lies in it.
+// An endpoint of a correctness interval. At equal values lowpoints sort before highpoints, so
+// intervals are closed: two that share only an endpoint overlap.
 struct Endpoint {
-  enum Type { kLow, kMid, kHigh };
   std::int64_t value;
-  Type type;
+  bool low;
   bool operator<(const Endpoint& o) const {
-    return value != o.value ? value < o.value : type < o.type;
+    return value != o.value ? value < o.value : (low && !o.low);
   }
 };
 
@@ -121,58 +119,58 @@ Selection Select(const std::vector<Sample>& samples, const Limits& limits) {
     if (limits.maxDelayMicros && s.delayMicros > *limits.maxDelayMicros) continue;
     const std::int64_t offset = std::clamp(s.offsetMicros, -kBound, kBound);
     usable.push_back({offset, distance, i});
-    ends.push_back({offset - distance, Endpoint::kLow});
-    ends.push_back({offset, Endpoint::kMid});
-    ends.push_back({offset + distance, Endpoint::kHigh});
+    ends.push_back({offset - distance, true});
+    ends.push_back({offset + distance, false});
     result.roles[i] = Role::kFalseticker;
   }
   const int n = static_cast<int>(usable.size());
   std::sort(ends.begin(), ends.end());
 
-  // RFC 5905 section 11.2.1 and appendix A.5.5.1: allowing `allow` falsetickers, low is the
-  // lowest point and high the highest point that at least n - allow intervals contain, and
-  // outside counts the midpoints beyond them. Success needs no more such midpoints than
-  // falsetickers allowed and a nonempty [low, high]. allow stays below n / 2, so the
-  // truechimers are always more than half of the usable samples.
+  // The intersection algorithm of RFC 5905 section 11.2.1 (Marzullo's): allowing `allow`
+  // falsetickers, low is the lowest point and high the highest point that at least n - allow
+  // intervals contain; the fewest falsetickers for which [low, high] is not empty win. allow
+  // stays below n / 2, so whatever agrees is more than half of the usable samples.
+  //
+  // The appendix's code also counts the offsets (midpoints) that fall outside [low, high] and
+  // refuses an intersection with more of them than falsetickers allowed. That is not done
+  // here: one reply per server carries no filter, so an honest server whose reply was held up
+  // on one leg of its round trip has its offset off by up to half its delay, which its root
+  // distance covers but which can put its offset outside the others' intersection; counting
+  // it would call it a falseticker, or find no majority at all between two honest servers,
+  // whenever the machine running the check is busy.
   bool majority = false;
   std::int64_t low = 0;
   std::int64_t high = 0;
   for (int allow = 0; 2 * allow < n && !majority; ++allow) {
-    int outside = 0;
     bool haveLow = false;
     bool haveHigh = false;
     int chime = 0;
     for (const Endpoint& e : ends) {
-      chime += e.type == Endpoint::kLow ? 1 : e.type == Endpoint::kHigh ? -1 : 0;
+      chime += e.low ? 1 : -1;
       if (chime >= n - allow) {
         low = e.value;
         haveLow = true;
         break;
       }
-      if (e.type == Endpoint::kMid) ++outside;
     }
     chime = 0;
     for (auto e = ends.rbegin(); e != ends.rend(); ++e) {
-      chime += e->type == Endpoint::kHigh ? 1 : e->type == Endpoint::kLow ? -1 : 0;
+      chime += e->low ? -1 : 1;
       if (chime >= n - allow) {
         high = e->value;
         haveHigh = true;
         break;
       }
-      if (e->type == Endpoint::kMid) ++outside;
     }
-    majority = haveLow && haveHigh && outside <= allow && low < high;
+    majority = haveLow && haveHigh && low <= high;
   }
   if (!majority) return result;
 
-  // The survivors are the samples whose midpoint, the offset itself, lies in [low, high]
-  // (RFC 5905 section 11.2.1), not every sample whose interval merely meets it. A server
-  // cannot then join the truechimers by announcing a wide interval around a wrong offset, the
-  // combined offset stays inside the intersection, and the plugin calls falsetickers what a
-  // daemon asked the same servers would.
+  // The truechimers are the servers whose correctness intervals meet the intersection: each of
+  // them can be right together with the others. The rest cannot, and are the falsetickers.
   std::vector<Candidate> chosen;
   for (const Candidate& c : usable) {
-    if (c.offset < low || c.offset > high) continue;
+    if (c.offset - c.distance > high || c.offset + c.distance < low) continue;
     result.roles[c.sample] = Role::kTruechimer;
     chosen.push_back(c);
   }

@@ -7,7 +7,10 @@
 // The intersection algorithm looks for the largest group of servers that can all be right at
 // once, allowing as few falsetickers as it can, and succeeds only when that group is more than
 // half of the usable replies. Without such a majority nobody can say which group is wrong, so
-// the clock cannot be judged.
+// the clock cannot be judged. The truechimers are the servers whose intervals meet the
+// intersection found; their offsets, weighted by 1 / lambda as RFC 5905's clock combine
+// weighs them (appendix A.5.5.5), give the local clock's offset. A median would let a distant
+// server outvote a near one; the intervals have already kept the outliers out.
 //
 // Root distance of one reply (RFC 5905 appendix A.5.5.2, for a single sample):
 //   lambda = max(MINDISP, root delay + delay) / 2 + root dispersion + epsilon
@@ -62,7 +65,7 @@ struct Selection {
   // More than half of the usable samples (those not kTooFar) are truechimers. None usable: no
   // majority.
   bool majority = false;
-  // The intersection found, when there is a majority: every truechimer's offset lies in it.
+  // The intersection found, when there is a majority: every truechimer's interval meets it.
   std::int64_t lowMicros = 0;
   std::int64_t highMicros = 0;
   // The truechimers' offsets weighted by 1 / lambda, when there is a majority.
