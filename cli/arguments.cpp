@@ -67,6 +67,31 @@ std::uint16_t Port(const std::string& text) {
   return static_cast<std::uint16_t>(*v);
 }
 
+std::int64_t PositiveMicros(const std::string& name, const std::string& text) {
+  const double v = Seconds(name, text);
+  if (!(v > 0) || v > 1e6) {
+    throw UsageError(name + " needs seconds above 0 (up to 1000000), not '" + text + "'");
+  }
+  return std::llround(v * 1e6);
+}
+
+int ServerCount(const std::string& text) {
+  const auto v = ParseDecimal(text);
+  if (!v || *v < 1 || *v > 64 || std::floor(*v) != *v || text.find('.') != std::string::npos) {
+    throw UsageError("--max-servers needs a whole number from 1 to 64, not '" + text + "'");
+  }
+  return static_cast<int>(*v);
+}
+
+State StateOf(const std::string& name, const std::string& text) {
+  std::string lower;
+  for (const char c : text) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+  if (lower == "ok") return State::kOk;
+  if (lower == "warning") return State::kWarning;
+  if (lower == "critical") return State::kCritical;
+  throw UsageError(name + " must be ok, warning or critical, not '" + text + "'");
+}
+
 ThresholdRange Range(const std::string& name, const std::string& text) {
   std::string problem;
   const auto r = ThresholdRange::Parse(text, &problem);
@@ -80,6 +105,7 @@ std::string NumberText(double v) { return ToUtf8(FormatNumber(v)); }
 
 Options ParseArguments(const std::vector<std::string>& args) {
   Options o;
+  std::string consensusOption;  // the last option that only several servers use
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
@@ -108,7 +134,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (arg == "-P" || arg == "--parameter") {
       o.parameter = value();
     } else if (arg == "-H" || arg == "--host" || arg == "--hostname") {
-      o.host = HostText("--host", value());
+      o.hosts.push_back(HostText("--host", value()));
     } else if (arg == "--protocol") {
       o.protocol = ProtocolOf(arg, value(), false);
     } else if (arg == "--second-host") {
@@ -146,6 +172,28 @@ Options ParseArguments(const std::vector<std::string>& args) {
       flag(o.com);
     } else if (arg == "--configure") {
       flag(o.configure);
+    } else if (arg == "--all-addresses") {
+      flag(o.allAddresses);
+    } else if (arg == "--max-servers") {
+      o.maxServers = ServerCount(value());
+      consensusOption = arg;
+    } else if (arg == "--truechimers-warning") {
+      o.truechimersWarning = Range(arg, value());
+      consensusOption = arg;
+    } else if (arg == "--truechimers-critical") {
+      o.truechimersCritical = Range(arg, value());
+      consensusOption = arg;
+    } else if (arg == "--falseticker") {
+      o.falseticker = StateOf(arg, value());
+      consensusOption = arg;
+    } else if (arg == "--max-distance") {
+      o.maxDistanceMicros = PositiveMicros(arg, value());
+      consensusOption = arg;
+    } else if (arg == "--max-delay") {
+      o.maxDelayMicros = PositiveMicros(arg, value());
+      consensusOption = arg;
+    } else if (arg == "--leap-warning") {
+      flag(o.leapWarning);
     } else {
       throw UsageError("unknown argument '" + args[i] + "'");
     }
@@ -156,13 +204,31 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
     return o;
   }
-  if (o.parameter && (o.host || o.secondHost || o.secondProtocol || o.criticalText)) {
+  if (o.parameter && (!o.hosts.empty() || o.secondHost || o.secondProtocol || o.criticalText)) {
     throw UsageError(
         "--parameter carries its own sources and limit; do not combine it with --host, "
         "--second-host, --second-protocol or --critical");
   }
-  if (!o.parameter && !o.host) {
+  if (!o.parameter && o.hosts.empty()) {
     throw UsageError("name a time server with --host, or give --parameter");
+  }
+  if (o.hosts.size() > 1 && !MeasuresOffset(o)) {
+    throw UsageError(
+        "the component's check (--raw, --com, --print-parameter) asks one --host; several are "
+        "judged together by -H alone");
+  }
+  if (JudgesConsensus(o)) {
+    if (o.secondHost) {
+      throw UsageError("--second-host compares two servers; several --host judge the local clock");
+    }
+    if (o.protocol != Source::kSntp) {
+      throw UsageError(
+          "several servers are judged by their SNTP replies (root delay and dispersion); the "
+          "Time Protocol gives no such measure");
+    }
+  } else if (!consensusOption.empty()) {
+    throw UsageError(consensusOption +
+                     " judges several servers: give --host more than once, or --all-addresses");
   }
   if (o.secondHost && o.secondProtocol == Source::kLocal) {
     throw UsageError("--second-host names a server, but --second-protocol is local");
@@ -174,10 +240,12 @@ Options ParseArguments(const std::vector<std::string>& args) {
   }
   // The component's check: the limit goes into the parameter string, and nothing of the
   // offset measurement applies.
-  if (o.port || o.family != AddressFamily::kAny || o.quiet || o.timeOffsetText) {
+  if (o.port || o.family != AddressFamily::kAny || o.quiet || o.timeOffsetText || o.allAddresses ||
+      o.leapWarning) {
     throw UsageError(
-        "--port, -4, -6, --quiet and --time-offset belong to --host's own measurement, not to "
-        "the component's check (--parameter, --raw, --com, --print-parameter)");
+        "--port, -4, -6, --quiet, --time-offset, --all-addresses and --leap-warning belong to "
+        "--host's own measurement, not to the component's check (--parameter, --raw, --com, "
+        "--print-parameter)");
   }
   if (o.warningText) o.warning = Seconds("--warning", *o.warningText);
   if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
@@ -189,20 +257,32 @@ Options ParseArguments(const std::vector<std::string>& args) {
 }
 
 bool MeasuresOffset(const Options& options) {
-  return options.host && !options.parameter && !options.raw && !options.com &&
+  return !options.hosts.empty() && !options.parameter && !options.raw && !options.com &&
          !options.printParameter && !options.configure;
+}
+
+bool JudgesConsensus(const Options& options) {
+  return MeasuresOffset(options) && (options.hosts.size() > 1 || options.allAddresses);
 }
 
 std::string HelpText() {
   return "Usage: brevun-check -H HOST[:PORT] [-p PORT] [--protocol sntp|time] [-4|-6]\n"
          "                    [--second-host HOST[:PORT] [--second-protocol sntp|time|local]]\n"
          "                    [-w RANGE] [-c RANGE] [-o SECONDS] [-t SECONDS] [-q] [-v]\n"
+         "       brevun-check -H HOST [-H HOST]... [--all-addresses [--max-servers N]]\n"
+         "                    [--truechimers-warning RANGE] [--truechimers-critical RANGE]\n"
+         "                    [--falseticker ok|warning|critical] [--max-distance SECONDS]\n"
+         "                    [--max-delay SECONDS] [--leap-warning] [-w RANGE] [-c RANGE] ...\n"
          "       brevun-check -P PARAMETER [-w SECONDS] [-t SECONDS] [--raw]\n"
          "       brevun-check -V | -h\n"
          "\n"
          "With -H, measures the offset of a time server's clock against the local clock (or\n"
          "against a second server) and prints one line for a monitoring system: TIME OK,\n"
          "WARNING, CRITICAL or UNKNOWN, with performance data. Exit codes 0, 1, 2, 3.\n"
+         "With -H given more than once, or --all-addresses, asks every server at once and\n"
+         "judges the local clock by those that agree, as a time daemon selects its servers:\n"
+         "each reply's offset with its root distance is an interval, and the largest group\n"
+         "of overlapping intervals (more than half of the replies) gives the offset.\n"
          "With -P, runs the component's own check on a parameter string, as a host does.\n"
          "\n"
          "  -H, --host HOST[:PORT]     the time server: a name, an address, [v6]:port\n"
@@ -221,6 +301,16 @@ std::string HelpText() {
          "  -q, --quiet                UNKNOWN instead of CRITICAL when no offset can be had\n"
          "  -v, --verbose              each address, request and reply, on standard error\n"
          "  -t, --timeout SECONDS      the whole run ends within this time (default 10)\n"
+         "      --all-addresses        every address of each name is a server of its own\n"
+         "      --max-servers N        with --all-addresses, ask at most N servers (default 4)\n"
+         "      --truechimers-warning RANGE, --truechimers-critical RANGE\n"
+         "                             thresholds on how many servers agree\n"
+         "      --falseticker STATE    the state when a server disagrees (default warning)\n"
+         "      --max-distance SECONDS a server with a larger root distance is not used\n"
+         "                             (default 1.5)\n"
+         "      --max-delay SECONDS    a server with a larger round-trip delay is not used\n"
+         "      --leap-warning         WARNING when a server announces a leap second on a\n"
+         "                             day that has none (not June 30 or December 31)\n"
          "  -P, --parameter STRING     a parameter string as a host stores it, e.g.\n"
          "                             '#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#';\n"
          "                             -w is then whole seconds beside its DIS limit\n"

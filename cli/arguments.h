@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check/parameter.h"
+#include "cli/state.h"
 #include "cli/threshold.h"
 #include "timesource/net.h"
 
@@ -21,8 +22,9 @@ class UsageError : public std::runtime_error {
 
 struct Options {
   std::optional<std::string> parameter;  // -P: a parameter string as a host stores it
-  std::optional<std::string> host;       // -H: the first source's time host
-  Source protocol = Source::kSntp;       // its protocol: kSntp or kTime
+  // -H, once or more: the time servers (the first source's time host for the component).
+  std::vector<std::string> hosts;
+  Source protocol = Source::kSntp;  // its protocol: kSntp or kTime
   std::optional<std::string> secondHost;
   std::optional<Source> secondProtocol;  // kSntp, kTime or kLocal
   // -w and -c as typed. -H judges the measured offset by them as threshold ranges; the
@@ -48,6 +50,17 @@ struct Options {
   bool raw = false;        // print the check's result text alone, as a host reads it
   bool com = false;        // Windows: run the check through the registered component
   bool configure = false;  // Windows: open the component's dialog
+
+  // Several servers, one verdict: -H more than once, or --all-addresses.
+  bool allAddresses = false;  // every address of a name is a server of its own
+  int maxServers = 4;         // with --all-addresses: how many servers in all
+  std::optional<ThresholdRange> truechimersWarning;  // on how many servers agree
+  std::optional<ThresholdRange> truechimersCritical;
+  State falseticker = State::kWarning;  // the state when any server disagrees
+  std::int64_t maxDistanceMicros = 1'500'000;
+  std::optional<std::int64_t> maxDelayMicros;
+  // A server announcing a leap second on a day that has none is misconfigured: WARNING.
+  bool leapWarning = false;
 };
 
 // The largest expected offset -o takes: a clock further off than some thirty years is no
@@ -61,6 +74,9 @@ Options ParseArguments(const std::vector<std::string>& args);
 // Whether the options ask for the measured offset (-H on its own) rather than the component's
 // check.
 bool MeasuresOffset(const Options& options);
+
+// Whether the measurement asks several servers for one verdict.
+bool JudgesConsensus(const Options& options);
 
 // The thresholds that apply when none are given with --host (seconds).
 inline constexpr double kDefaultWarning = 60;

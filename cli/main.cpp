@@ -34,7 +34,9 @@ int Unknown(const std::string& message) {
 // parameter string it leaves.
 int Configure(const brevun::cli::Options& options) {
   std::optional<std::u16string> parameter;
-  if (options.parameter || options.host) parameter = brevun::cli::ParameterFor(options);
+  if (options.parameter || !options.hosts.empty()) {
+    parameter = brevun::cli::ParameterFor(options);
+  }
   try {
     const std::u16string edited = brevun::cli::ConfigureThroughComponent(
         parameter, static_cast<std::int16_t>(options.timeout));
@@ -95,6 +97,23 @@ int MeasureOffset(const brevun::cli::Options& options) {
   return Exit(verdict.state);
 }
 
+// -H more than once, or --all-addresses: the servers that agree judge the clock.
+int JudgeConsensus(const brevun::cli::Options& options) {
+  using namespace brevun::cli;
+  ConsensusRequest request = ConsensusRequestFor(options);
+  if (options.verbose) {
+    request.verbose = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+  }
+  ArmWatchdog(
+      std::int64_t{options.timeout} * 1000,
+      "TIME CRITICAL - No result from the servers within " + std::to_string(options.timeout) + " s",
+      Exit(State::kCritical));
+  const Verdict verdict = CheckConsensus(request, RealNetwork());
+  DisarmWatchdog();
+  std::printf("TIME %s - %s\n", StateName(verdict.state), verdict.line.c_str());
+  return Exit(verdict.state);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +137,7 @@ int main(int argc, char** argv) {
       return Unknown("--com and --configure need the Windows build and its registered component");
     }
 #endif
+    if (brevun::cli::JudgesConsensus(options)) return JudgeConsensus(options);
     if (brevun::cli::MeasuresOffset(options)) return MeasureOffset(options);
     parameter = brevun::cli::ParameterFor(options);
   } catch (const brevun::cli::UsageError& e) {

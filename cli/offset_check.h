@@ -7,14 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "cli/state.h"
 #include "cli/threshold.h"
 #include "timesource/timehost.h"
 #include "timesource/timequery.h"
 
 namespace brevun::cli {
-
-enum class State { kOk = 0, kWarning = 1, kCritical = 2, kUnknown = 3 };
-const char* StateName(State state);
 
 struct OffsetServer {
   TimeHost host;

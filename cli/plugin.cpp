@@ -23,22 +23,31 @@ std::string Sanitised(const std::u16string& text) {
 
 std::string Threshold(std::optional<double> v) { return v ? ToUtf8(FormatNumber(*v)) : ""; }
 
+// A host as typed, read with the port its protocol (or -p) gives it.
+TimeHost HostOf(const Options& options, const std::string& name, const std::string& text,
+                Source protocol) {
+  try {
+    return ParseTimeHost(FromUtf8(text), options.port.value_or(DefaultPort(protocol)));
+  } catch (const Failure& f) {
+    throw UsageError(name + ": " + ToUtf8(f.description()));
+  }
+}
+
+ThresholdRange RangeOr(const std::optional<ThresholdRange>& given, double fallback) {
+  return given ? *given : *ThresholdRange::Parse(ToUtf8(FormatNumber(fallback)), nullptr);
+}
+
 }  // namespace
 
 OffsetRequest OffsetRequestFor(const Options& options) {
   const auto server = [&](const std::string& name, const std::string& text, Source protocol) {
     OffsetServer s;
     s.protocol = protocol;
-    const std::uint16_t port = options.port.value_or(DefaultPort(protocol));
-    try {
-      s.host = ParseTimeHost(FromUtf8(text), port);
-    } catch (const Failure& f) {
-      throw UsageError(name + ": " + ToUtf8(f.description()));
-    }
+    s.host = HostOf(options, name, text, protocol);
     return s;
   };
   OffsetRequest r;
-  r.first = server("--host", options.host.value_or(""), options.protocol);
+  r.first = server("--host", options.hosts.empty() ? "" : options.hosts.front(), options.protocol);
   if (options.secondHost) {
     r.second = server("--second-host", *options.secondHost,
                       options.secondProtocol.value_or(Source::kSntp));
@@ -46,16 +55,39 @@ OffsetRequest OffsetRequestFor(const Options& options) {
   r.family = options.family;
   r.timeoutSeconds = options.timeout;
   r.budgetMillis = NetworkMilliseconds(options.timeout);
-  const auto range = [](const std::optional<ThresholdRange>& given, double fallback) {
-    return given ? *given : *ThresholdRange::Parse(ToUtf8(FormatNumber(fallback)), nullptr);
-  };
-  r.warning = range(options.warningRange, kDefaultWarning);
-  r.critical = range(options.criticalRange, kDefaultCritical);
+  r.warning = RangeOr(options.warningRange, kDefaultWarning);
+  r.critical = RangeOr(options.criticalRange, kDefaultCritical);
   if (options.timeOffsetText) {
     r.expectedText = *options.timeOffsetText;
     r.expectedMicros = options.timeOffsetMicros;
   }
   r.quiet = options.quiet;
+  return r;
+}
+
+ConsensusRequest ConsensusRequestFor(const Options& options) {
+  ConsensusRequest r;
+  for (const std::string& host : options.hosts) {
+    r.hosts.push_back(HostOf(options, "--host", host, Source::kSntp));
+  }
+  r.allAddresses = options.allAddresses;
+  r.maxServers = static_cast<std::size_t>(options.maxServers);
+  r.family = options.family;
+  r.timeoutSeconds = options.timeout;
+  r.budgetMillis = NetworkMilliseconds(options.timeout);
+  r.warning = RangeOr(options.warningRange, kDefaultWarning);
+  r.critical = RangeOr(options.criticalRange, kDefaultCritical);
+  r.truechimersWarning = options.truechimersWarning;
+  r.truechimersCritical = options.truechimersCritical;
+  r.falseticker = options.falseticker;
+  r.limits.maxDistanceMicros = options.maxDistanceMicros;
+  r.limits.maxDelayMicros = options.maxDelayMicros;
+  if (options.timeOffsetText) {
+    r.expectedText = *options.timeOffsetText;
+    r.expectedMicros = options.timeOffsetMicros;
+  }
+  r.quiet = options.quiet;
+  r.leapWarning = options.leapWarning;
   return r;
 }
 
@@ -65,7 +97,7 @@ std::int64_t NetworkMilliseconds(int runSeconds) {
 
 std::u16string ParameterFor(const Options& options) {
   if (options.parameter) return FromUtf8(*options.parameter);
-  const std::u16string first = FromUtf8(options.host.value_or(""));
+  const std::u16string first = FromUtf8(options.hosts.empty() ? "" : options.hosts.front());
   const std::u16string second = FromUtf8(options.secondHost.value_or(""));
   ParameterChoice choice;
   choice.firstTimeServer = first;

@@ -11,6 +11,7 @@
 
 #include "check/check.h"
 #include "cli/arguments.h"
+#include "cli/consensus.h"
 #include "cli/offset_check.h"
 
 namespace brevun::cli {
@@ -18,6 +19,10 @@ namespace brevun::cli {
 // What -H asks for: the hosts read with their default ports, the thresholds, the budget.
 // Throws UsageError for a host that cannot be read (empty, a port out of range).
 OffsetRequest OffsetRequestFor(const Options& options);
+
+// What -H asks for when it judges several servers together. Throws UsageError for a host that
+// cannot be read.
+ConsensusRequest ConsensusRequestFor(const Options& options);
 
 // -t bounds the whole run; the queries get all of it but this margin, which covers writing the
 // line and ending the process.

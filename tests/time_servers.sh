@@ -3,7 +3,9 @@
 # and a UDP port that takes requests and never answers. Every server is started here, from
 # the test, and stop_time_servers stops exactly those, by their process ids.
 #
-#   start_chronyd DIR       sets chronyd_port; config and log in DIR
+#   start_chronyd DIR [ADDRESS PORT]
+#                           sets chronyd_port; config and log in DIR; 127.0.0.1 and a free
+#                           port unless given
 #   start_inetd_time DIR    returns 2, with the reason in inetd_unavailable, when port 37
 #                           is not ours to take
 #   start_silent_udp DIR    sets silent_port
@@ -19,27 +21,27 @@ s = socket.socket(socket.AF_INET, getattr(socket, sys.argv[1])); s.bind(("127.0.
 print(s.getsockname()[1])' "$1"
 }
 
-# Whether an SNTP server on 127.0.0.1:PORT answers as a synchronised one (stratum 1 to 15,
+# Whether an SNTP server on 127.0.0.1:PORT (or ADDRESS:PORT) answers as a synchronised one (stratum 1 to 15,
 # leap indicator not 3): chronyd answers before it trusts its local reference, and a client
 # that checks replies refuses those first answers.
 sntp_synchronised() {
   python3 -c 'import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(0.3)
-s.sendto(bytes([0x23]) + bytes(47), ("127.0.0.1", int(sys.argv[1])))
+s.sendto(bytes([0x23]) + bytes(47), (sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1", int(sys.argv[1])))
 try:
     r = s.recv(512)
 except OSError:
     sys.exit(1)
-sys.exit(0 if len(r) >= 48 and r[0] >> 6 != 3 and 1 <= r[1] <= 15 else 1)' "$1"
+sys.exit(0 if len(r) >= 48 and r[0] >> 6 != 3 and 1 <= r[1] <= 15 else 1)' "$@"
 }
 
 start_chronyd() {
-  local dir=$1
-  chronyd_port=$(free_port SOCK_DGRAM)
+  local dir=$1 address=${2:-127.0.0.1}
+  chronyd_port=${3:-$(free_port SOCK_DGRAM)}
   cat >"$dir/chrony.conf" <<CONF
 port $chronyd_port
-bindaddress 127.0.0.1
-allow 127.0.0.1
+bindaddress $address
+allow $address
 local stratum 8
 cmdport 0
 pidfile $dir/chronyd.pid
@@ -51,10 +53,10 @@ CONF
   time_server_pids+=($!)
   local _
   for _ in $(seq 50); do
-    sntp_synchronised "$chronyd_port" && return 0
+    sntp_synchronised "$chronyd_port" "$address" && return 0
     sleep 0.2
   done
-  echo "chronyd did not answer on 127.0.0.1:$chronyd_port:" >&2
+  echo "chronyd did not answer on $address:$chronyd_port:" >&2
   cat "$dir/chronyd.log" >&2
   return 1
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,5 +104,10 @@ class Socket {
 
 // Fills buffer from the system's cryptographic random source. Throws QueryFailure(kNetwork).
 void RandomBytes(void* buffer, std::size_t size);
+
+// Runs the tasks at the same time, each on a thread of its own, and returns when all have
+// ended. A task must not throw. Where the system has no thread to spare, the task runs on the
+// caller's thread after the others have started: later, but still within its own deadline.
+void RunTogether(const std::vector<std::function<void()>>& tasks);
 
 }  // namespace brevun::net

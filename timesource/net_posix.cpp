@@ -312,4 +312,18 @@ void RandomBytes(void* buffer, std::size_t size) {
   }
 }
 
+void RunTogether(const std::vector<std::function<void()>>& tasks) {
+  std::vector<std::thread> threads;
+  std::vector<const std::function<void()>*> left;
+  for (const auto& task : tasks) {
+    try {
+      threads.emplace_back(task);
+    } catch (const std::system_error&) {
+      left.push_back(&task);
+    }
+  }
+  for (const auto* task : left) (*task)();
+  for (auto& t : threads) t.join();
+}
+
 }  // namespace brevun::net

@@ -329,4 +329,37 @@ void RandomBytes(void* buffer, std::size_t size) {
   }
 }
 
+namespace {
+
+DWORD WINAPI RunTask(void* task) {
+  (*static_cast<const std::function<void()>*>(task))();
+  return 0;
+}
+
+}  // namespace
+
+void RunTogether(const std::vector<std::function<void()>>& tasks) {
+  // The caller waits for every thread below, so none can outlive this module's code.
+  std::vector<win::Handle> threads;
+  std::vector<HANDLE> running;
+  std::vector<const std::function<void()>*> left;
+  for (const auto& task : tasks) {
+    win::Handle thread(
+        CreateThread(nullptr, 0, RunTask, const_cast<std::function<void()>*>(&task), 0, nullptr));
+    if (thread) {
+      running.push_back(thread.get());
+      threads.push_back(std::move(thread));
+    } else {
+      left.push_back(&task);
+    }
+  }
+  for (const auto* task : left) (*task)();
+  // WaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS handles at a time.
+  for (std::size_t i = 0; i < running.size(); i += MAXIMUM_WAIT_OBJECTS) {
+    const DWORD n =
+        static_cast<DWORD>(std::min<std::size_t>(running.size() - i, MAXIMUM_WAIT_OBJECTS));
+    WaitForMultipleObjects(n, running.data() + i, TRUE, INFINITE);
+  }
+}
+
 }  // namespace brevun::net

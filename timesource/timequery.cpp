@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -142,6 +143,57 @@ const char16_t* ProtocolName(Source protocol) {
 
 QueryOutcome QueryTime(Source protocol, const TimeHost& host, const QueryOptions& options) {
   return protocol == Source::kTime ? QueryTimeProtocol(host, options) : QuerySntp(host, options);
+}
+
+std::vector<ServerAnswer> QueryEach(Source protocol, const std::vector<TimeHost>& hosts,
+                                    const QueryOptions& options) {
+  std::vector<ServerAnswer> answers(hosts.size());
+  // Each query keeps its own trace, told whole once all have ended: the lines of one server
+  // stay together, and no two threads ever call the caller's trace at once.
+  std::vector<std::vector<std::u16string>> traces(hosts.size());
+  // One deadline for all: a thread the system starts late gets what is left, not more.
+  const std::int64_t start = net::MonotonicMilliseconds();
+  std::vector<std::function<void()>> tasks;
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    answers[i].host = hosts[i];
+    tasks.push_back([&, i] {
+      QueryOptions own = options;
+      own.milliseconds =
+          std::max<std::int64_t>(1, options.milliseconds - (net::MonotonicMilliseconds() - start));
+      if (options.trace) {
+        own.trace = [&traces, i](const std::u16string& line) { traces[i].push_back(line); };
+      }
+      try {
+        answers[i].outcome = QueryTime(protocol, hosts[i], own);
+      } catch (const QueryFailure& f) {
+        answers[i].failure = f;
+      } catch (const std::bad_alloc&) {
+        answers[i].failure = QueryFailure(QueryFailure::Kind::kNetwork, u"Out of memory");
+      }
+    });
+  }
+  net::RunTogether(tasks);
+  for (const auto& lines : traces) {
+    for (const auto& line : lines) trace::Say(options.trace, [&] { return line; });
+  }
+  return answers;
+}
+
+std::vector<TimeHost> AddressesOf(const TimeHost& host, Source protocol,
+                                  const QueryOptions& options, std::size_t limit) {
+  const auto deadline = net::Deadline::FromNow(std::max<std::int64_t>(0, options.milliseconds));
+  const net::NetworkSession session;
+  std::vector<TimeHost> hosts;
+  for (const net::Address& a : Addresses(host, TransportOf(protocol), options, deadline)) {
+    if (hosts.size() >= limit) break;
+    hosts.push_back(ParseTimeHost(a.Text(), host.port));
+  }
+  trace::Say(options.trace, [&] {
+    std::u16string line = host.Text() + u": " + AddressCount(hosts.size()) + u" to ask:";
+    for (const TimeHost& h : hosts) line += u" " + h.Text();
+    return line;
+  });
+  return hosts;
 }
 
 std::int64_t QueryMilliseconds(int timeoutSeconds) {

@@ -1,9 +1,12 @@
 // One time query against one time server, over SNTP or the Time Protocol.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "check/parameter.h"
 #include "timesource/net.h"
@@ -56,6 +59,26 @@ struct QueryOptions {
   // Empty: nobody reads along.
   QueryTrace trace;
 };
+
+// One server's part in a query of several: its answer (a time or a notification), or why
+// there is none.
+struct ServerAnswer {
+  TimeHost host;
+  std::optional<QueryOutcome> outcome;
+  std::optional<QueryFailure> failure;
+};
+
+// Asks every host at once, each as QueryTime does (its addresses in turn, SNTP's
+// retransmission), all within options.milliseconds; the answers come in the order of hosts.
+// The trace, when given, hears from one query at a time.
+std::vector<ServerAnswer> QueryEach(Source protocol, const std::vector<TimeHost>& hosts,
+                                    const QueryOptions& options);
+
+// Every address host resolves to (of options.family), each once, as a time host of its own
+// ("192.0.2.7:123", "[2001:db8::7]:123"), in the resolver's order and at most limit of them.
+// Throws QueryFailure as a query would (unknown host, no lookup in time).
+std::vector<TimeHost> AddressesOf(const TimeHost& host, Source protocol,
+                                  const QueryOptions& options, std::size_t limit);
 
 // The query's whole time, name lookup included, in milliseconds: whole seconds, 0 meaning
 // the default of 10 s. Negative values never get this far (the clock refuses them).

@@ -3,7 +3,8 @@
 # then an Icinga 2 of its own (its own configuration, state and spool folders under a
 # throwaway folder, in a network and process namespace of its own, so it reaches only the
 # loopback servers started here) checks chronyd, a server 0.7 s ahead, one 1.9 s behind and a
-# silent one every few seconds for about a minute. The states come back from the engine's state
+# silent one every few seconds for about a minute, and one service asks several of them at
+# once (an array of hosts), the 1.9 s one a falseticker among them. The states come back from the engine's state
 # file, and the performance data as the engine's perfdata writer wrote it and its own parser
 # reads it (label, value, unit, thresholds).
 # Usage: icinga_test.sh BREVUN-CHECK [SECONDS]
@@ -39,6 +40,7 @@ start_chronyd "$work" || { fail "chronyd did not start"; finish; exit 1; }
 start_offset_server 0.7; ahead=$port
 start_offset_server -1.9; behind=$port
 start_offset_server 0 --silent; silent=$port
+start_offset_server 0; in_step=$port
 
 cat >etc/icinga2.conf <<CONF
 const PluginDir = "$(dirname "$bin")"
@@ -90,6 +92,14 @@ object Service "silent" {
   host_name = "loopback"
   vars.brevun_port = $silent
   vars.brevun_timeout = 2
+}
+object Service "several" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_host = [ "127.0.0.1:$chronyd_port", "127.0.0.1:$in_step", "127.0.0.1:$behind",
+                       "127.0.0.1:$silent" ]
+  vars.brevun_timeout = 3
+  vars.brevun_falseticker = "critical"
 }
 object Service "silent-quiet" {
   import "brevun-fast"
@@ -173,6 +183,7 @@ expect_service ahead 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0
 expect_service behind 2 "^TIME CRITICAL - Offset -1\.[89][0-9]+ seconds"
 expect_service silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$"
 expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$"
+expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
 
 # The performance data as the perfdata writer wrote it, read by the engine's own parser.
 # check_perf NAME VALUE (expected offset, seconds)
@@ -203,6 +214,19 @@ PY
 check_perf chronyd 0
 check_perf ahead 0.7
 check_perf behind -1.9
+# Several servers: the count of those that agree, and each server's offset under a quoted
+# label the engine reads whole (its perfdata writer writes it back without the quotes, which
+# a label without blanks does not need).
+several=$(cat spool/perfdata/service-perfdata* | grep "SERVICEDESC::several	" | tail -n1 |
+          tr '\t' '\n' | sed -n 's/^SERVICEPERFDATA:://p')
+item=$(printf '%s\n' "$several" | grep -oE "'?offset_127\.0\.0\.1:$in_step'?=[^ ]*")
+parsed=$(icinga2 console --eval "parse_performance_data(\"$item\")" 2>&1 | tail -n1)
+if printf '%s\n' "$several" | grep -q ' truechimers=2;;;0;4 servers=4 ' &&
+   printf '%s\n' "$parsed" | grep -q "\"label\":\"offset_127.0.0.1:$in_step\""; then
+  pass "perfdata of several as Icinga 2 parses it: $item -> $parsed"
+else
+  fail "perfdata of several: $several; $item -> $parsed"
+fi
 # No answer, no value: the failures carry no performance data.
 if grep "^silent	" "$work/states" | cut -f4 | grep -q .; then
   fail "silent service has performance data: $(grep "^silent	" "$work/states")"

@@ -3,11 +3,15 @@
 machine's. Prints its port on the first line once it listens.
 
   sntp_offset_server.py OFFSET [--silent] [--kiss CODE] [--unsynchronised] [--ipv6]
-                               [--time-protocol] [--port N]
+                               [--time-protocol] [--port N] [--address A] [--leap N]
+                               [--root-dispersion SECONDS] [--lose N]
 
 SNTP over UDP by default; --time-protocol serves RFC 868 over TCP instead. --silent takes
 requests and never answers, --kiss answers with a kiss-o'-death (stratum 0, CODE as the
-reference id), --unsynchronised with leap indicator 3, --ipv6 listens on ::1."""
+reference id), --unsynchronised with leap indicator 3, --leap with leap indicator N (1: a
+second inserted at the end of the day, 2: deleted), --root-dispersion claims that much
+dispersion from its reference, --lose drops the first N requests. --ipv6 listens on ::1,
+--address on A (another loopback address in a network namespace of a test's own)."""
 import socket
 import struct
 import sys
@@ -29,7 +33,11 @@ def option(name, default=None):
     return default
 
 
-def serve_sntp(sock, offset, silent, kiss, unsynchronised):
+def short_format(seconds):
+    return int(seconds * 65536) & 0xFFFFFFFF
+
+
+def serve_sntp(sock, offset, silent, kiss, unsynchronised, leap_indicator, dispersion, lose):
     # The kernel's own time of receipt: on a busy machine this process may run a while after
     # the datagram arrived, and a receive timestamp taken then would skew the offset a client
     # computes by half that delay.
@@ -38,6 +46,9 @@ def serve_sntp(sock, offset, silent, kiss, unsynchronised):
         data, ancillary, _, peer = sock.recvmsg(512, 1024)
         if silent or len(data) < 48:
             continue
+        if lose > 0:
+            lose -= 1
+            continue
         received = time.time()
         for level, kind, payload in ancillary:
             if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
@@ -45,11 +56,11 @@ def serve_sntp(sock, offset, silent, kiss, unsynchronised):
                 received = seconds + nanoseconds / 1e9
         received += offset
         origin = data[40:48]
-        leap = 3 if unsynchronised else 0
+        leap = 3 if unsynchronised else leap_indicator
         stratum = 0 if kiss else 2
         refid = kiss.encode("ascii")[:4].ljust(4, b"\0") if kiss else b"TEST"
-        header = struct.pack("!BBbbII4sQ", (leap << 6) | (4 << 3) | 4, stratum, 6, -20, 0, 0,
-                             refid, ntp_time(received))
+        header = struct.pack("!BBbbII4sQ", (leap << 6) | (4 << 3) | 4, stratum, 6, -20, 0,
+                             short_format(dispersion), refid, ntp_time(received))
         reply = header + origin + struct.pack("!QQ", ntp_time(received),
                                               ntp_time(time.time() + offset))
         sock.sendto(reply, peer)
@@ -66,8 +77,9 @@ def serve_time_protocol(sock, offset):
 
 def main():
     offset = float(sys.argv[1]) if len(sys.argv) > 1 and not sys.argv[1].startswith("--") else 0.0
-    family = socket.AF_INET6 if "--ipv6" in sys.argv else socket.AF_INET
-    address = "::1" if family == socket.AF_INET6 else "127.0.0.1"
+    ipv6 = "--ipv6" in sys.argv or ":" in option("--address", "")
+    family = socket.AF_INET6 if ipv6 else socket.AF_INET
+    address = option("--address", "::1" if ipv6 else "127.0.0.1")
     tcp = "--time-protocol" in sys.argv
     sock = socket.socket(family, socket.SOCK_STREAM if tcp else socket.SOCK_DGRAM)
     if tcp:
@@ -78,7 +90,8 @@ def main():
         serve_time_protocol(sock, offset)
     else:
         serve_sntp(sock, offset, "--silent" in sys.argv, option("--kiss"),
-                   "--unsynchronised" in sys.argv)
+                   "--unsynchronised" in sys.argv, int(option("--leap", "0")),
+                   float(option("--root-dispersion", "0")), int(option("--lose", "0")))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,64 @@
+// brevun-check with several servers: is this machine's clock right, when any one server may be
+// wrong, silent or free-running while it still claims to be synchronised? Every server is asked
+// at once; the replies are judged as a time daemon selects its servers (timesource/selection.h),
+// and the local clock by the offset of those that agree.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/offset_check.h"
+#include "cli/state.h"
+#include "cli/threshold.h"
+#include "timesource/selection.h"
+#include "timesource/timequery.h"
+
+namespace brevun::cli {
+
+struct ConsensusRequest {
+  std::vector<TimeHost> hosts;  // as given, with their default ports
+  // Every address a name resolves to is a server of its own, at most maxServers in all.
+  bool allAddresses = false;
+  std::size_t maxServers = 4;
+  AddressFamily family = AddressFamily::kAny;
+  std::int64_t budgetMillis = 9950;  // what resolving and asking may take together
+  int timeoutSeconds = 10;           // -t as given, for the lines
+  ThresholdRange warning;            // on the combined offset's absolute value
+  ThresholdRange critical;
+  std::optional<ThresholdRange> truechimersWarning;  // on how many servers agree
+  std::optional<ThresholdRange> truechimersCritical;
+  State falseticker = State::kWarning;
+  selection::Limits limits;
+  std::int64_t expectedMicros = 0;  // -o
+  std::string expectedText;
+  bool quiet = false;
+  bool leapWarning = false;
+  std::function<void(const std::string&)> verbose;
+  // Our clock in Unix microseconds: which day it is, for the leap second rule.
+  std::function<std::int64_t()> utcMicros;
+};
+
+// What the judgement needs of the network, so that tables can stand in for it.
+struct ConsensusNetwork {
+  // AddressesOf: the addresses of one name as servers of their own. Throws QueryFailure.
+  std::function<std::vector<TimeHost>(const TimeHost&, const QueryOptions&, std::size_t limit)>
+      expand;
+  // QueryEach: every server at once.
+  std::function<std::vector<ServerAnswer>(const std::vector<TimeHost>&, const QueryOptions&)> query;
+};
+
+// The network as it is.
+ConsensusNetwork RealNetwork();
+
+// Asks the servers and judges the clock by the ones that agree. Never throws for what a
+// server or the network does.
+Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& network);
+
+// Whether a leap second may be announced on the UTC day of unixSeconds: the last days of
+// June and December, where RFC 5905 section 7.3 and the IERS put them.
+bool IsLeapDay(std::int64_t unixSeconds);
+
+}  // namespace brevun::cli

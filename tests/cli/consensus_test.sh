@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# brevun-check with several servers, in a network namespace of the test's own where every
+# server has a loopback address of its own on port 123: chronyd serving this machine's clock,
+# and SNTP servers of ours in step, 2.3 s ahead (a falseticker), silent, losing its first
+# request, announcing a leap second, and claiming 3 s of root dispersion. The states and lines
+# of -H lists made of them; the run ends within -t with a silent server among them. The same
+# servers through check_ntp_time, shown beside ours.
+set -u
+bin=$1
+if [ -z "${BREVUN_CONSENSUS_NETNS:-}" ]; then
+  if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null; then
+    echo "SKIP: needs root and unshare for a network namespace of its own"
+    exit 77
+  fi
+  exec unshare --net --mount env BREVUN_CONSENSUS_NETNS=1 bash "$0" "$@"
+fi
+ip link set lo up
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+# A pool name of the test's own, in this mount namespace only.
+printf '127.0.0.1 localhost\n' >"$work/hosts"
+for a in 127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4 ::1; do echo "$a pool.test" >>"$work/hosts"; done
+mount --bind "$work/hosts" /etc/hosts
+
+start_chronyd "$work" 127.0.0.1 123 || { fail "chronyd did not start"; finish; exit 1; }
+serve() {  # ADDRESS ARGS...: one of our servers on ADDRESS:123
+  local address=$1; shift
+  start_offset_server "$@" --address "$address" --port 123
+}
+serve 127.0.0.2 0
+serve 127.0.0.3 0
+serve 127.0.0.4 2.3
+serve 127.0.0.5 0 --silent
+serve 127.0.0.6 0 --lose 1
+serve 127.0.0.7 0 --leap 1
+serve 127.0.0.8 0 --root-dispersion 3
+serve 127.0.0.9 2.3
+serve 127.0.0.10 0 --silent
+serve ::1 0
+
+hosts() { local a; for a in "$@"; do printf -- '-H\n127.0.0.%s\n' "$a"; done; }
+# expect_hosts NAME CODE PATTERN "ADDRESS ENDINGS" ARGS...
+expect_hosts() {
+  local name=$1 code=$2 pattern=$3 list=$4; shift 4
+  local args; mapfile -t args < <(hosts $list)
+  expect "$name" "$code" "$pattern" "${args[@]}" "$@"
+}
+
+expect_hosts agree 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds, 3 of 3 servers agree\|offset=.* truechimers=3;;;0;3 servers=3 .*'"'offset_127\.0\.0\.2'=" \
+  "1 2 3" -w 0.5 -c 1
+expect_hosts falseticker 1 '^TIME WARNING - Offset -?0\.00[0-9]+ seconds, 3 of 4 servers agree \(falseticker: 127\.0\.0\.4 offset \+2\.[23][0-9]{2} s\)\|' \
+  "1 2 3 4" -w 0.5 -c 1
+expect_hosts falseticker-ok 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds, 3 of 4 servers agree \(falseticker: 127\.0\.0\.4 ' \
+  "1 2 3 4" -w 0.5 -c 1 --falseticker ok
+expect_hosts two-groups-of-two 2 '^TIME CRITICAL - No majority: .* the clock cannot be judged \(.*127\.0\.0\.4 \+2\.[23]' \
+  "1 2 4 9" -w 0.5 -c 1
+expect_hosts one-each 2 '^TIME CRITICAL - No majority: ' "1 4" -w 0.5 -c 1
+expect_hosts too-far 0 '^TIME OK - .*, 2 of 3 servers agree \(too far: 127\.0\.0\.8 root distance 3\.[0-9]{3} s\)' \
+  "1 2 8" -w 0.5 -c 1
+expect_hosts too-far-allowed 0 '^TIME OK - .*, 3 of 3 servers agree\|' "1 2 8" -w 0.5 -c 1 --max-distance 4
+expect_hosts lossy 0 '^TIME OK - .*, 3 of 3 servers agree\|' "1 2 6" -w 0.5 -c 1 -t 4
+expect_hosts truechimers-critical 2 '^TIME CRITICAL - .*, 2 of 3 servers agree .*truechimers=2;;3:;0;3 ' \
+  "1 2 5" -w 0.5 -c 1 -t 2 --truechimers-critical 3:
+expect_hosts leap 0 '^TIME OK - .*\(leap second announced by 127\.0\.0\.7 \(insert\)' "1 2 7" -w 0.5 -c 1
+case $(date -u +%m-%d) in
+  06-30 | 12-31) leap_state=0 leap_name=OK ;;
+  *) leap_state=1 leap_name=WARNING ;;
+esac
+expect_hosts leap-warning "$leap_state" "^TIME $leap_name - .*leap second announced by 127\\.0\\.0\\.7" \
+  "1 2 7" -w 0.5 -c 1 --leap-warning
+
+# A silent server among them: it counts as unreachable, the others still judge the clock, and
+# the run ends within -t (what this build takes to start measured apart; a sanitizer build's
+# leak check at exit is not the run's).
+export ASAN_OPTIONS=detect_leaks=0
+started=$(date +%s%N); "$bin" -V >/dev/null; startup=$((($(date +%s%N) - started) / 1000000))
+started=$(date +%s%N)
+expect_hosts silent 0 '^TIME OK - .*, 3 of 4 servers agree \(unreachable: 127\.0\.0\.5 \(no answer\)\)' \
+  "1 2 3 5" -w 0.5 -c 1 -t 2
+took=$((($(date +%s%N) - started) / 1000000))
+[ "$took" -le $((2100 + startup)) ] && pass "silent among four ended after $took ms ($startup to start)" ||
+  fail "silent among four ended after $took ms ($startup to start), not within -t 2"
+unset ASAN_OPTIONS
+expect_hosts all-silent 2 '^TIME CRITICAL - No usable answer from 2 servers within 2 s' "5 10" -t 2
+expect all-unresolvable 3 '^TIME UNKNOWN - No usable answer from 2 servers ' \
+  -H nothing.invalid -H nothing-either.invalid -t 2
+
+# Every address of one name is a server of its own: pool.test is 127.0.0.1 to .4 and ::1.
+expect all-addresses 1 '^TIME WARNING - .*, 4 of 5 servers agree \(falseticker: 127\.0\.0\.4 .*'"'offset_::1'=" \
+  -H pool.test --all-addresses --max-servers 5 -w 0.5 -c 1
+expect all-addresses-bounded 0 '^TIME OK - .*, [34] of 4 servers agree.* servers=4 ' \
+  -H pool.test --all-addresses --falseticker ok -w 0.5 -c 1
+expect all-addresses-v4 1 '^TIME WARNING - .*, 3 of 4 servers agree \(falseticker: 127\.0\.0\.4 ' \
+  -H pool.test --all-addresses -4 -w 0.5 -c 1
+expect one-name-as-today 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds \((127\.0\.0\.[1-4]|\[::1\]):123, SNTP' \
+  -H pool.test -w 3 -c 4
+expect usage-protocol 3 '^TIME UNKNOWN - several servers are judged by their SNTP replies' \
+  -H 127.0.0.1 -H 127.0.0.2 --protocol time
+expect usage-lone-option 3 '^TIME UNKNOWN - --falseticker judges several servers' \
+  -H 127.0.0.1 --falseticker ok
+
+# The standard plugin on each of the same servers, shown beside ours (not judged).
+peer=/usr/lib/nagios/plugins/check_ntp_time
+if [ -x "$peer" ]; then
+  for a in 1 2 3 4 5 6 7 8; do
+    echo "     check_ntp_time 127.0.0.$a: $("$peer" -H "127.0.0.$a" -w 0.5 -c 1 -t 2 2>&1 | head -n1)"
+  done
+  mapfile -t args < <(hosts 1 2 3 4 5)
+  run "${args[@]}" -w 0.5 -c 1 -t 2
+  echo "     ours, 127.0.0.1 to .5 together: $out"
+  echo "     check_ntp_time on a name with several addresses keeps the 'best' of them by stratum"
+  echo "     and delay, with no intersection; one silent address makes it CRITICAL."
+fi
+finish
