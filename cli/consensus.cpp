@@ -1,5 +1,6 @@
 #include "cli/consensus.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -149,7 +150,18 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   }
   tell("Asking " + Count(asked.size(), "server", "servers") + " at once within " +
        std::to_string(options().milliseconds) + " ms");
+  std::vector<std::u16string> answeredFrom;
   for (ServerAnswer& a : network.query(asked, options())) {
+    // Two names of one server are one server: counted twice, a single server could make a
+    // majority of its own.
+    if (a.outcome && !a.outcome->server.empty()) {
+      const std::u16string& from = a.outcome->server;
+      if (std::find(answeredFrom.begin(), answeredFrom.end(), from) != answeredFrom.end()) {
+        tell(Name(a.host) + ": answered from " + ToUtf8(from) + ", a server already counted");
+        continue;
+      }
+      answeredFrom.push_back(from);
+    }
     Judged j;
     j.name = Name(a.host);
     j.answer = std::move(a);

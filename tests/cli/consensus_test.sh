@@ -20,6 +20,7 @@ source "$here/lib.sh"
 # A pool name of the test's own, in this mount namespace only.
 printf '127.0.0.1 localhost\n' >"$work/hosts"
 for a in 127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4 ::1; do echo "$a pool.test" >>"$work/hosts"; done
+echo "127.0.0.4 twice.test" >>"$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
 
 start_chronyd "$work" 127.0.0.1 123 || { fail "chronyd did not start"; finish; exit 1; }
@@ -94,6 +95,9 @@ expect all-addresses-v4 1 '^TIME WARNING - .*, 3 of 4 servers agree \(falseticke
   -H pool.test --all-addresses -4 -w 0.5 -c 1
 expect one-name-as-today 0 '^TIME OK - Offset -?0\.00[0-9]+ seconds \((127\.0\.0\.[1-4]|\[::1\]):123, SNTP' \
   -H pool.test -w 3 -c 4
+# One server under two names is one server: it cannot make a majority with itself.
+expect one-server-two-names 2 '^TIME CRITICAL - No majority: .* 2 servers that answered agree' \
+  -H 127.0.0.4 -H twice.test -H 127.0.0.1 -w 0.5 -c 1
 expect usage-protocol 3 '^TIME UNKNOWN - several servers are judged by their SNTP replies' \
   -H 127.0.0.1 -H 127.0.0.2 --protocol time
 expect usage-lone-option 3 '^TIME UNKNOWN - --falseticker judges several servers' \
