@@ -1,0 +1,123 @@
+#include "nts/nts_query.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "check/text.h"
+#include "nts/aead.h"
+#include "nts/ke_client.h"
+#include "nts/nts_exchange.h"
+#include "timesource/attempt.h"
+#include "timesource/trace.h"
+
+namespace brevun::nts {
+
+namespace {
+
+// The exchange on a real datagram socket and the system's clocks.
+class SocketLink final : public DatagramLink {
+ public:
+  SocketLink(const net::Address& server, const net::Deadline& deadline)
+      : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
+    socket_.Connect(server, deadline);
+  }
+  void Send(const std::uint8_t* data, std::size_t size) override {
+    socket_.Send(data, size, deadline_);
+  }
+  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
+                                     std::int64_t untilMillis, net::Address& from) override {
+    return socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
+  }
+  std::int64_t MonotonicMillis() override { return net::MonotonicMilliseconds(); }
+  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
+
+ private:
+  net::Socket socket_;
+  net::Deadline deadline_;
+};
+
+// AskEachAddress names its attempts after SNTP or the Time Protocol; the attempts here say
+// themselves what they are, and everything else it reports passes through.
+QueryTrace WithoutAttemptLines(const QueryTrace& trace) {
+  if (!trace) return trace;
+  return [trace](const std::u16string& line) {
+    if (line.rfind(u"Trying ", 0) != 0) trace(line);
+  };
+}
+
+std::u16string BudgetText(std::int64_t milliseconds) {
+  return milliseconds % 1000 == 0 ? trace::Number(milliseconds / 1000) + u" s"
+                                  : trace::Number(milliseconds) + u" ms";
+}
+
+}  // namespace
+
+Result Query(const Request& request) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t budget = std::max<std::int64_t>(0, request.milliseconds);
+  const std::int64_t end = net::MonotonicMilliseconds() + budget;
+  const std::u16string keText = request.keServer.Text();
+  const KeOptions keOptions{keText,
+                            request.serverName.empty() ? request.keServer.host : request.serverName,
+                            request.caFile, request.trace};
+
+  std::optional<KeSession> ke;
+  std::u16string keHost;
+  AskEachAddress(request.keServer, net::Transport::kStream,
+                 {budget, request.family, WithoutAttemptLines(request.trace)},
+                 [&](const net::Address& address, const net::Deadline& deadline) {
+                   trace::Say(request.trace, [&] {
+                     return u"Key establishment with " + address.Text() + u", " +
+                            trace::Number(deadline.RemainingMilliseconds()) + u" ms for it";
+                   });
+                   ke = EstablishKeys(address, keOptions, deadline);
+                   keHost = ParseTimeHost(address.Text(), kKePort).host;
+                   return QueryOutcome{};
+                 });
+  Result result;
+  result.keMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+  const std::u16string refusal = Refusal(ke->response, keText);
+  if (!refusal.empty()) throw QueryFailure(QueryFailure::Kind::kAuthentication, refusal);
+  result.certificateNotAfter = ke->certificate.notAfter;
+  result.certificateSubject = ke->certificate.subject;
+  result.aead = kAeadAesSivCmac256;
+  result.cookies = static_cast<int>(ke->response.cookies.size());
+
+  // Without a server record the NTP server is the key establishment server's own address,
+  // not a new lookup of its name (RFC 8915 section 4.1.7); without a port record, port 123.
+  const TimeHost ntpHost{ke->response.server ? FromUtf8(*ke->response.server) : keHost,
+                         ke->response.port.value_or(kSntpPort)};
+  result.ntpServer = ntpHost.Text();
+  trace::Say(request.trace, [&] {
+    return u"NTP server " + result.ntpServer + u": " +
+           (ke->response.server ? u"named" : u"the same address, as none is named") + u" and " +
+           (ke->response.port ? u"its port named" : u"the default port") +
+           u" by the key establishment, which took " + trace::Seconds(result.keMicros);
+  });
+  const std::int64_t left = end - net::MonotonicMilliseconds();
+  if (left <= 0) {
+    throw QueryFailure(
+        QueryFailure::Kind::kTimeout,
+        u"Timeout: the key establishment with " + keText + u" took all of " + BudgetText(budget));
+  }
+
+  const AesSivCmac256 c2s(ke->c2s.bytes.data());
+  const AesSivCmac256 s2c(ke->s2c.bytes.data());
+  result.time =
+      AskEachAddress(ntpHost, net::Transport::kDatagram,
+                     {left, request.family, WithoutAttemptLines(request.trace)},
+                     [&](const net::Address& address, const net::Deadline& deadline) {
+                       trace::Say(request.trace, [&] {
+                         return u"NTS exchange with " + address.Text() + u", " +
+                                trace::Number(deadline.RemainingMilliseconds()) + u" ms for it";
+                       });
+                       SocketLink link(address, deadline);
+                       return ExchangeNts(link, {address, ntpHost.Text(), deadline.at(), c2s, s2c,
+                                                 ke->response.cookies, request.trace});
+                     });
+  return result;
+}
+
+}  // namespace brevun::nts
