@@ -127,22 +127,24 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
     Random(request.uid);
     Random(request.nonce);
     const Bytes packet = EncodeRequest(request, x.c2s);
+    // Said before T1 is read: text made between sending and receiving could delay T4 and
+    // skew the offset. The reply's line gives T1.
+    trace::Say(x.trace, [&] {
+      return u"NTS request " + Number(static_cast<long long>(sent.size() + 1)) + u" to " + server +
+             u": transmit timestamp " + trace::Hex(request.transmit) +
+             u" (random), unique identifier " + HexStart(request.uid) + u", cookie " +
+             Number(static_cast<long long>(sent.size() + 1)) + u" of " +
+             Number(static_cast<long long>(x.cookies.size())) + u" (" +
+             Number(static_cast<long long>(request.cookie.size())) + u" bytes), " +
+             Number(static_cast<long long>(packet.size())) + u" bytes";
+    });
     // T1 is our real clock at sending; only we know it, the packet carries the random stamp.
-    Sent s{request.transmit, request.uid, link.UtcMicros()};
+    sent.push_back({request.transmit, request.uid, 0});
+    sent.back().t1 = link.UtcMicros();
     link.Send(packet.data(), packet.size());
-    sent.push_back(s);
     // Counted from when this one left, so two requests are never closer than a second.
     nextSend = link.MonotonicMillis() + interval;
     interval *= 2;
-    trace::Say(x.trace, [&] {
-      return u"NTS request " + Number(static_cast<long long>(sent.size())) + u" to " + server +
-             u": transmit timestamp " + trace::Hex(s.transmit) + u" (random), unique identifier " +
-             HexStart(s.uid) + u", cookie " + Number(static_cast<long long>(sent.size())) +
-             u" of " + Number(static_cast<long long>(x.cookies.size())) + u" (" +
-             Number(static_cast<long long>(request.cookie.size())) + u" bytes), " +
-             Number(static_cast<long long>(packet.size())) + u" bytes, sent at T1 " +
-             trace::UtcMicros(s.t1);
-    });
   };
 
   send();
