@@ -67,6 +67,11 @@ std::u16string UtcText(std::int64_t unixSeconds) {
 // The TCP stream under TLS. GnuTLS reads and writes through these callbacks, and every wait
 // in them ends at the deadline. What the socket layer throws cannot cross GnuTLS's C frames:
 // it is kept and thrown again once GnuTLS has returned.
+//
+// Writes are held until a read would have to wait, or Flush: the handshake's messages and the
+// request then leave in one segment. Sent apart, a small segment waits for the acknowledgement
+// of the one before (Nagle), which the server delays, and the key establishment took 40 ms
+// longer on loopback.
 class Transport {
  public:
   Transport(gnutls_session_t session, net::Socket& socket, const net::Deadline& deadline)
@@ -80,6 +85,19 @@ class Transport {
 
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
+
+  // Sends what GnuTLS wrote so far; false when the socket failed (ThrowCause says how).
+  bool Flush() {
+    if (held_.empty()) return true;
+    try {
+      socket_.Send(held_.data(), held_.size(), deadline_);
+      held_.clear();
+      return true;
+    } catch (...) {
+      Fail(std::current_exception());
+      return false;
+    }
+  }
 
   // After a GnuTLS call failed: the socket layer's failure, or the deadline as the cause.
   void ThrowCause(const char16_t* unfinished) const {
@@ -104,12 +122,19 @@ class Transport {
 
   static ssize_t Push(gnutls_transport_ptr_t p, const void* data, size_t size) {
     Transport& t = Of(p);
-    try {
-      t.socket_.Send(data, size, t.deadline_);
-      return static_cast<ssize_t>(size);
-    } catch (...) {
-      return t.Fail(std::current_exception());
-    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    t.held_.insert(t.held_.end(), bytes, bytes + size);
+    return static_cast<ssize_t>(size);
+  }
+
+  // Reads what has arrived; only when nothing has does it send what is held and wait, until
+  // `until` at the latest.
+  std::optional<std::size_t> Read(void* buffer, std::size_t size, const net::Deadline& until) {
+    // A deadline that has passed still takes what is there without waiting.
+    const auto ready = socket_.Receive(buffer, size, net::Deadline(0), nullptr);
+    if (ready) return ready;
+    if (!Flush()) std::rethrow_exception(failure_);
+    return socket_.Receive(buffer, size, until, nullptr);
   }
 
   static ssize_t Pull(gnutls_transport_ptr_t p, void* data, size_t size) {
@@ -123,7 +148,7 @@ class Transport {
     }
     if (t.closed_) return 0;
     try {
-      const auto got = t.socket_.Receive(data, size, t.deadline_, nullptr);
+      const auto got = t.Read(data, size, t.deadline_);
       if (!got) return t.TimeUp();
       return static_cast<ssize_t>(*got);
     } catch (...) {
@@ -141,7 +166,7 @@ class Transport {
             : std::min(t.deadline_.at(), net::MonotonicMilliseconds() + std::int64_t{ms});
     try {
       std::uint8_t buffer[4096];
-      const auto got = t.socket_.Receive(buffer, sizeof buffer, net::Deadline(until), nullptr);
+      const auto got = t.Read(buffer, sizeof buffer, net::Deadline(until));
       if (!got) {
         if (t.deadline_.Expired()) t.timedOut_ = true;
         return 0;
@@ -158,6 +183,7 @@ class Transport {
   gnutls_session_t session_;
   net::Socket& socket_;
   net::Deadline deadline_;
+  Bytes held_;
   Bytes ahead_;
   bool closed_ = false;
   bool timedOut_ = false;
@@ -279,7 +305,7 @@ void Handshake(gnutls_session_t session, const Transport& transport, const KeOpt
   }
 }
 
-void SendAll(gnutls_session_t session, const Transport& transport, const Bytes& data,
+void SendAll(gnutls_session_t session, Transport& transport, const Bytes& data,
              const KeOptions& o) {
   std::size_t sent = 0;
   while (sent < data.size()) {
@@ -293,6 +319,7 @@ void SendAll(gnutls_session_t session, const Transport& transport, const Bytes& 
     }
     sent += static_cast<std::size_t>(rc);
   }
+  if (!transport.Flush()) transport.ThrowCause(u"the key establishment request was not sent");
 }
 
 KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& bytes,
@@ -422,6 +449,7 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
   });
   // The server closes the connection after its response; our close_notify is a courtesy.
   gnutls_bye(raw, GNUTLS_SHUT_WR);
+  transport.Flush();
   return ke;
 }
 
