@@ -10,23 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_expect.h"
 #include "nts/aead.h"
 #include "nts/extension_fields.h"
 
 namespace {
 
 using brevun::nts::ReplyFields;
-
-void Expect(bool ok) {
-  if (!ok) std::abort();
-}
-
-bool Printable(const std::u16string& s) {
-  for (const char16_t c : s) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
 
 constexpr std::uint8_t kS2c[32] = {0x68, 0x41, 0x52, 0x50, 0x20, 0x12, 0x36, 0xba, 0xc4, 0xf5, 0x94,
                                    0x54, 0xb6, 0x61, 0x6b, 0xb7, 0xdb, 0x56, 0x92, 0x17, 0xd0, 0xb8,

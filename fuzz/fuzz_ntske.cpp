@@ -3,22 +3,12 @@
 // and every text it yields is one printable line.
 #include <cstdlib>
 
+#include "fuzz/fuzz_expect.h"
 #include "nts/ke_records.h"
 
 namespace {
 
 using brevun::nts::KeParse;
-
-void Expect(bool ok) {
-  if (!ok) std::abort();
-}
-
-bool Printable(const std::u16string& s) {
-  for (const char16_t c : s) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
