@@ -6,11 +6,7 @@
 #include "fuzz/fuzz_expect.h"
 #include "nts/ke_records.h"
 
-namespace {
-
 using brevun::nts::KeParse;
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const KeParse p = brevun::nts::ParseResponse(data, size);

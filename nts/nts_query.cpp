@@ -7,34 +7,13 @@
 #include "nts/aead.h"
 #include "nts/ke_client.h"
 #include "nts/nts_exchange.h"
+#include "nts/udp_link.h"
 #include "timesource/attempt.h"
 #include "timesource/trace.h"
 
 namespace brevun::nts {
 
 namespace {
-
-// The exchange on a real datagram socket and the system's clocks.
-class SocketLink final : public DatagramLink {
- public:
-  SocketLink(const net::Address& server, const net::Deadline& deadline)
-      : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
-    socket_.Connect(server, deadline);
-  }
-  void Send(const std::uint8_t* data, std::size_t size) override {
-    socket_.Send(data, size, deadline_);
-  }
-  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
-                                     std::int64_t untilMillis, net::Address& from) override {
-    return socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
-  }
-  std::int64_t MonotonicMillis() override { return net::MonotonicMilliseconds(); }
-  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
-
- private:
-  net::Socket socket_;
-  net::Deadline deadline_;
-};
 
 // AskEachAddress names its attempts after SNTP or the Time Protocol; the attempts here say
 // themselves what they are, and everything else it reports passes through.
@@ -113,7 +92,7 @@ Result Query(const Request& request) {
                          return u"NTS exchange with " + address.Text() + u", " +
                                 trace::Number(deadline.RemainingMilliseconds()) + u" ms for it";
                        });
-                       SocketLink link(address, deadline);
+                       UdpLink link(address, deadline);
                        return ExchangeNts(link, {address, ntpHost.Text(), deadline.at(), c2s, s2c,
                                                  ke->response.cookies, request.trace});
                      });

@@ -22,6 +22,7 @@
 #include "nts/ke_client.h"
 #include "nts/nts_exchange.h"
 #include "nts/nts_query.h"
+#include "nts/udp_link.h"
 #include "timesource/trace.h"
 
 namespace {
@@ -62,32 +63,28 @@ std::string Hex(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-// The first datagram each way of an exchange on a real socket, kept for the capture.
+// The first datagram each way of an exchange, kept for the capture.
 class RecordingLink final : public DatagramLink {
  public:
-  RecordingLink(const net::Address& server, const net::Deadline& deadline)
-      : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
-    socket_.Connect(server, deadline);
-  }
+  explicit RecordingLink(DatagramLink& link) : link_(link) {}
   void Send(const std::uint8_t* data, std::size_t size) override {
     if (request.empty()) request.assign(data, data + size);
-    socket_.Send(data, size, deadline_);
+    link_.Send(data, size);
   }
   std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
                                      std::int64_t untilMillis, net::Address& from) override {
-    const auto got = socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
+    const auto got = link_.Receive(buffer, capacity, untilMillis, from);
     if (got && reply.empty()) reply.assign(buffer, buffer + *got);
     return got;
   }
-  std::int64_t MonotonicMillis() override { return net::MonotonicMilliseconds(); }
-  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
+  std::int64_t MonotonicMillis() override { return link_.MonotonicMillis(); }
+  std::int64_t UtcMicros() override { return link_.UtcMicros(); }
 
   nts::Bytes request;
   nts::Bytes reply;
 
  private:
-  net::Socket socket_;
-  net::Deadline deadline_;
+  DatagramLink& link_;
 };
 
 // The key establishment and the exchange step by step, the server's own address and named
@@ -103,7 +100,8 @@ void Capture(const nts::Request& r, const std::string& file) {
                                 net::Transport::kDatagram, net::Family::kIPv4, deadline);
   const nts::AesSivCmac256 c2s(ke.c2s.bytes.data());
   const nts::AesSivCmac256 s2c(ke.s2c.bytes.data());
-  RecordingLink link(ntp.at(0), deadline);
+  nts::UdpLink udp(ntp.at(0), deadline);
+  RecordingLink link(udp);
   nts::ExchangeNts(
       link, {ntp.at(0), ntp.at(0).Text(), deadline.at(), c2s, s2c, ke.response.cookies, r.trace});
   std::ofstream out(file);
