@@ -70,10 +70,11 @@ Result Query(const Request& request) {
                          ke->response.port.value_or(kSntpPort)};
   result.ntpServer = ntpHost.Text();
   trace::Say(request.trace, [&] {
-    return u"NTP server " + result.ntpServer + u": " +
-           (ke->response.server ? u"named" : u"the same address, as none is named") + u" and " +
-           (ke->response.port ? u"its port named" : u"the default port") +
-           u" by the key establishment, which took " + trace::Seconds(result.keMicros);
+    return u"NTP server " + result.ntpServer + u" (" +
+           (ke->response.server ? u"named by the key establishment"
+                                : u"the key establishment server's address") +
+           u", " + (ke->response.port ? u"port named by it" : u"port 123 by default") +
+           u"); the key establishment took " + trace::Seconds(result.keMicros);
   });
   const std::int64_t left = end - net::MonotonicMilliseconds();
   if (left <= 0) {
