@@ -56,7 +56,12 @@ struct GnutlsText {
   }
 };
 
-std::u16string ErrorText(int code) { return FromUtf8(gnutls_strerror(code)); }
+// GnuTLS's own words for an error, without their full stop: they end up inside a sentence.
+std::u16string ErrorText(int code) {
+  std::u16string text = FromUtf8(gnutls_strerror(code));
+  if (!text.empty() && text.back() == u'.') text.pop_back();
+  return text;
+}
 
 // A certificate's dates are whole seconds.
 std::u16string UtcText(std::int64_t unixSeconds) {
@@ -394,10 +399,11 @@ std::u16string RecordsText(const std::vector<Record>& records) {
 
 KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
                         const net::Deadline& deadline) {
+  // A CA file that cannot be used is the first thing to tell, whether the server answers or not.
+  const Credentials credentials = Trust(o);
   net::Socket socket(server, net::Transport::kStream);
   socket.Connect(server, deadline);
 
-  const Credentials credentials = Trust(o);
   gnutls_session_t raw = nullptr;
   if (gnutls_init(&raw, GNUTLS_CLIENT) < 0) {
     throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
