@@ -59,6 +59,8 @@ std::string Why(const ServerAnswer& a) {
       return "refused";
     case QueryFailure::Kind::kMalformed:
       return "malformed reply";
+    case QueryFailure::Kind::kAuthentication:
+      return "not authentic";
     case QueryFailure::Kind::kNetwork:
       break;
   }

@@ -68,6 +68,7 @@ Verdict FromFailure(const OffsetRequest& request, const OffsetServer& server,
       return {noOffset, "Connection refused by " + ToUtf8(server.host.Text())};
     case QueryFailure::Kind::kMalformed:
     case QueryFailure::Kind::kNetwork:
+    case QueryFailure::Kind::kAuthentication:
       break;
   }
   return {noOffset, ToUtf8(failure.description())};

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_expect.h"
 #include "timesource/ntp.h"
 
 namespace {
@@ -24,10 +25,6 @@ using brevun::ntp::kMicros;
 // A local clock anywhere from 1601 to 30827, the years a Windows clock can show.
 constexpr std::int64_t kEarliest = -11644473600LL * kMicros;
 constexpr std::int64_t kLatest = 910692730085LL * kMicros;
-
-void Expect(bool ok) {
-  if (!ok) std::abort();
-}
 
 }  // namespace
 

@@ -3,23 +3,9 @@
 #include <cstdlib>
 
 #include "check/failure.h"
+#include "fuzz/fuzz_expect.h"
 #include "fuzz/fuzz_input.h"
 #include "timesource/timehost.h"
-
-namespace {
-
-void Expect(bool ok) {
-  if (!ok) std::abort();
-}
-
-bool Printable(const std::u16string& s) {
-  for (const char16_t c : s) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

@@ -7,15 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "fuzz/fuzz_expect.h"
 #include "timesource/timeprotocol.h"
-
-namespace {
-
-void Expect(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 9) return 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 
 #include "timesource/net.h"
 #include "timesource/timequery.h"
@@ -15,8 +16,10 @@ namespace brevun {
 // An address the resolver names twice is asked once. An exchange that fails throws
 // QueryFailure with a short detail; when every address has failed, the query throws the most
 // telling of those failures again, of the same kind, with the whole description.
+// protocolName says in the trace what each attempt speaks ("SNTP", "the Time Protocol").
 using Exchange = std::function<QueryOutcome(const net::Address&, const net::Deadline&)>;
-QueryOutcome AskEachAddress(const TimeHost& host, Source protocol, const QueryOptions& options,
+QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
+                            std::u16string_view protocolName, const QueryOptions& options,
                             const Exchange& exchange);
 
 }  // namespace brevun

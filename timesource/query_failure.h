@@ -19,6 +19,9 @@ class QueryFailure : public Failure {
     kRefused,      // refused or reset; an ICMP port unreachable on a datagram socket
     kMalformed,    // an answer that no time can be read from
     kNetwork,      // anything else of the network
+    // Refused by Network Time Security: TLS, the certificate, the key establishment, or a
+    // reply that is not authentic. The description is the whole sentence.
+    kAuthentication,
   };
   QueryFailure(Kind kind, std::u16string description)
       : Failure(std::move(description)), kind_(kind) {}

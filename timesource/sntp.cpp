@@ -233,7 +233,7 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
 
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
   return AskEachAddress(
-      host, Source::kSntp, options, [&](const net::Address& server, const net::Deadline& deadline) {
+      host, TransportOf(Source::kSntp), u"SNTP", options, [&](const net::Address& server, const net::Deadline& deadline) {
         SocketLink link(server, deadline);
         return ExchangeSntp(link, {server, host.Text(), deadline.at(), options.trace});
       });

@@ -79,7 +79,7 @@ QueryOutcome ExchangeTimeProtocol(StreamLink& link, const std::u16string& server
 }
 
 QueryOutcome QueryTimeProtocol(const TimeHost& host, const QueryOptions& options) {
-  return AskEachAddress(host, Source::kTime, options,
+  return AskEachAddress(host, TransportOf(Source::kTime), u"the Time Protocol", options,
                         [&](const net::Address& server, const net::Deadline& deadline) {
                           SocketLink link(server, deadline);
                           return ExchangeTimeProtocol(link, server.Text(), options.trace);

@@ -24,11 +24,14 @@ std::u16string InParentheses(const std::u16string& detail) {
 }
 
 // When every address of a host failed, the description tells the most telling failure: an
-// address that answered with nonsense says more about the server than one that stayed silent
+// address that answered but failed authentication, or answered with nonsense, says more about
+// the server than one that stayed silent
 // (which may be a lost datagram), and silence more than a refusal (an address the server does
 // not listen on, a common sight among the IPv6 and IPv4 addresses of one name).
 int Rank(QueryFailure::Kind kind) {
   switch (kind) {
+    case QueryFailure::Kind::kAuthentication:
+      return 4;
     case QueryFailure::Kind::kMalformed:
       return 3;
     case QueryFailure::Kind::kTimeout:
@@ -81,6 +84,10 @@ QueryFailure Describe(const QueryFailure& f, const TimeHost& host, std::int64_t 
     case QueryFailure::Kind::kNetwork:
       description = u"Network error with " + server + u": " + detail + InParentheses(addresses);
       break;
+    case QueryFailure::Kind::kAuthentication:
+      // Network Time Security describes its refusals whole, naming the server.
+      description = detail;
+      break;
   }
   return QueryFailure(f.kind(), description);
 }
@@ -97,6 +104,9 @@ std::u16string GaveUp(const net::Address& address, const QueryFailure& f) {
       break;
     case QueryFailure::Kind::kMalformed:
       why = u"malformed answer";
+      break;
+    case QueryFailure::Kind::kAuthentication:
+      why = u"not authentic";
       break;
     case QueryFailure::Kind::kUnknownHost:
     case QueryFailure::Kind::kNetwork:
@@ -206,11 +216,12 @@ std::int64_t UtcMicrosNow() {
       .count();
 }
 
-QueryOutcome AskEachAddress(const TimeHost& host, Source protocol, const QueryOptions& options,
+QueryOutcome AskEachAddress(const TimeHost& host, net::Transport transport,
+                            std::u16string_view protocolName, const QueryOptions& options,
                             const Exchange& exchange) {
   const std::int64_t budget = std::max<std::int64_t>(0, options.milliseconds);
   const auto deadline = net::Deadline::FromNow(budget);
-  const std::u16string over = protocol == Source::kTime ? u"the Time Protocol" : u"SNTP";
+  const std::u16string over(protocolName);
   std::optional<net::NetworkSession> session;
   try {
     session.emplace();
@@ -218,8 +229,7 @@ QueryOutcome AskEachAddress(const TimeHost& host, Source protocol, const QueryOp
     throw Describe(f, host, budget, 0);
   }
   {
-    const std::vector<net::Address> addresses =
-        Addresses(host, TransportOf(protocol), options, deadline);
+    const std::vector<net::Address> addresses = Addresses(host, transport, options, deadline);
     trace::Say(options.trace, [&] {
       std::u16string line = host.Text() + u": " + AddressCount(addresses.size()) + u":";
       for (const net::Address& a : addresses) line += u" " + a.Text();

@@ -1,0 +1,462 @@
+#include "nts/ke_client.h"
+
+#include <arpa/inet.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+#include <string.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <type_traits>
+
+#include "check/datetime.h"
+#include "check/text.h"
+#include "timesource/attempt.h"
+#include "timesource/trace.h"
+
+namespace brevun::nts {
+
+Key::~Key() { explicit_bzero(bytes.data(), bytes.size()); }
+
+namespace {
+
+// A server that never ends its response must not hold the client until the deadline with
+// ever more memory; a real response is a few hundred bytes.
+constexpr std::size_t kMaxResponse = 65536;
+
+template <typename Handle, void (*Release)(Handle)>
+struct Releaser {
+  void operator()(Handle h) const { Release(h); }
+};
+template <typename Handle, void (*Release)(Handle)>
+using Owned = std::unique_ptr<std::remove_pointer_t<Handle>, Releaser<Handle, Release>>;
+
+using Session = Owned<gnutls_session_t, gnutls_deinit>;
+using Credentials = Owned<gnutls_certificate_credentials_t, gnutls_certificate_free_credentials>;
+using X509 = Owned<gnutls_x509_crt_t, gnutls_x509_crt_deinit>;
+
+// Memory that GnuTLS allocated for us.
+struct GnutlsText {
+  gnutls_datum_t datum{};
+  GnutlsText() = default;
+  GnutlsText(const GnutlsText&) = delete;
+  GnutlsText& operator=(const GnutlsText&) = delete;
+  ~GnutlsText() { gnutls_free(datum.data); }
+  // The text as a line may carry it: a certificate is the server's to write, and a control
+  // character in it must not break the line.
+  std::u16string Printable() const {
+    std::u16string text =
+        FromUtf8(std::string(reinterpret_cast<const char*>(datum.data), datum.size));
+    for (char16_t& c : text) {
+      if (c < 0x20 || c == 0x7f) c = u'?';
+    }
+    return text;
+  }
+};
+
+// GnuTLS's own words for an error, without their full stop: they end up inside a sentence.
+std::u16string ErrorText(int code) {
+  std::u16string text = FromUtf8(gnutls_strerror(code));
+  if (!text.empty() && text.back() == u'.') text.pop_back();
+  return text;
+}
+
+// A certificate's dates are whole seconds.
+std::u16string UtcText(std::int64_t unixSeconds) {
+  // The calendar arithmetic of the local scale is the same on the UTC scale.
+  return IsoDateTimeText().Render(unixSeconds) + u" UTC";
+}
+
+// The TCP stream under TLS. GnuTLS reads and writes through these callbacks, and every wait
+// in them ends at the deadline. What the socket layer throws cannot cross GnuTLS's C frames:
+// it is kept and thrown again once GnuTLS has returned.
+//
+// Writes are held until a read would have to wait, or Flush: the handshake's messages and the
+// request then leave in one segment. Sent apart, a small segment waits for the acknowledgement
+// of the one before (Nagle), which the server delays, and the key establishment took 40 ms
+// longer on loopback.
+class Transport {
+ public:
+  Transport(gnutls_session_t session, net::Socket& socket, const net::Deadline& deadline)
+      : session_(session), socket_(socket), deadline_(deadline) {
+    // GnuTLS holds on to this object for the session's life.
+    gnutls_transport_set_ptr(session, this);
+    gnutls_transport_set_push_function(session, &Push);
+    gnutls_transport_set_pull_function(session, &Pull);
+    gnutls_transport_set_pull_timeout_function(session, &PullTimeout);
+  }
+
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  // Sends what GnuTLS wrote so far; false when the socket failed (ThrowCause says how).
+  bool Flush() {
+    if (held_.empty()) return true;
+    try {
+      socket_.Send(held_.data(), held_.size(), deadline_);
+      held_.clear();
+      return true;
+    } catch (...) {
+      Fail(std::current_exception());
+      return false;
+    }
+  }
+
+  // After a GnuTLS call failed: the socket layer's failure, or the deadline as the cause.
+  void ThrowCause(const char16_t* unfinished) const {
+    if (failure_) std::rethrow_exception(failure_);
+    if (timedOut_) throw QueryFailure(QueryFailure::Kind::kTimeout, unfinished);
+  }
+
+ private:
+  static Transport& Of(gnutls_transport_ptr_t p) { return *static_cast<Transport*>(p); }
+
+  ssize_t Fail(std::exception_ptr failure) {
+    failure_ = std::move(failure);
+    gnutls_transport_set_errno(session_, EIO);
+    return -1;
+  }
+
+  ssize_t TimeUp() {
+    timedOut_ = true;
+    gnutls_transport_set_errno(session_, ETIMEDOUT);
+    return -1;
+  }
+
+  static ssize_t Push(gnutls_transport_ptr_t p, const void* data, size_t size) {
+    Transport& t = Of(p);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    t.held_.insert(t.held_.end(), bytes, bytes + size);
+    return static_cast<ssize_t>(size);
+  }
+
+  // Reads what has arrived; only when nothing has does it send what is held and wait, until
+  // `until` at the latest.
+  std::optional<std::size_t> Read(void* buffer, std::size_t size, const net::Deadline& until) {
+    // A deadline that has passed still takes what is there without waiting.
+    const auto ready = socket_.Receive(buffer, size, net::Deadline(0), nullptr);
+    if (ready) return ready;
+    if (!Flush()) std::rethrow_exception(failure_);
+    return socket_.Receive(buffer, size, until, nullptr);
+  }
+
+  static ssize_t Pull(gnutls_transport_ptr_t p, void* data, size_t size) {
+    Transport& t = Of(p);
+    if (!t.ahead_.empty()) {
+      const std::size_t n = std::min(size, t.ahead_.size());
+      std::copy(t.ahead_.begin(), t.ahead_.begin() + static_cast<std::ptrdiff_t>(n),
+                static_cast<std::uint8_t*>(data));
+      t.ahead_.erase(t.ahead_.begin(), t.ahead_.begin() + static_cast<std::ptrdiff_t>(n));
+      return static_cast<ssize_t>(n);
+    }
+    if (t.closed_) return 0;
+    try {
+      const auto got = t.Read(data, size, t.deadline_);
+      if (!got) return t.TimeUp();
+      return static_cast<ssize_t>(*got);
+    } catch (...) {
+      return t.Fail(std::current_exception());
+    }
+  }
+
+  // Whether data can be read within ms: read ahead into a buffer that Pull hands out first.
+  static int PullTimeout(gnutls_transport_ptr_t p, unsigned int ms) {
+    Transport& t = Of(p);
+    if (!t.ahead_.empty() || t.closed_) return 1;
+    const std::int64_t until =
+        ms == GNUTLS_INDEFINITE_TIMEOUT
+            ? t.deadline_.at()
+            : std::min(t.deadline_.at(), net::MonotonicMilliseconds() + std::int64_t{ms});
+    try {
+      std::uint8_t buffer[4096];
+      const auto got = t.Read(buffer, sizeof buffer, net::Deadline(until));
+      if (!got) {
+        if (t.deadline_.Expired()) t.timedOut_ = true;
+        return 0;
+      }
+      if (*got == 0) t.closed_ = true;
+      t.ahead_.assign(buffer, buffer + *got);
+      return 1;
+    } catch (...) {
+      t.Fail(std::current_exception());
+      return -1;
+    }
+  }
+
+  gnutls_session_t session_;
+  net::Socket& socket_;
+  net::Deadline deadline_;
+  Bytes held_;
+  Bytes ahead_;
+  bool closed_ = false;
+  bool timedOut_ = false;
+  std::exception_ptr failure_;
+};
+
+Credentials Trust(const KeOptions& o) {
+  gnutls_certificate_credentials_t raw = nullptr;
+  if (gnutls_certificate_allocate_credentials(&raw) < 0) {
+    throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
+  }
+  Credentials credentials(raw);
+  if (o.caFile) {
+    const int n =
+        gnutls_certificate_set_x509_trust_file(raw, o.caFile->c_str(), GNUTLS_X509_FMT_PEM);
+    if (n <= 0) {
+      throw QueryFailure(QueryFailure::Kind::kAuthentication,
+                         u"Cannot use the CA file " + FromUtf8(*o.caFile) + u": " +
+                             (n == 0 ? u"it holds no certificate" : ErrorText(n)));
+    }
+    trace::Say(o.trace, [&] {
+      return u"Trusting " + trace::Number(n) + u" certificate" + (n == 1 ? u"" : u"s") + u" of " +
+             FromUtf8(*o.caFile);
+    });
+  } else {
+    const int n = gnutls_certificate_set_x509_system_trust(raw);
+    if (n < 0) {
+      throw QueryFailure(QueryFailure::Kind::kAuthentication,
+                         u"Cannot load the system's trusted certificates: " + ErrorText(n));
+    }
+    trace::Say(o.trace, [&] {
+      return u"Trusting the system's " + trace::Number(n) + u" certificate authorities";
+    });
+  }
+  return credentials;
+}
+
+// An address is checked against the certificate's IP addresses and never sent as SNI
+// (RFC 6066 section 3 allows host names only).
+bool IsAddress(const std::string& name) {
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, name.c_str(), buffer) == 1 ||
+         inet_pton(AF_INET6, name.c_str(), buffer) == 1;
+}
+
+std::optional<Certificate> PeerCertificate(gnutls_session_t session) {
+  unsigned int count = 0;
+  const gnutls_datum_t* chain = gnutls_certificate_get_peers(session, &count);
+  gnutls_x509_crt_t raw = nullptr;
+  if (chain == nullptr || count == 0 || gnutls_x509_crt_init(&raw) < 0) return std::nullopt;
+  const X509 certificate(raw);
+  if (gnutls_x509_crt_import(raw, &chain[0], GNUTLS_X509_FMT_DER) < 0) return std::nullopt;
+  Certificate c;
+  c.notAfter = gnutls_x509_crt_get_expiration_time(raw);
+  GnutlsText subject;
+  if (gnutls_x509_crt_get_dn3(raw, &subject.datum, 0) >= 0) c.subject = subject.Printable();
+  GnutlsText issuer;
+  if (gnutls_x509_crt_get_issuer_dn3(raw, &issuer.datum, 0) >= 0) c.issuer = issuer.Printable();
+  return c;
+}
+
+// Why the certificate was refused, in the words an administrator looks for.
+std::u16string CertificateProblems(unsigned int status, const KeOptions& o,
+                                   const std::optional<Certificate>& c) {
+  std::u16string why;
+  const auto add = [&](const std::u16string& s) { why += (why.empty() ? u"" : u"; ") + s; };
+  if (status & GNUTLS_CERT_EXPIRED) {
+    add(u"the certificate has expired" + (c ? u" (on " + UtcText(c->notAfter) + u")" : u""));
+  }
+  if (status & GNUTLS_CERT_NOT_ACTIVATED) add(u"the certificate is not valid yet");
+  if (status & GNUTLS_CERT_UNEXPECTED_OWNER) {
+    add(u"the certificate does not name " + o.serverName +
+        (c ? u" (its subject is " + c->subject + u")" : u""));
+  }
+  if (status & GNUTLS_CERT_SIGNER_NOT_FOUND) {
+    add(u"the certificate is not trusted: its issuer " + (c ? c->issuer + u" " : u"") +
+        u"is not a trusted authority");
+  }
+  if (status & GNUTLS_CERT_SIGNER_NOT_CA)
+    add(u"the certificate is not trusted: its signer is not a CA");
+  if (status & GNUTLS_CERT_REVOKED) add(u"the certificate has been revoked");
+  if (status & GNUTLS_CERT_INSECURE_ALGORITHM) add(u"the certificate uses an insecure algorithm");
+  if (status & GNUTLS_CERT_SIGNATURE_FAILURE) add(u"the certificate's signature does not verify");
+  if (status & GNUTLS_CERT_PURPOSE_MISMATCH) add(u"the certificate is not meant for a TLS server");
+  if (why.empty()) {
+    GnutlsText text;
+    gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text.datum, 0);
+    why = text.Printable();
+  }
+  return why;
+}
+
+QueryFailure TlsFailure(const KeOptions& o, const std::u16string& why) {
+  return QueryFailure(QueryFailure::Kind::kAuthentication,
+                      u"TLS handshake with " + o.serverText + u" failed: " + why);
+}
+
+void Handshake(gnutls_session_t session, const Transport& transport, const KeOptions& o) {
+  int rc;
+  do {
+    rc = gnutls_handshake(session);
+  } while (rc < 0 && gnutls_error_is_fatal(rc) == 0);
+  if (rc < 0) {
+    transport.ThrowCause(u"the TLS handshake did not finish");
+    if (rc == GNUTLS_E_CERTIFICATE_VERIFICATION_ERROR) {
+      throw TlsFailure(o, CertificateProblems(gnutls_session_get_verify_cert_status(session), o,
+                                              PeerCertificate(session)));
+    }
+    throw TlsFailure(o, ErrorText(rc));
+  }
+  // RFC 8915 section 3: TLS 1.3 or later, and the server must have agreed on ntske/1.
+  gnutls_datum_t protocol{};
+  if (gnutls_alpn_get_selected_protocol(session, &protocol) < 0 ||
+      std::string(reinterpret_cast<const char*>(protocol.data), protocol.size) != kAlpn) {
+    throw TlsFailure(o, u"the server did not agree on the protocol ntske/1 (ALPN)");
+  }
+  if (gnutls_protocol_get_version(session) != GNUTLS_TLS1_3) {
+    throw TlsFailure(o, u"the server did not agree on TLS 1.3");
+  }
+}
+
+void SendAll(gnutls_session_t session, Transport& transport, const Bytes& data,
+             const KeOptions& o) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t rc = gnutls_record_send(session, data.data() + sent, data.size() - sent);
+    if (rc == GNUTLS_E_AGAIN || rc == GNUTLS_E_INTERRUPTED) continue;
+    if (rc < 0) {
+      transport.ThrowCause(u"the key establishment request was not sent");
+      throw QueryFailure(
+          QueryFailure::Kind::kNetwork,
+          u"TLS session with " + o.serverText + u" failed: " + ErrorText(static_cast<int>(rc)));
+    }
+    sent += static_cast<std::size_t>(rc);
+  }
+  if (!transport.Flush()) transport.ThrowCause(u"the key establishment request was not sent");
+}
+
+KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& bytes,
+                   const KeOptions& o) {
+  const std::u16string ke = u"The key establishment with " + o.serverText;
+  for (;;) {
+    std::uint8_t buffer[4096];
+    ssize_t rc = gnutls_record_recv(session, buffer, sizeof buffer);
+    if (rc == GNUTLS_E_AGAIN || rc == GNUTLS_E_INTERRUPTED) continue;
+    // A server that closes without TLS's close_notify has still said all it will say.
+    if (rc == GNUTLS_E_PREMATURE_TERMINATION) rc = 0;
+    if (rc < 0) {
+      transport.ThrowCause(u"no complete key establishment response");
+      throw QueryFailure(
+          QueryFailure::Kind::kNetwork,
+          u"TLS session with " + o.serverText + u" failed: " + ErrorText(static_cast<int>(rc)));
+    }
+    if (rc == 0) {
+      throw QueryFailure(QueryFailure::Kind::kMalformed,
+                         ke + u" ended before its end of message record");
+    }
+    bytes.insert(bytes.end(), buffer, buffer + rc);
+    if (bytes.size() > kMaxResponse) {
+      throw QueryFailure(QueryFailure::Kind::kMalformed,
+                         ke + u" sent more than " + trace::Number(kMaxResponse) + u" bytes");
+    }
+    KeParse parse = ParseResponse(bytes.data(), bytes.size());
+    if (parse.state == KeParse::State::kComplete) return std::move(parse.response);
+    if (parse.state == KeParse::State::kMalformed) {
+      throw QueryFailure(QueryFailure::Kind::kMalformed,
+                         ke + u" sent a malformed response: " + parse.problem);
+    }
+  }
+}
+
+// RFC 8915 section 5.1: the exporter's context is the protocol (NTPv4), the AEAD algorithm and
+// the direction, 0 for client to server and 1 for server to client.
+Key Export(gnutls_session_t session, std::uint8_t direction, const KeOptions& o) {
+  const char context[5] = {0, kProtocolNtpV4, 0, kAeadAesSivCmac256, static_cast<char>(direction)};
+  Key key;
+  const int rc =
+      gnutls_prf_rfc5705(session, sizeof kExporterLabel - 1, kExporterLabel, sizeof context,
+                         context, key.bytes.size(), reinterpret_cast<char*>(key.bytes.data()));
+  if (rc < 0) {
+    throw QueryFailure(
+        QueryFailure::Kind::kAuthentication,
+        u"Cannot export keys from the TLS session with " + o.serverText + u": " + ErrorText(rc));
+  }
+  return key;
+}
+
+std::u16string RecordsText(const std::vector<Record>& records) {
+  std::u16string text;
+  for (std::size_t i = 0; i < records.size();) {
+    // Eight cookies of one size read best as one item.
+    std::size_t same = 1;
+    while (i + same < records.size() &&
+           records[i + same].type == static_cast<std::uint16_t>(RecordType::kNewCookie) &&
+           records[i].type == records[i + same].type &&
+           records[i].body.size() == records[i + same].body.size() &&
+           records[i].critical == records[i + same].critical) {
+      ++same;
+    }
+    text += (text.empty() ? u"" : u"; ") + Describe(records[i]);
+    if (same > 1) text += u" x" + trace::Number(static_cast<long long>(same));
+    i += same;
+  }
+  return text;
+}
+
+}  // namespace
+
+KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
+                        const net::Deadline& deadline) {
+  // A CA file that cannot be used is the first thing to tell, whether the server answers or not.
+  const Credentials credentials = Trust(o);
+  net::Socket socket(server, net::Transport::kStream);
+  socket.Connect(server, deadline);
+
+  gnutls_session_t raw = nullptr;
+  if (gnutls_init(&raw, GNUTLS_CLIENT) < 0) {
+    throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
+  }
+  const Session session(raw);
+  const std::string name = ToUtf8(o.serverName);
+  int rc = gnutls_set_default_priority_append(raw, "-VERS-ALL:+VERS-TLS1.3", nullptr, 0);
+  if (rc >= 0) rc = gnutls_credentials_set(raw, GNUTLS_CRD_CERTIFICATE, credentials.get());
+  if (rc >= 0 && !IsAddress(name)) {
+    rc = gnutls_server_name_set(raw, GNUTLS_NAME_DNS, name.data(), name.size());
+  }
+  gnutls_datum_t alpn{reinterpret_cast<unsigned char*>(const_cast<char*>(kAlpn)), sizeof kAlpn - 1};
+  if (rc >= 0) rc = gnutls_alpn_set_protocols(raw, &alpn, 1, 0);
+  if (rc < 0) throw TlsFailure(o, ErrorText(rc));
+  // GnuTLS checks the chain, the validity period and that the certificate names the server,
+  // during the handshake.
+  gnutls_session_set_verify_cert(raw, name.c_str(), 0);
+  // The deadline bounds the handshake through the transport, not a timer of GnuTLS's own.
+  gnutls_handshake_set_timeout(raw, 0);
+  Transport transport(raw, socket, deadline);
+
+  Handshake(raw, transport, o);
+  KeSession ke;
+  if (auto c = PeerCertificate(raw)) ke.certificate = std::move(*c);
+  trace::Say(o.trace, [&] {
+    char* description = gnutls_session_get_desc(raw);
+    const std::u16string text = description != nullptr ? FromUtf8(description) : u"";
+    gnutls_free(description);
+    return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
+           o.serverName + u" verified: subject " + ke.certificate.subject + u", issuer " +
+           ke.certificate.issuer + u", expires " + UtcText(ke.certificate.notAfter);
+  });
+
+  ke.request = EncodeRequest();
+  SendAll(raw, transport, ke.request, o);
+  trace::Say(o.trace, [&] {
+    return u"Key establishment request: " +
+           RecordsText(ParseResponse(ke.request.data(), ke.request.size()).response.records);
+  });
+  ke.response = Receive(raw, transport, ke.responseBytes, o);
+  trace::Say(o.trace,
+             [&] { return u"Key establishment response: " + RecordsText(ke.response.records); });
+  ke.c2s = Export(raw, 0, o);
+  ke.s2c = Export(raw, 1, o);
+  trace::Say(o.trace, [&] {
+    return u"Keys exported from the TLS session: label " + FromUtf8(kExporterLabel) +
+           u", AEAD algorithm 15, " + trace::Number(static_cast<long long>(ke.c2s.bytes.size())) +
+           u" bytes each way";
+  });
+  // The server closes the connection after its response; our close_notify is a courtesy.
+  gnutls_bye(raw, GNUTLS_SHUT_WR);
+  transport.Flush();
+  return ke;
+}
+
+}  // namespace brevun::nts

@@ -1,0 +1,85 @@
+#include "nts/nts_query.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "check/text.h"
+#include "nts/aead.h"
+#include "nts/ke_client.h"
+#include "nts/nts_exchange.h"
+#include "nts/udp_link.h"
+#include "timesource/attempt.h"
+#include "timesource/trace.h"
+
+namespace brevun::nts {
+
+namespace {
+
+std::u16string BudgetText(std::int64_t milliseconds) {
+  return milliseconds % 1000 == 0 ? trace::Number(milliseconds / 1000) + u" s"
+                                  : trace::Number(milliseconds) + u" ms";
+}
+
+}  // namespace
+
+Result Query(const Request& request) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t budget = std::max<std::int64_t>(0, request.milliseconds);
+  const std::int64_t end = net::MonotonicMilliseconds() + budget;
+  const std::u16string keText = request.keServer.Text();
+  const KeOptions keOptions{keText,
+                            request.serverName.empty() ? request.keServer.host : request.serverName,
+                            request.caFile, request.trace};
+
+  std::optional<KeSession> ke;
+  std::u16string keHost;
+  AskEachAddress(request.keServer, net::Transport::kStream, u"NTS key establishment",
+                 {budget, request.family, request.trace},
+                 [&](const net::Address& address, const net::Deadline& deadline) {
+                   ke = EstablishKeys(address, keOptions, deadline);
+                   keHost = ParseTimeHost(address.Text(), kKePort).host;
+                   return QueryOutcome{};
+                 });
+  Result result;
+  result.keMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+  const std::u16string refusal = Refusal(ke->response, keText);
+  if (!refusal.empty()) throw QueryFailure(QueryFailure::Kind::kAuthentication, refusal);
+  result.certificateNotAfter = ke->certificate.notAfter;
+  result.certificateSubject = ke->certificate.subject;
+  result.aead = kAeadAesSivCmac256;
+  result.cookies = static_cast<int>(ke->response.cookies.size());
+
+  // Without a server record the NTP server is the key establishment server's own address,
+  // not a new lookup of its name (RFC 8915 section 4.1.7); without a port record, port 123.
+  const TimeHost ntpHost{ke->response.server ? FromUtf8(*ke->response.server) : keHost,
+                         ke->response.port.value_or(kSntpPort)};
+  result.ntpServer = ntpHost.Text();
+  trace::Say(request.trace, [&] {
+    return u"NTP server " + result.ntpServer + u" (" +
+           (ke->response.server ? u"named by the key establishment"
+                                : u"the key establishment server's address") +
+           u", " + (ke->response.port ? u"port named by it" : u"port 123 by default") +
+           u"); the key establishment took " + trace::Seconds(result.keMicros);
+  });
+  const std::int64_t left = end - net::MonotonicMilliseconds();
+  if (left <= 0) {
+    throw QueryFailure(
+        QueryFailure::Kind::kTimeout,
+        u"Timeout: the key establishment with " + keText + u" took all of " + BudgetText(budget));
+  }
+
+  const AesSivCmac256 c2s(ke->c2s.bytes.data());
+  const AesSivCmac256 s2c(ke->s2c.bytes.data());
+  result.time = AskEachAddress(
+      ntpHost, net::Transport::kDatagram, u"NTS", {left, request.family, request.trace},
+      [&](const net::Address& address, const net::Deadline& deadline) {
+        UdpLink link(address, deadline);
+        return ExchangeNts(link, {address, ntpHost.Text(), deadline.at(), c2s, s2c,
+                                  ke->response.cookies, request.trace});
+      });
+  return result;
+}
+
+}  // namespace brevun::nts

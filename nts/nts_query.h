@@ -1,0 +1,40 @@
+// One authenticated time query (RFC 8915): the key establishment with its server, then one
+// NTPv4 exchange with NTS extension fields with the server it names, all within one budget.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "timesource/timehost.h"
+#include "timesource/timequery.h"
+
+namespace brevun::nts {
+
+struct Request {
+  TimeHost keServer;                  // the key establishment server (port 4460 unless told)
+  std::u16string serverName;          // what its certificate must name; empty: keServer.host
+  std::optional<std::string> caFile;  // PEM; std::nullopt: the system's trust store
+  AddressFamily family = AddressFamily::kAny;
+  std::int64_t milliseconds = 10000;  // the whole query's, name lookups included
+  QueryTrace trace;                   // may be empty
+};
+
+struct Result {
+  QueryOutcome time;          // offset, delay, stratum, leap, reference id, address asked
+  std::int64_t keMicros = 0;  // the key establishment's time, name lookup included
+  std::int64_t certificateNotAfter = 0;  // Unix seconds
+  std::u16string certificateSubject;
+  std::u16string ntpServer;  // the NTP server as the key establishment named it: "host:port"
+  int aead = 0;              // the algorithm agreed on
+  int cookies = 0;           // how many the key establishment gave
+};
+
+// The NTP server and port are those the key establishment names (RFC 8915 sections 4.1.7 and
+// 4.1.8), by default the key establishment server's own address and port 123. Throws
+// QueryFailure with one plain sentence: kAuthentication for anything NTS refuses (TLS and the
+// certificate, an error record, no cookie, an NTS NAK, replies that are not authentic),
+// kTimeout, kRefused, kUnknownHost, kMalformed and kNetwork as QuerySntp does.
+Result Query(const Request& request);
+
+}  // namespace brevun::nts

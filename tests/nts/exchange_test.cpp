@@ -1,0 +1,180 @@
+// The NTS exchange on a scripted link: which datagrams may end it and which are only ignored,
+// how requests spend cookies, and what the failure at the deadline says.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "check/text.h"
+#include "loopback.h"
+#include "nts/aead.h"
+#include "nts/nts_exchange.h"
+#include "scripted_link.h"
+#include "timesource/attempt.h"
+
+namespace brevun::nts {
+namespace {
+
+using testing::Arrival;
+using testing::kMs;
+using testing::kServer;
+using testing::kStranger;
+using testing::kWallAtZero;
+using testing::ScriptedLink;
+using testing::Sent;
+
+const std::uint8_t kC2sKey[32] = {1, 2, 3};
+const std::uint8_t kS2cKey[32] = {4, 5, 6};
+const AesSivCmac256 kC2s(kC2sKey);
+const AesSivCmac256 kS2c(kS2cKey);
+
+// The unique identifier a request carries: its first field, right after the header.
+Bytes UidOf(const Bytes& request) { return Bytes(request.begin() + 52, request.begin() + 84); }
+Bytes CookieOf(const Bytes& request) {
+  const std::size_t length = (request[86] << 8 | request[87]) - 4u;
+  return Bytes(request.begin() + 88, request.begin() + 88 + static_cast<std::ptrdiff_t>(length));
+}
+
+enum class Seal { kServerKey, kOtherKey, kNone };
+
+// A reply to the request sent `request`-th (from 0), the server's clock at serverMicros, with
+// the identifier `uidOf` echoed (by default the same request's) and sealed as told.
+std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
+                                                       std::int64_t serverMicros,
+                                                       Seal seal = Seal::kServerKey,
+                                                       std::function<void(Bytes&)> change = {},
+                                                       std::optional<std::size_t> uidOf = {}) {
+  return [=](const std::vector<Sent>& sent) {
+    Bytes reply = testing::GoodReply(sent.at(request).bytes);
+    testing::PutTimestamp(reply, 32, ntp::FromUnixMicros(serverMicros));
+    testing::PutTimestamp(reply, 40, ntp::FromUnixMicros(serverMicros));
+    if (change) change(reply);
+    AppendField(reply, kUniqueIdentifierField, UidOf(sent.at(uidOf.value_or(request)).bytes));
+    Bytes cookie;
+    AppendField(cookie, kCookieField, Bytes(100, 0xcc));
+    if (seal != Seal::kNone)
+      AppendAuthenticator(reply, Nonce{9}, cookie, seal == Seal::kServerKey ? kS2c : kC2s);
+    return reply;
+  };
+}
+
+NtsExchange Within(std::int64_t deadline, int cookies = 8) {
+  std::vector<Bytes> jar;
+  for (int i = 0; i < cookies; ++i) jar.push_back(Bytes(100, static_cast<std::uint8_t>(i)));
+  return {kServer, u"ntp.example:123", deadline, kC2s, kS2c, jar, {}};
+}
+
+// The failure an exchange ends in, as "kind: description".
+std::string FailureOf(ScriptedLink& link, const NtsExchange& x) {
+  try {
+    const QueryOutcome o = ExchangeNts(link, x);
+    return "outcome with offset " + std::to_string(o.offsetMicros);
+  } catch (const QueryFailure& f) {
+    const char* kind = f.kind() == QueryFailure::Kind::kAuthentication ? "authentication: "
+                       : f.kind() == QueryFailure::Kind::kTimeout      ? "timeout: "
+                       : f.kind() == QueryFailure::Kind::kMalformed    ? "malformed: "
+                                                                       : "other: ";
+    return kind + ToUtf8(f.description());
+  }
+}
+
+const std::int64_t kHourAhead = kWallAtZero + 3600 * ntp::kMicros;
+
+TEST(NtsExchange, OnlyAnAuthenticReplyToOurRequestGivesATime) {
+  const auto noise = [](std::int64_t then) {
+    return std::vector<Arrival>{
+        {then + 10, ReplyTo(0, kHourAhead, Seal::kNone)},
+        {then + 20, ReplyTo(0, kHourAhead, Seal::kOtherKey)},
+        {then + 30, ReplyTo(0, kHourAhead, Seal::kServerKey, [](Bytes& p) { p[31] ^= 1; })},
+        {then + 40, ReplyTo(0, kHourAhead), kStranger},
+    };
+  };
+  {
+    std::vector<Arrival> script = noise(0);
+    script.push_back({300, ReplyTo(0, kWallAtZero + 350 * kMs)});
+    ScriptedLink link(script);
+    const QueryOutcome o = ExchangeNts(link, Within(5000));
+    // T1 0 ms, T2 = T3 350 ms, T4 300 ms: offset 200 ms, never the forged hour.
+    EXPECT_EQ(o.offsetMicros, 200 * kMs);
+    EXPECT_EQ(o.delayMicros, 300 * kMs);
+    EXPECT_FALSE(o.notification);
+    EXPECT_EQ(link.now, 300);
+  }
+  {
+    ScriptedLink link(noise(0));
+    EXPECT_EQ(FailureOf(link, Within(800)),
+              "authentication: Reply from ntp.example:123 fails authentication (ignored 1 "
+              "datagram from elsewhere; ignored 1 reply not answering our requests; ignored 1 "
+              "unauthenticated reply; ignored 1 reply whose authenticator fails)");
+    EXPECT_EQ(link.now, 800) << "ignored replies never end the wait";
+  }
+  {
+    ScriptedLink link({noise(0)[2], noise(0)[3]});
+    EXPECT_EQ(FailureOf(link, Within(800)),
+              "timeout: ignored 1 datagram from elsewhere; ignored 1 reply not answering our "
+              "requests");
+  }
+}
+
+TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWithout) {
+  {
+    ScriptedLink link({});
+    FailureOf(link, Within(10000, 2));
+    ASSERT_EQ(link.sent.size(), 2u) << "two cookies, two requests, however long the wait";
+    EXPECT_EQ(link.sent[0].at, 0);
+    EXPECT_EQ(link.sent[1].at, 1000);
+    EXPECT_EQ(CookieOf(link.sent[0].bytes), Bytes(100, 0));
+    EXPECT_EQ(CookieOf(link.sent[1].bytes), Bytes(100, 1));
+    EXPECT_NE(UidOf(link.sent[0].bytes), UidOf(link.sent[1].bytes));
+    EXPECT_FALSE(link.sent[0].transmit() == link.sent[1].transmit());
+    EXPECT_EQ(link.now, 10000);
+  }
+  {
+    // Request 2's identifier with request 1's origin answers neither; the reply to request 1
+    // that comes after it counts with request 1's T1.
+    ScriptedLink link({{1100, ReplyTo(0, kWallAtZero, Seal::kServerKey, {}, 1)},
+                       {1200, ReplyTo(0, kWallAtZero + 600 * kMs)}});
+    const QueryOutcome o = ExchangeNts(link, Within(5000));
+    EXPECT_EQ(o.offsetMicros, 0);
+    EXPECT_EQ(o.delayMicros, 1200 * kMs);
+  }
+}
+
+TEST(NtsExchange, ANakOrAnAuthenticKissEndsTheExchangeWhenItAnswersOurRequest) {
+  const auto kiss = [](const char* code) {
+    return [code](Bytes& p) {
+      p[1] = 0;
+      std::memcpy(&p[12], code, 4);
+    };
+  };
+  {  // a NAK carries no authenticator: the server could not read our cookie
+    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))}});
+    EXPECT_EQ(FailureOf(link, Within(5000)),
+              "authentication: Server ntp.example:123 sent an NTS NAK: it cannot use our cookie");
+    EXPECT_EQ(link.now, 100);
+  }
+  {  // one that echoes an identifier that is not ours is anybody's
+    const auto nak = ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"));
+    ScriptedLink link({{100, [&](const std::vector<Sent>& sent) {
+                          Bytes p = nak(sent);
+                          p[52] ^= 1;
+                          return p;
+                        }}});
+    EXPECT_EQ(FailureOf(link, Within(1000)), "timeout: ignored 1 reply not answering our requests");
+  }
+  {  // an authentic kiss-o'-death is the server's word, as with SNTP
+    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kServerKey, kiss("RATE"))}});
+    const QueryOutcome o = ExchangeNts(link, Within(5000));
+    EXPECT_TRUE(o.notification);
+    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: RATE");
+  }
+  {  // an unauthenticated one is not
+    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("RATE"))}});
+    EXPECT_EQ(FailureOf(link, Within(1000)),
+              "authentication: Reply from ntp.example:123 fails authentication (ignored 1 "
+              "unauthenticated reply)");
+  }
+}
+
+}  // namespace
+}  // namespace brevun::nts
