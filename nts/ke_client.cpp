@@ -1,8 +1,6 @@
 #include "nts/ke_client.h"
 
 #include <arpa/inet.h>
-#include <gnutls/gnutls.h>
-#include <gnutls/x509.h>
 #include <string.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 
 #include "check/datetime.h"
 #include "check/text.h"
+#include "nts/tls_library.h"
 #include "timesource/attempt.h"
 #include "timesource/trace.h"
 
@@ -26,24 +25,31 @@ namespace {
 // ever more memory; a real response is a few hundred bytes.
 constexpr std::size_t kMaxResponse = 65536;
 
-template <typename Handle, void (*Release)(Handle)>
+// A GnuTLS object, released through the table's function for it.
+template <typename Handle, auto Release>
 struct Releaser {
-  void operator()(Handle h) const { Release(h); }
+  void operator()(Handle h) const { (Tls().*Release)(h); }
 };
-template <typename Handle, void (*Release)(Handle)>
+template <typename Handle, auto Release>
 using Owned = std::unique_ptr<std::remove_pointer_t<Handle>, Releaser<Handle, Release>>;
 
-using Session = Owned<gnutls_session_t, gnutls_deinit>;
-using Credentials = Owned<gnutls_certificate_credentials_t, gnutls_certificate_free_credentials>;
-using X509 = Owned<gnutls_x509_crt_t, gnutls_x509_crt_deinit>;
+using Session = Owned<gnutls_session_t, &TlsLibrary::gnutls_deinit>;
+using Credentials =
+    Owned<gnutls_certificate_credentials_t, &TlsLibrary::gnutls_certificate_free_credentials>;
+using X509 = Owned<gnutls_x509_crt_t, &TlsLibrary::gnutls_x509_crt_deinit>;
 
 // Memory that GnuTLS allocated for us.
+struct GnutlsFree {
+  void operator()(void* memory) const { Tls().Free(memory); }
+};
+
+// A text that GnuTLS allocated for us.
 struct GnutlsText {
   gnutls_datum_t datum{};
   GnutlsText() = default;
   GnutlsText(const GnutlsText&) = delete;
   GnutlsText& operator=(const GnutlsText&) = delete;
-  ~GnutlsText() { gnutls_free(datum.data); }
+  ~GnutlsText() { Tls().Free(datum.data); }
   // The text as a line may carry it: a certificate is the server's to write, and a control
   // character in it must not break the line.
   std::u16string Printable() const {
@@ -58,7 +64,7 @@ struct GnutlsText {
 
 // GnuTLS's own words for an error, without their full stop: they end up inside a sentence.
 std::u16string ErrorText(int code) {
-  std::u16string text = FromUtf8(gnutls_strerror(code));
+  std::u16string text = FromUtf8(Tls().gnutls_strerror(code));
   if (!text.empty() && text.back() == u'.') text.pop_back();
   return text;
 }
@@ -82,10 +88,10 @@ class Transport {
   Transport(gnutls_session_t session, net::Socket& socket, const net::Deadline& deadline)
       : session_(session), socket_(socket), deadline_(deadline) {
     // GnuTLS holds on to this object for the session's life.
-    gnutls_transport_set_ptr(session, this);
-    gnutls_transport_set_push_function(session, &Push);
-    gnutls_transport_set_pull_function(session, &Pull);
-    gnutls_transport_set_pull_timeout_function(session, &PullTimeout);
+    Tls().gnutls_transport_set_ptr(session, this);
+    Tls().gnutls_transport_set_push_function(session, &Push);
+    Tls().gnutls_transport_set_pull_function(session, &Pull);
+    Tls().gnutls_transport_set_pull_timeout_function(session, &PullTimeout);
   }
 
   Transport(const Transport&) = delete;
@@ -115,13 +121,13 @@ class Transport {
 
   ssize_t Fail(std::exception_ptr failure) {
     failure_ = std::move(failure);
-    gnutls_transport_set_errno(session_, EIO);
+    Tls().gnutls_transport_set_errno(session_, EIO);
     return -1;
   }
 
   ssize_t TimeUp() {
     timedOut_ = true;
-    gnutls_transport_set_errno(session_, ETIMEDOUT);
+    Tls().gnutls_transport_set_errno(session_, ETIMEDOUT);
     return -1;
   }
 
@@ -197,13 +203,13 @@ class Transport {
 
 Credentials Trust(const KeOptions& o) {
   gnutls_certificate_credentials_t raw = nullptr;
-  if (gnutls_certificate_allocate_credentials(&raw) < 0) {
+  if (Tls().gnutls_certificate_allocate_credentials(&raw) < 0) {
     throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
   }
   Credentials credentials(raw);
   if (o.caFile) {
     const int n =
-        gnutls_certificate_set_x509_trust_file(raw, o.caFile->c_str(), GNUTLS_X509_FMT_PEM);
+        Tls().gnutls_certificate_set_x509_trust_file(raw, o.caFile->c_str(), GNUTLS_X509_FMT_PEM);
     if (n <= 0) {
       throw QueryFailure(QueryFailure::Kind::kAuthentication,
                          u"Cannot use the CA file " + FromUtf8(*o.caFile) + u": " +
@@ -214,7 +220,7 @@ Credentials Trust(const KeOptions& o) {
              FromUtf8(*o.caFile);
     });
   } else {
-    const int n = gnutls_certificate_set_x509_system_trust(raw);
+    const int n = Tls().gnutls_certificate_set_x509_system_trust(raw);
     if (n < 0) {
       throw QueryFailure(QueryFailure::Kind::kAuthentication,
                          u"Cannot load the system's trusted certificates: " + ErrorText(n));
@@ -236,17 +242,18 @@ bool IsAddress(const std::string& name) {
 
 std::optional<Certificate> PeerCertificate(gnutls_session_t session) {
   unsigned int count = 0;
-  const gnutls_datum_t* chain = gnutls_certificate_get_peers(session, &count);
+  const gnutls_datum_t* chain = Tls().gnutls_certificate_get_peers(session, &count);
   gnutls_x509_crt_t raw = nullptr;
-  if (chain == nullptr || count == 0 || gnutls_x509_crt_init(&raw) < 0) return std::nullopt;
+  if (chain == nullptr || count == 0 || Tls().gnutls_x509_crt_init(&raw) < 0) return std::nullopt;
   const X509 certificate(raw);
-  if (gnutls_x509_crt_import(raw, &chain[0], GNUTLS_X509_FMT_DER) < 0) return std::nullopt;
+  if (Tls().gnutls_x509_crt_import(raw, &chain[0], GNUTLS_X509_FMT_DER) < 0) return std::nullopt;
   Certificate c;
-  c.notAfter = gnutls_x509_crt_get_expiration_time(raw);
+  c.notAfter = Tls().gnutls_x509_crt_get_expiration_time(raw);
   GnutlsText subject;
-  if (gnutls_x509_crt_get_dn3(raw, &subject.datum, 0) >= 0) c.subject = subject.Printable();
+  if (Tls().gnutls_x509_crt_get_dn3(raw, &subject.datum, 0) >= 0) c.subject = subject.Printable();
   GnutlsText issuer;
-  if (gnutls_x509_crt_get_issuer_dn3(raw, &issuer.datum, 0) >= 0) c.issuer = issuer.Printable();
+  if (Tls().gnutls_x509_crt_get_issuer_dn3(raw, &issuer.datum, 0) >= 0)
+    c.issuer = issuer.Printable();
   return c;
 }
 
@@ -275,7 +282,7 @@ std::u16string CertificateProblems(unsigned int status, const KeOptions& o,
   if (status & GNUTLS_CERT_PURPOSE_MISMATCH) add(u"the certificate is not meant for a TLS server");
   if (why.empty()) {
     GnutlsText text;
-    gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text.datum, 0);
+    Tls().gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text.datum, 0);
     why = text.Printable();
   }
   return why;
@@ -289,23 +296,23 @@ QueryFailure TlsFailure(const KeOptions& o, const std::u16string& why) {
 void Handshake(gnutls_session_t session, const Transport& transport, const KeOptions& o) {
   int rc;
   do {
-    rc = gnutls_handshake(session);
-  } while (rc < 0 && gnutls_error_is_fatal(rc) == 0);
+    rc = Tls().gnutls_handshake(session);
+  } while (rc < 0 && Tls().gnutls_error_is_fatal(rc) == 0);
   if (rc < 0) {
     transport.ThrowCause(u"the TLS handshake did not finish");
     if (rc == GNUTLS_E_CERTIFICATE_VERIFICATION_ERROR) {
-      throw TlsFailure(o, CertificateProblems(gnutls_session_get_verify_cert_status(session), o,
-                                              PeerCertificate(session)));
+      throw TlsFailure(o, CertificateProblems(Tls().gnutls_session_get_verify_cert_status(session),
+                                              o, PeerCertificate(session)));
     }
     throw TlsFailure(o, ErrorText(rc));
   }
   // RFC 8915 section 3: TLS 1.3 or later, and the server must have agreed on ntske/1.
   gnutls_datum_t protocol{};
-  if (gnutls_alpn_get_selected_protocol(session, &protocol) < 0 ||
+  if (Tls().gnutls_alpn_get_selected_protocol(session, &protocol) < 0 ||
       std::string(reinterpret_cast<const char*>(protocol.data), protocol.size) != kAlpn) {
     throw TlsFailure(o, u"the server did not agree on the protocol ntske/1 (ALPN)");
   }
-  if (gnutls_protocol_get_version(session) != GNUTLS_TLS1_3) {
+  if (Tls().gnutls_protocol_get_version(session) != GNUTLS_TLS1_3) {
     throw TlsFailure(o, u"the server did not agree on TLS 1.3");
   }
 }
@@ -314,7 +321,7 @@ void SendAll(gnutls_session_t session, Transport& transport, const Bytes& data,
              const KeOptions& o) {
   std::size_t sent = 0;
   while (sent < data.size()) {
-    const ssize_t rc = gnutls_record_send(session, data.data() + sent, data.size() - sent);
+    const ssize_t rc = Tls().gnutls_record_send(session, data.data() + sent, data.size() - sent);
     if (rc == GNUTLS_E_AGAIN || rc == GNUTLS_E_INTERRUPTED) continue;
     if (rc < 0) {
       transport.ThrowCause(u"the key establishment request was not sent");
@@ -332,7 +339,7 @@ KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& 
   const std::u16string ke = u"The key establishment with " + o.serverText;
   for (;;) {
     std::uint8_t buffer[4096];
-    ssize_t rc = gnutls_record_recv(session, buffer, sizeof buffer);
+    ssize_t rc = Tls().gnutls_record_recv(session, buffer, sizeof buffer);
     if (rc == GNUTLS_E_AGAIN || rc == GNUTLS_E_INTERRUPTED) continue;
     // A server that closes without TLS's close_notify has still said all it will say.
     if (rc == GNUTLS_E_PREMATURE_TERMINATION) rc = 0;
@@ -365,9 +372,9 @@ KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& 
 Key Export(gnutls_session_t session, std::uint8_t direction, const KeOptions& o) {
   const char context[5] = {0, kProtocolNtpV4, 0, kAeadAesSivCmac256, static_cast<char>(direction)};
   Key key;
-  const int rc =
-      gnutls_prf_rfc5705(session, sizeof kExporterLabel - 1, kExporterLabel, sizeof context,
-                         context, key.bytes.size(), reinterpret_cast<char*>(key.bytes.data()));
+  const int rc = Tls().gnutls_prf_rfc5705(session, sizeof kExporterLabel - 1, kExporterLabel,
+                                          sizeof context, context, key.bytes.size(),
+                                          reinterpret_cast<char*>(key.bytes.data()));
   if (rc < 0) {
     throw QueryFailure(
         QueryFailure::Kind::kAuthentication,
@@ -405,33 +412,32 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
   socket.Connect(server, deadline);
 
   gnutls_session_t raw = nullptr;
-  if (gnutls_init(&raw, GNUTLS_CLIENT) < 0) {
+  if (Tls().gnutls_init(&raw, GNUTLS_CLIENT) < 0) {
     throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
   }
   const Session session(raw);
   const std::string name = ToUtf8(o.serverName);
-  int rc = gnutls_set_default_priority_append(raw, "-VERS-ALL:+VERS-TLS1.3", nullptr, 0);
-  if (rc >= 0) rc = gnutls_credentials_set(raw, GNUTLS_CRD_CERTIFICATE, credentials.get());
+  int rc = Tls().gnutls_set_default_priority_append(raw, "-VERS-ALL:+VERS-TLS1.3", nullptr, 0);
+  if (rc >= 0) rc = Tls().gnutls_credentials_set(raw, GNUTLS_CRD_CERTIFICATE, credentials.get());
   if (rc >= 0 && !IsAddress(name)) {
-    rc = gnutls_server_name_set(raw, GNUTLS_NAME_DNS, name.data(), name.size());
+    rc = Tls().gnutls_server_name_set(raw, GNUTLS_NAME_DNS, name.data(), name.size());
   }
   gnutls_datum_t alpn{reinterpret_cast<unsigned char*>(const_cast<char*>(kAlpn)), sizeof kAlpn - 1};
-  if (rc >= 0) rc = gnutls_alpn_set_protocols(raw, &alpn, 1, 0);
+  if (rc >= 0) rc = Tls().gnutls_alpn_set_protocols(raw, &alpn, 1, 0);
   if (rc < 0) throw TlsFailure(o, ErrorText(rc));
   // GnuTLS checks the chain, the validity period and that the certificate names the server,
   // during the handshake.
-  gnutls_session_set_verify_cert(raw, name.c_str(), 0);
+  Tls().gnutls_session_set_verify_cert(raw, name.c_str(), 0);
   // The deadline bounds the handshake through the transport, not a timer of GnuTLS's own.
-  gnutls_handshake_set_timeout(raw, 0);
+  Tls().gnutls_handshake_set_timeout(raw, 0);
   Transport transport(raw, socket, deadline);
 
   Handshake(raw, transport, o);
   KeSession ke;
   if (auto c = PeerCertificate(raw)) ke.certificate = std::move(*c);
   trace::Say(o.trace, [&] {
-    char* description = gnutls_session_get_desc(raw);
-    const std::u16string text = description != nullptr ? FromUtf8(description) : u"";
-    gnutls_free(description);
+    const std::unique_ptr<char, GnutlsFree> description(Tls().gnutls_session_get_desc(raw));
+    const std::u16string text = description ? FromUtf8(description.get()) : u"";
     return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
            o.serverName + u" verified: subject " + ke.certificate.subject + u", issuer " +
            ke.certificate.issuer + u", expires " + UtcText(ke.certificate.notAfter);
@@ -454,7 +460,7 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
            u" bytes each way";
   });
   // The server closes the connection after its response; our close_notify is a courtesy.
-  gnutls_bye(raw, GNUTLS_SHUT_WR);
+  Tls().gnutls_bye(raw, GNUTLS_SHUT_WR);
   transport.Flush();
   return ke;
 }

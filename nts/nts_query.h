@@ -34,7 +34,8 @@ struct Result {
 // 4.1.8), by default the key establishment server's own address and port 123. Throws
 // QueryFailure with one plain sentence: kAuthentication for anything NTS refuses (TLS and the
 // certificate, an error record, no cookie, an NTS NAK, replies that are not authentic),
-// kTimeout, kRefused, kUnknownHost, kMalformed and kNetwork as QuerySntp does.
+// kTimeout, kRefused, kUnknownHost, kMalformed and kNetwork as QuerySntp does; and
+// LibraryMissing (tls_library.h) when this system cannot load GnuTLS and Nettle.
 Result Query(const Request& request);
 
 }  // namespace brevun::nts
