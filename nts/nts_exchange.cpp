@@ -73,9 +73,7 @@ std::u16string ServerFields(const QueryOutcome& o) {
 QueryOutcome FromReply(const ntp::Reply& reply, const Sent& request, std::int64_t t4,
                        const NtsExchange& x, const std::u16string& line) {
   QueryOutcome o;
-  o.stratum = reply.stratum;
-  o.leap = reply.leap;
-  o.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
+  TakeServerFields(reply, o);
   if (reply.kind == ntp::Reply::Kind::kTime) {
     // T2 and T3 are unfolded around T1, so a server beyond the 2036 roll-over reads right.
     const std::int64_t t1 = request.t1;
@@ -85,6 +83,7 @@ QueryOutcome FromReply(const ntp::Reply& reply, const Sent& request, std::int64_
     o.unixSeconds = ntp::FloorDiv(serverNow, ntp::kMicros);
     o.offsetMicros = serverNow - t4;
     o.delayMicros = ntp::RoundTripDelay(t1, t2, t3, t4);
+    o.exchangeMicros = t4 - t1;
     trace::Say(x.trace, [&] {
       return line + ServerFields(o) + u", T1 " + trace::UtcMicros(t1) + u", T2 " +
              trace::UtcMicros(t2) + u", T3 " + trace::UtcMicros(t3) + u", T4 " +

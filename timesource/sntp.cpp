@@ -47,16 +47,6 @@ const Request* Answered(const std::vector<Request>& sent, const std::uint8_t* da
   return nullptr;
 }
 
-// What a reply said of its server, for the outcome and for the trace.
-void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome) {
-  outcome.stratum = reply.stratum;
-  outcome.leap = reply.leap;
-  outcome.precision = reply.precision;
-  outcome.rootDelayMicros = ntp::ShortToMicros(reply.rootDelay);
-  outcome.rootDispersionMicros = ntp::ShortToMicros(reply.rootDispersion);
-  outcome.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
-}
-
 std::u16string ServerFields(const QueryOutcome& o) {
   return u"stratum " + trace::Number(o.stratum) + u", leap indicator " + trace::Number(o.leap) +
          u", reference id " + (o.referenceId.empty() ? u"(none)" : o.referenceId);
@@ -233,10 +223,20 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
 
 QueryOutcome QuerySntp(const TimeHost& host, const QueryOptions& options) {
   return AskEachAddress(
-      host, TransportOf(Source::kSntp), u"SNTP", options, [&](const net::Address& server, const net::Deadline& deadline) {
+      host, TransportOf(Source::kSntp), u"SNTP", options,
+      [&](const net::Address& server, const net::Deadline& deadline) {
         SocketLink link(server, deadline);
         return ExchangeSntp(link, {server, host.Text(), deadline.at(), options.trace});
       });
+}
+
+void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome) {
+  outcome.stratum = reply.stratum;
+  outcome.leap = reply.leap;
+  outcome.precision = reply.precision;
+  outcome.rootDelayMicros = ntp::ShortToMicros(reply.rootDelay);
+  outcome.rootDispersionMicros = ntp::ShortToMicros(reply.rootDispersion);
+  outcome.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
 }
 
 }  // namespace brevun

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "timesource/net.h"
+#include "timesource/ntp.h"
 #include "timesource/timequery.h"
 
 namespace brevun {
@@ -51,5 +52,10 @@ struct SntpExchange {
 // deadline, kMalformed for a reply to our request that carries no time; and whatever the link
 // throws.
 QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& exchange);
+
+// What a reply says of its server, into an outcome: stratum, leap indicator, reference id, and
+// what the selection of several servers weighs it by (precision, root delay and dispersion).
+// Shared with the NTS exchange, whose replies carry the same header.
+void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome);
 
 }  // namespace brevun

@@ -91,12 +91,18 @@ TEST(NtsExchange, OnlyAnAuthenticReplyToOurRequestGivesATime) {
   };
   {
     std::vector<Arrival> script = noise(0);
-    script.push_back({300, ReplyTo(0, kWallAtZero + 350 * kMs)});
+    // Root dispersion 1.5 s (16.16 seconds): what several servers are weighed by.
+    script.push_back({300, ReplyTo(0, kWallAtZero + 350 * kMs, Seal::kServerKey, [](Bytes& p) {
+                        p[9] = 1;
+                        p[10] = 0x80;
+                      })});
     ScriptedLink link(script);
     const QueryOutcome o = ExchangeNts(link, Within(5000));
     // T1 0 ms, T2 = T3 350 ms, T4 300 ms: offset 200 ms, never the forged hour.
     EXPECT_EQ(o.offsetMicros, 200 * kMs);
     EXPECT_EQ(o.delayMicros, 300 * kMs);
+    EXPECT_EQ(o.exchangeMicros, 300 * kMs);
+    EXPECT_EQ(o.rootDispersionMicros, 1500 * kMs);
     EXPECT_FALSE(o.notification);
     EXPECT_EQ(link.now, 300);
   }
