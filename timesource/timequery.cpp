@@ -155,17 +155,13 @@ QueryOutcome QueryTime(Source protocol, const TimeHost& host, const QueryOptions
   return protocol == Source::kTime ? QueryTimeProtocol(host, options) : QuerySntp(host, options);
 }
 
-std::vector<ServerAnswer> QueryEach(Source protocol, const std::vector<TimeHost>& hosts,
-                                    const QueryOptions& options) {
-  std::vector<ServerAnswer> answers(hosts.size());
-  // Each query keeps its own trace, told whole once all have ended: the lines of one server
-  // stay together, and no two threads ever call the caller's trace at once.
-  std::vector<std::vector<std::u16string>> traces(hosts.size());
-  // One deadline for all: a thread the system starts late gets what is left, not more.
+void AskTogether(std::size_t count, const QueryOptions& options,
+                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask) {
+  std::vector<std::vector<std::u16string>> traces(count);
+  // A thread the system starts late gets what is left, not more.
   const std::int64_t start = net::MonotonicMilliseconds();
   std::vector<std::function<void()>> tasks;
-  for (std::size_t i = 0; i < hosts.size(); ++i) {
-    answers[i].host = hosts[i];
+  for (std::size_t i = 0; i < count; ++i) {
     tasks.push_back([&, i] {
       QueryOptions own = options;
       own.milliseconds =
@@ -173,19 +169,28 @@ std::vector<ServerAnswer> QueryEach(Source protocol, const std::vector<TimeHost>
       if (options.trace) {
         own.trace = [&traces, i](const std::u16string& line) { traces[i].push_back(line); };
       }
-      try {
-        answers[i].outcome = QueryTime(protocol, hosts[i], own);
-      } catch (const QueryFailure& f) {
-        answers[i].failure = f;
-      } catch (const std::bad_alloc&) {
-        answers[i].failure = QueryFailure(QueryFailure::Kind::kNetwork, u"Out of memory");
-      }
+      ask(i, own);
     });
   }
   net::RunTogether(tasks);
   for (const auto& lines : traces) {
     for (const auto& line : lines) trace::Say(options.trace, [&] { return line; });
   }
+}
+
+std::vector<ServerAnswer> QueryEach(Source protocol, const std::vector<TimeHost>& hosts,
+                                    const QueryOptions& options) {
+  std::vector<ServerAnswer> answers(hosts.size());
+  for (std::size_t i = 0; i < hosts.size(); ++i) answers[i].host = hosts[i];
+  AskTogether(hosts.size(), options, [&](std::size_t i, const QueryOptions& own) {
+    try {
+      answers[i].outcome = QueryTime(protocol, hosts[i], own);
+    } catch (const QueryFailure& f) {
+      answers[i].failure = f;
+    } catch (const std::bad_alloc&) {
+      answers[i].failure = QueryFailure(QueryFailure::Kind::kNetwork, u"Out of memory");
+    }
+  });
   return answers;
 }
 

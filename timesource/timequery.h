@@ -68,6 +68,14 @@ struct ServerAnswer {
   std::optional<QueryFailure> failure;
 };
 
+// Runs ask(i, own) for every i below count at once, each on a thread of its own, and returns
+// when all have ended. One deadline for all: each gets what is left of options.milliseconds
+// when it starts, and a trace of its own that options.trace hears whole once all have ended,
+// so the lines of one query stay together and no two threads call the caller's trace at once.
+// ask must not throw.
+void AskTogether(std::size_t count, const QueryOptions& options,
+                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask);
+
 // Asks every host at once, each as QueryTime does (its addresses in turn, SNTP's
 // retransmission), all within options.milliseconds; the answers come in the order of hosts.
 // The trace, when given, hears from one query at a time.
