@@ -1,6 +1,10 @@
 #include "cli/arguments.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "check/number.h"
 #include "check/text.h"
@@ -59,12 +63,35 @@ std::string HostText(const std::string& name, const std::string& host) {
   return host;
 }
 
-std::uint16_t Port(const std::string& text) {
+std::uint16_t Port(const std::string& name, const std::string& text) {
   const auto v = ParseDecimal(text);
   if (!v || *v < 1 || *v > 65535 || std::floor(*v) != *v || text.find('.') != std::string::npos) {
-    throw UsageError("--port needs a port number from 1 to 65535, not '" + text + "'");
+    throw UsageError(name + " needs a port number from 1 to 65535, not '" + text + "'");
   }
   return static_cast<std::uint16_t>(*v);
+}
+
+int Days(const std::string& name, const std::string& text) {
+  const auto v = ParseDecimal(text);
+  if (!v || *v < 1 || *v > 3650 || std::floor(*v) != *v || text.find('.') != std::string::npos) {
+    throw UsageError(name + " needs whole days from 1 to 3650, not '" + text + "'");
+  }
+  return static_cast<int>(*v);
+}
+
+// A CA file that cannot be read is the administrator's to fix before any server is asked.
+std::string ReadableFile(const std::string& name, const std::string& path) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  errno = 0;
+  const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  // A folder opens, but reading it fails.
+  if (!file || (std::fgetc(file.get()) == EOF && std::ferror(file.get()))) {
+    throw UsageError(name + " cannot read '" + path +
+                     "': " + (errno != 0 ? std::strerror(errno) : "unknown reason"));
+  }
+  return path;
 }
 
 std::int64_t PositiveMicros(const std::string& name, const std::string& text) {
@@ -106,6 +133,7 @@ std::string NumberText(double v) { return ToUtf8(FormatNumber(v)); }
 Options ParseArguments(const std::vector<std::string>& args) {
   Options o;
   std::string consensusOption;  // the last option that only several servers use
+  std::string ntsOption;        // the last option that only --nts uses
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
@@ -146,7 +174,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "-c" || arg == "--critical") {
       o.criticalText = value();
     } else if (arg == "-p" || arg == "--port") {
-      o.port = Port(value());
+      o.port = Port("--port", value());
     } else if (arg == "-4" || arg == "--use-ipv4" || arg == "-6" || arg == "--use-ipv6") {
       if (inlineValue) throw UsageError(arg + " takes no value");
       o.family = arg.find('4') != std::string::npos ? AddressFamily::kIPv4 : AddressFamily::kIPv6;
@@ -194,11 +222,46 @@ Options ParseArguments(const std::vector<std::string>& args) {
       consensusOption = arg;
     } else if (arg == "--leap-warning") {
       flag(o.leapWarning);
+    } else if (arg == "--nts") {
+      flag(o.nts);
+    } else if (arg == "--nts-port") {
+      o.ntsPort = Port(arg, value());
+      ntsOption = arg;
+    } else if (arg == "--nts-ca") {
+      o.ntsCa = ReadableFile(arg, value());
+      ntsOption = arg;
+    } else if (arg == "--nts-server-name") {
+      o.ntsServerName = value();
+      if (o.ntsServerName->empty()) throw UsageError(arg + " needs a name");
+      ntsOption = arg;
+    } else if (arg == "--nts-cert-warning") {
+      o.ntsCertWarningDays = Days(arg, value());
+      ntsOption = arg;
     } else {
       throw UsageError("unknown argument '" + args[i] + "'");
     }
   }
   if (o.help || o.version) return o;
+  if (!o.nts && !ntsOption.empty()) throw UsageError(ntsOption + " belongs to --nts");
+  if (o.nts) {
+    // NTS authenticates NTPv4 replies to this machine: one server against the local clock, or
+    // several judged together.
+    if (o.parameter || o.raw || o.com || o.printParameter || o.configure) {
+      throw UsageError(
+          "--nts measures with -H; the component's check (--parameter, --raw, --com, "
+          "--print-parameter, --configure) has no NTS");
+    }
+    if (o.protocol != Source::kSntp) {
+      throw UsageError("--nts authenticates NTPv4; the Time Protocol has no authentication");
+    }
+    if (o.secondHost)
+      throw UsageError("--nts judges the local clock; --second-host cannot go with it");
+    if (o.port) {
+      throw UsageError(
+          "with --nts, -H names the key establishment server: give its port as HOST:PORT or "
+          "with --nts-port, not --port (the NTP server and port are the ones it names)");
+    }
+  }
   if (o.configure) {
     // The dialog gets the parameter string the options compose, limit included.
     if (o.criticalText) o.critical = Seconds("--critical", *o.criticalText);
@@ -273,6 +336,8 @@ std::string HelpText() {
          "                    [--truechimers-warning RANGE] [--truechimers-critical RANGE]\n"
          "                    [--falseticker ok|warning|critical] [--max-distance SECONDS]\n"
          "                    [--max-delay SECONDS] [--leap-warning] [-w RANGE] [-c RANGE] ...\n"
+         "       brevun-check -H HOST[:PORT] [-H HOST]... --nts [--nts-port PORT] [--nts-ca FILE]\n"
+         "                    [--nts-server-name NAME] [--nts-cert-warning DAYS] [-w RANGE] ...\n"
          "       brevun-check -P PARAMETER [-w SECONDS] [-t SECONDS] [--raw]\n"
          "       brevun-check -V | -h\n"
          "\n"
@@ -283,6 +348,8 @@ std::string HelpText() {
          "judges the local clock by those that agree, as a time daemon selects its servers:\n"
          "each reply's offset with its root distance is an interval, and the largest group\n"
          "of overlapping intervals (more than half of the replies) gives the offset.\n"
+         "With --nts, each -H is an NTS key establishment server (RFC 8915, TLS 1.3): its\n"
+         "certificate is checked, and only an authenticated NTPv4 reply gives the offset.\n"
          "With -P, runs the component's own check on a parameter string, as a host does.\n"
          "\n"
          "  -H, --host HOST[:PORT]     the time server: a name, an address, [v6]:port\n"
@@ -311,6 +378,13 @@ std::string HelpText() {
          "      --max-delay SECONDS    a server with a larger round-trip delay is not used\n"
          "      --leap-warning         WARNING when a server announces a leap second on a\n"
          "                             day that has none (not June 30 or December 31)\n"
+         "      --nts                  Network Time Security: -H names the key establishment\n"
+         "                             server, the NTP server is the one it names\n"
+         "      --nts-port PORT        the key establishment's port when HOST names none\n"
+         "                             (default 4460)\n"
+         "      --nts-ca FILE          trust the CAs of this PEM file, not the system's\n"
+         "      --nts-server-name NAME the name the certificates must carry (default: -H's)\n"
+         "      --nts-cert-warning DAYS  WARNING when a certificate expires within DAYS days\n"
          "  -P, --parameter STRING     a parameter string as a host stores it, e.g.\n"
          "                             '#FTS=ntp.example#FPR=sntp#STS=#SPR=local#DIS=60#';\n"
          "                             -w is then whole seconds beside its DIS limit\n"

@@ -20,6 +20,9 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The port of NTS Key Establishment (RFC 8915 section 4).
+inline constexpr std::uint16_t kNtsKePort = 4460;
+
 struct Options {
   std::optional<std::string> parameter;  // -P: a parameter string as a host stores it
   // -H, once or more: the time servers (the first source's time host for the component).
@@ -61,6 +64,14 @@ struct Options {
   std::optional<std::int64_t> maxDelayMicros;
   // A server announcing a leap second on a day that has none is misconfigured: WARNING.
   bool leapWarning = false;
+
+  // --nts: Network Time Security (RFC 8915). Each -H names a key establishment server, on
+  // ntsPort unless its text has a port; the NTP server is the one that server names.
+  bool nts = false;
+  std::uint16_t ntsPort = kNtsKePort;
+  std::optional<std::string> ntsCa;          // PEM file of the CAs to trust instead of the system's
+  std::optional<std::string> ntsServerName;  // what the certificates must name instead of -H's
+  std::optional<int> ntsCertWarningDays;     // WARNING when a certificate expires within these
 };
 
 // The largest expected offset -o takes: a clock further off than some thirty years is no

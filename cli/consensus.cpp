@@ -7,6 +7,7 @@
 
 #include "check/datetime.h"
 #include "check/text.h"
+#include "cli/arguments.h"
 
 namespace brevun::cli {
 
@@ -14,9 +15,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How lines and labels name a server: its host text, without the port when it is SNTP's own.
-std::string Name(const TimeHost& host) {
-  std::string name = ToUtf8(host.port == kSntpPort ? host.host : host.Text());
+// How lines and labels name a server: its host text, without the port when it is the usual one
+// (SNTP's, or NTS Key Establishment's).
+std::string Name(const TimeHost& host, std::uint16_t usualPort) {
+  std::string name = ToUtf8(host.port == usualPort ? host.host : host.Text());
   // Nothing a name holds may end the line or start the performance data.
   for (char& c : name) {
     if (c == '|') c = '/';
@@ -85,6 +87,7 @@ std::string Count(std::size_t n, const char* one, const char* many) {
 
 struct Judged {
   ServerAnswer answer;
+  std::optional<NtsFacts> nts;
   std::string name;
   int sample = -1;  // index into the samples, when the server gave a time
 };
@@ -95,8 +98,14 @@ ConsensusNetwork RealNetwork() {
   return {[](const TimeHost& host, const QueryOptions& options, std::size_t limit) {
             return AddressesOf(host, Source::kSntp, options, limit);
           },
-          [](const std::vector<TimeHost>& hosts, const QueryOptions& options) {
-            return QueryEach(Source::kSntp, hosts, options);
+          [](const std::vector<ConsensusServer>& servers, const QueryOptions& options) {
+            std::vector<TimeHost> hosts;
+            for (const ConsensusServer& s : servers) hosts.push_back(s.host);
+            std::vector<ConsensusAnswer> answers;
+            for (ServerAnswer& a : QueryEach(Source::kSntp, hosts, options)) {
+              answers.push_back({std::move(a), std::nullopt});
+            }
+            return answers;
           }};
 }
 
@@ -107,6 +116,7 @@ bool IsLeapDay(std::int64_t unixSeconds) {
 
 Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& network) {
   const auto start = Clock::now();
+  const std::uint16_t usualPort = request.nts ? kNtsKePort : kSntpPort;
   const auto tell = [&](const std::string& line) {
     if (request.verbose) request.verbose(line);
   };
@@ -124,55 +134,60 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
 
   // The servers: each -H, or each address of each -H; every one once.
   std::vector<Judged> judged;
-  std::vector<TimeHost> asked;
-  const auto add = [&](const TimeHost& host) {
-    for (const TimeHost& h : asked) {
-      if (h.Text() == host.Text()) return;
+  std::vector<ConsensusServer> asked;
+  const auto add = [&](const TimeHost& host, const std::u16string& name) {
+    for (const ConsensusServer& s : asked) {
+      if (s.host.Text() == host.Text()) return;
     }
-    asked.push_back(host);
+    asked.push_back({host, name});
   };
   for (const TimeHost& host : request.hosts) {
     if (!request.allAddresses) {
-      add(host);
+      add(host, host.host);
       continue;
     }
     if (asked.size() >= request.maxServers) break;
     try {
       for (const TimeHost& h : network.expand(host, options(), request.maxServers - asked.size())) {
-        if (asked.size() < request.maxServers) add(h);
+        if (asked.size() < request.maxServers) add(h, host.host);
       }
     } catch (const QueryFailure& f) {
       // A name without addresses is a server that cannot be asked, like a silent one.
       Judged j;
       j.answer.host = host;
       j.answer.failure = f;
-      j.name = Name(host);
+      j.name = Name(host, usualPort);
       judged.push_back(j);
     }
   }
   tell("Asking " + Count(asked.size(), "server", "servers") + " at once within " +
        std::to_string(options().milliseconds) + " ms");
   std::vector<std::u16string> answeredFrom;
-  for (ServerAnswer& a : network.query(asked, options())) {
+  for (ConsensusAnswer& c : network.query(asked, options())) {
+    ServerAnswer& a = c.server;
     // Two names of one server are one server: counted twice, a single server could make a
-    // majority of its own.
+    // majority of its own. (With NTS, two key establishment servers that name one NTP server.)
     if (a.outcome && !a.outcome->server.empty()) {
       const std::u16string& from = a.outcome->server;
       if (std::find(answeredFrom.begin(), answeredFrom.end(), from) != answeredFrom.end()) {
-        tell(Name(a.host) + ": answered from " + ToUtf8(from) + ", a server already counted");
+        tell(Name(a.host, usualPort) + ": answered from " + ToUtf8(from) +
+             ", a server already counted");
         continue;
       }
       answeredFrom.push_back(from);
     }
     Judged j;
-    j.name = Name(a.host);
+    j.name = Name(a.host, usualPort);
     j.answer = std::move(a);
+    j.nts = c.nts;
     judged.push_back(std::move(j));
   }
 
   std::vector<selection::Sample> samples;
   std::vector<std::string> unreachable;
   bool onlyUnknownHosts = true;
+  // A server that NTS refused to believe says something about that server: -q does not hide it.
+  bool refused = false;
   for (Judged& j : judged) {
     const auto& o = j.answer.outcome;
     if (o && !o->notification) {
@@ -189,6 +204,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
       if (o || j.answer.failure->kind() != QueryFailure::Kind::kUnknownHost) {
         onlyUnknownHosts = false;
       }
+      if (!o && j.answer.failure->kind() == QueryFailure::Kind::kAuthentication) refused = true;
       unreachable.push_back(j.name + " (" + Why(j.answer) + ")");
       tell(j.name + ": no time to use: " +
            (o ? ToUtf8(o->description) : ToUtf8(j.answer.failure->description())));
@@ -202,6 +218,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   std::vector<std::string> tooFar;
   std::vector<std::string> leaps;
   std::vector<std::string> offsets;
+  std::vector<std::string> expiring;
   std::string perServer;
   for (const Judged& j : judged) {
     if (j.sample < 0) continue;
@@ -231,6 +248,16 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
     perServer += " " + Label("offset", j.name) + "=" + SecondsText(o.offsetMicros) + "s " +
                  Label("delay", j.name) + "=" + SecondsText(o.delayMicros) + "s " +
                  Label("stratum", j.name) + "=" + std::to_string(o.stratum);
+    if (j.nts) {
+      perServer += " " + Label("ke_time", j.name) + "=" + SecondsText(j.nts->keMicros) + "s";
+      const std::int64_t days = DaysLeft(j.nts->certificateNotAfter,
+                                         request.utcMicros ? request.utcMicros() : UtcMicrosNow());
+      tell(j.name + ": key establishment " + SecondsText(j.nts->keMicros) + " s, certificate " +
+           std::to_string(days) + " days left");
+      if (request.certWarningDays && days < *request.certWarningDays) {
+        expiring.push_back(j.name + " in " + std::to_string(days) + (days == 1 ? " day" : " days"));
+      }
+    }
   }
   const std::string counts =
       "truechimers=" + std::to_string(chosen.truechimers) + ";" +
@@ -239,8 +266,9 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
       std::to_string(servers) + " servers=" + std::to_string(servers) + perServer;
 
   if (samples.empty()) {
-    const State state =
-        onlyUnknownHosts ? State::kUnknown : (request.quiet ? State::kUnknown : State::kCritical);
+    const State state = onlyUnknownHosts              ? State::kUnknown
+                        : (request.quiet && !refused) ? State::kUnknown
+                                                      : State::kCritical;
     return {state, "No usable answer from " + Count(servers, "server", "servers") + " within " +
                        std::to_string(request.timeoutSeconds) + " s (" +
                        Note("unreachable", "unreachable", unreachable) + ")|" + counts};
@@ -282,6 +310,11 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   if (!falsetickers.empty()) state = Worse(state, request.falseticker);
   std::vector<std::string> notes;
   if (!falsetickers.empty()) notes.push_back(Note("falseticker", "falsetickers", falsetickers));
+  if (!expiring.empty()) {
+    // The certificate administrators most often let lapse: WARNING while there is time.
+    notes.push_back(Note("certificate expires", "certificates expire", expiring));
+    state = Worse(state, State::kWarning);
+  }
   if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
   if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));
   if (!leaps.empty()) {

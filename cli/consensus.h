@@ -36,9 +36,27 @@ struct ConsensusRequest {
   std::string expectedText;
   bool quiet = false;
   bool leapWarning = false;
+  // --nts: every server is asked through Network Time Security; certificates that expire
+  // within certWarningDays give WARNING.
+  bool nts = false;
+  std::optional<int> certWarningDays;
   std::function<void(const std::string&)> verbose;
   // Our clock in Unix microseconds: which day it is, for the leap second rule.
   std::function<std::int64_t()> utcMicros;
+};
+
+// One server to ask, and the name it was given as: each address of a name is a server of its
+// own, yet an NTS certificate names the name.
+struct ConsensusServer {
+  TimeHost host;
+  std::u16string name;
+};
+
+// One server's answer (a time, a notification or why there is none), and with NTS what its key
+// establishment showed.
+struct ConsensusAnswer {
+  ServerAnswer server;
+  std::optional<NtsFacts> nts;
 };
 
 // What the judgement needs of the network, so that tables can stand in for it.
@@ -46,11 +64,14 @@ struct ConsensusNetwork {
   // AddressesOf: the addresses of one name as servers of their own. Throws QueryFailure.
   std::function<std::vector<TimeHost>(const TimeHost&, const QueryOptions&, std::size_t limit)>
       expand;
-  // QueryEach: every server at once.
-  std::function<std::vector<ServerAnswer>(const std::vector<TimeHost>&, const QueryOptions&)> query;
+  // Every server at once (QueryEach, or NTS queries side by side), the answers in the order of
+  // the servers.
+  std::function<std::vector<ConsensusAnswer>(const std::vector<ConsensusServer>&,
+                                             const QueryOptions&)>
+      query;
 };
 
-// The network as it is.
+// The network as SNTP asks it.
 ConsensusNetwork RealNetwork();
 
 // Asks the servers and judges the clock by the ones that agree. Never throws for what a

@@ -17,6 +17,8 @@
 #include "cli/watchdog.h"
 #ifdef _WIN32
 #include "cli/com_check.h"
+#else
+#include "cli/nts_network.h"
 #endif
 
 namespace {
@@ -78,6 +80,12 @@ int CheckThroughComponent(const brevun::cli::Options& options, const std::u16str
 }
 #endif
 
+#ifndef _WIN32
+brevun::cli::NtsSettings NtsSettingsFor(const brevun::cli::Options& options) {
+  return {options.ntsServerName, options.ntsCa};
+}
+#endif
+
 // -H: the offset the protocol measures, judged by the threshold ranges.
 int MeasureOffset(const brevun::cli::Options& options) {
   using namespace brevun::cli;
@@ -94,7 +102,13 @@ int MeasureOffset(const brevun::cli::Options& options) {
   request.beforeQuery = [&](State state, const std::string& line) {
     SetWatchdogEnding(ending(state, line), Exit(state));
   };
-  const Verdict verdict = CheckOffset(request, brevun::QueryTime);
+#ifdef _WIN32
+  const OffsetQuery query = brevun::QueryTime;
+#else
+  const OffsetQuery query =
+      options.nts ? NtsQuery(NtsSettingsFor(options)) : OffsetQuery(brevun::QueryTime);
+#endif
+  const Verdict verdict = CheckOffset(request, query);
   DisarmWatchdog();
   std::printf("%s\n", ending(verdict.state, verdict.line).c_str());
   return Exit(verdict.state);
@@ -117,7 +131,13 @@ int JudgeConsensus(const brevun::cli::Options& options) {
       std::int64_t{options.timeout} * 1000,
       "TIME CRITICAL - No result from the servers within " + std::to_string(options.timeout) + " s",
       Exit(State::kCritical));
-  const Verdict verdict = CheckConsensus(request, RealNetwork());
+#ifdef _WIN32
+  const ConsensusNetwork network = RealNetwork();
+#else
+  const ConsensusNetwork network =
+      options.nts ? NtsNetwork(NtsSettingsFor(options)) : RealNetwork();
+#endif
+  const Verdict verdict = CheckConsensus(request, network);
   DisarmWatchdog();
   std::printf("TIME %s - %s\n", StateName(verdict.state), verdict.line.c_str());
   return Exit(verdict.state);
@@ -146,6 +166,18 @@ int main(int argc, char** argv) {
       return Unknown("--com and --configure need the Windows build and its registered component");
     }
 #endif
+    if (options.nts) {
+#ifdef _WIN32
+      return Unknown("this build has no NTS support");
+#else
+      // Before the run's clock starts: a system without the libraries gets its answer at once.
+      try {
+        brevun::cli::LoadNts();
+      } catch (const brevun::Failure& f) {
+        return Unknown(brevun::ToUtf8(f.description()));
+      }
+#endif
+    }
     if (brevun::cli::JudgesConsensus(options)) return JudgeConsensus(options);
     if (brevun::cli::MeasuresOffset(options)) return MeasureOffset(options);
     parameter = brevun::cli::ParameterFor(options);

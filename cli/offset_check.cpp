@@ -5,6 +5,7 @@
 
 #include "check/failure.h"
 #include "check/text.h"
+#include "cli/arguments.h"
 
 namespace brevun::cli {
 
@@ -14,9 +15,10 @@ std::string Label(const OffsetServer& server, const QueryOutcome& answer) {
   return ToUtf8(answer.server.empty() ? server.host.Text() : answer.server);
 }
 
-// "SNTP, stratum 8", or just the protocol where the answer carries no stratum.
-std::string Details(const OffsetServer& server, const QueryOutcome& answer) {
-  std::string s = ToUtf8(ProtocolName(server.protocol));
+// "SNTP, stratum 8", "NTS, stratum 8", or just the protocol where the answer carries no
+// stratum.
+std::string Details(const OffsetServer& server, const QueryOutcome& answer, bool nts) {
+  std::string s = nts ? "NTS" : ToUtf8(ProtocolName(server.protocol));
   if (answer.stratum > 0) s += ", stratum " + std::to_string(answer.stratum);
   return s;
 }
@@ -52,8 +54,47 @@ Verdict Refusal(const OffsetServer& server, const QueryOutcome& answer) {
   return {State::kCritical, who + " is not synchronised" + (why.empty() ? "" : " (" + why + ")")};
 }
 
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// NTS describes its failures whole and names the server at fault itself: the key establishment
+// server, or the NTP server that one named. The line keeps that sentence, in the words the
+// other lines use for the same events. A refusal to authenticate (TLS, the certificate, the
+// key establishment's records, replies that are not authentic) says something about the
+// server: CRITICAL even with -q, which is for offsets that could not be had.
+Verdict NtsFailure(const OffsetRequest& request, const QueryFailure& failure) {
+  const State noOffset = request.quiet ? State::kUnknown : State::kCritical;
+  std::string text = ToUtf8(failure.description());
+  switch (failure.kind()) {
+    case QueryFailure::Kind::kAuthentication:
+      return {State::kCritical, text};
+    case QueryFailure::Kind::kUnknownHost: {
+      const std::string unknown = "Unknown host: ";
+      if (StartsWith(text, unknown)) {
+        text = "Cannot resolve " + text.substr(unknown.size(), text.find(" (") - unknown.size());
+      }
+      return {State::kUnknown, text};
+    }
+    case QueryFailure::Kind::kTimeout: {
+      const std::string timeout = "Timeout: ";
+      if (StartsWith(text, timeout) && text.size() > timeout.size()) {
+        text.erase(0, timeout.size());
+        if (text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+      }
+      return {noOffset, text};
+    }
+    case QueryFailure::Kind::kRefused:
+    case QueryFailure::Kind::kMalformed:
+    case QueryFailure::Kind::kNetwork:
+      break;
+  }
+  return {noOffset, text};
+}
+
 Verdict FromFailure(const OffsetRequest& request, const OffsetServer& server,
                     const QueryFailure& failure) {
+  if (request.nts) return NtsFailure(request, failure);
   const State noOffset = request.quiet ? State::kUnknown : State::kCritical;
   switch (failure.kind()) {
     case QueryFailure::Kind::kUnknownHost: {
@@ -75,16 +116,31 @@ Verdict FromFailure(const OffsetRequest& request, const OffsetServer& server,
 }
 
 std::string PerformanceData(const OffsetRequest& request, std::int64_t judged,
-                            const OffsetServer& first, const QueryOutcome& answer) {
+                            const OffsetServer& first, const OffsetAnswer& answer,
+                            std::optional<std::int64_t> certificateDays) {
   std::string s = "offset=" + SecondsText(judged) + "s;" + request.warning.PerformanceText() + ";" +
                   request.critical.PerformanceText();
   // Delay and stratum are the one server's own; with two servers there is no single value to
   // report, and the Time Protocol measures neither.
-  if (!request.second && first.protocol == Source::kSntp && answer.stratum > 0) {
-    s +=
-        " delay=" + SecondsText(answer.delayMicros) + "s stratum=" + std::to_string(answer.stratum);
+  if (!request.second && first.protocol == Source::kSntp && answer.time.stratum > 0) {
+    s += " delay=" + SecondsText(answer.time.delayMicros) +
+         "s stratum=" + std::to_string(answer.time.stratum);
+  }
+  if (answer.nts) {
+    s += " ke_time=" + SecondsText(answer.nts->keMicros) + "s";
+    // Fewer days than the warning's are what alerts: the range "DAYS:".
+    if (certificateDays) {
+      s += " cert_days=" + std::to_string(*certificateDays) +
+           (request.certWarningDays ? ";" + std::to_string(*request.certWarningDays) + ":" : "");
+    }
   }
   return s;
+}
+
+// "in 4 days", "in 1 day", "within a day".
+std::string DaysText(std::int64_t days) {
+  if (days < 1) return "within a day";
+  return "in " + std::to_string(days) + (days == 1 ? " day" : " days");
 }
 
 void Tell(const OffsetRequest& request, const std::string& line) {
@@ -122,6 +178,11 @@ const char* StateName(State state) {
   return "UNKNOWN";
 }
 
+std::int64_t DaysLeft(std::int64_t notAfter, std::int64_t nowUnixMicros) {
+  const std::int64_t seconds = notAfter - nowUnixMicros / 1000000;
+  return seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+}
+
 std::string SecondsText(std::int64_t micros) {
   const std::uint64_t magnitude =
       micros < 0 ? 0 - static_cast<std::uint64_t>(micros) : static_cast<std::uint64_t>(micros);
@@ -140,7 +201,7 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   const auto ask = [&](const OffsetServer& server, std::int64_t millis,
-                       QueryOutcome* answer) -> std::optional<Verdict> {
+                       OffsetAnswer* answer) -> std::optional<Verdict> {
     if (request.beforeQuery) {
       const Verdict late = NoAnswer(request, server.host);
       request.beforeQuery(late.state, late.line);
@@ -151,8 +212,8 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
     if (request.verbose) {
       options.trace = [&](const std::u16string& line) { request.verbose(ToUtf8(line)); };
     }
-    Tell(request, ToUtf8(ProtocolName(server.protocol)) + " query to " +
-                      ToUtf8(server.host.Text()) + " within " +
+    Tell(request, (request.nts ? std::string("NTS") : ToUtf8(ProtocolName(server.protocol))) +
+                      " query to " + ToUtf8(server.host.Text()) + " within " +
                       std::to_string(options.milliseconds) + " ms");
     try {
       *answer = query(server.protocol, server.host, options);
@@ -164,22 +225,26 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
       // about the clock, so no CRITICAL.
       return Verdict{State::kUnknown, ToUtf8(f.description())};
     }
-    if (answer->notification) return Refusal(server, *answer);
-    TellAnswer(request, server, *answer);
+    if (answer->time.notification) return Refusal(server, answer->time);
+    TellAnswer(request, server, answer->time);
     return std::nullopt;
   };
 
   // With two servers, the first may take half of the time, so that a silent first server
   // still leaves the second its chance; the second takes whatever is left.
-  QueryOutcome first;
+  OffsetAnswer firstAnswer;
   const std::int64_t firstShare = request.second ? request.budgetMillis / 2 : request.budgetMillis;
-  if (auto failed = ask(request.first, firstShare, &first)) return *failed;
+  if (auto failed = ask(request.first, firstShare, &firstAnswer)) return *failed;
+  const QueryOutcome& first = firstAnswer.time;
   std::int64_t offset = first.offsetMicros;
-  QueryOutcome second;
+  OffsetAnswer secondAnswer;
+  const QueryOutcome& second = secondAnswer.time;
   if (request.second) {
     const auto used =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    if (auto failed = ask(*request.second, request.budgetMillis - used, &second)) return *failed;
+    if (auto failed = ask(*request.second, request.budgetMillis - used, &secondAnswer)) {
+      return *failed;
+    }
     offset -= second.offsetMicros;
   }
 
@@ -195,13 +260,28 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
   std::string line = "Offset " + SecondsText(judged) + " seconds";
   if (!request.expectedText.empty()) line += " from the expected " + request.expectedText;
   if (request.second) {
-    line += " between " + Label(request.first, first) + " (" + Details(request.first, first) +
-            ") and " + Label(*request.second, second) + " (" + Details(*request.second, second) +
-            ")";
+    line += " between " + Label(request.first, first) + " (" +
+            Details(request.first, first, false) + ") and " + Label(*request.second, second) +
+            " (" + Details(*request.second, second, false) + ")";
   } else {
-    line += " (" + Label(request.first, first) + ", " + Details(request.first, first) + ")";
+    line += " (" + Label(request.first, first) + ", " +
+            Details(request.first, first, firstAnswer.nts.has_value()) + ")";
   }
-  return {state, line + "|" + PerformanceData(request, judged, request.first, first)};
+
+  // The certificate administrators most often let lapse: WARNING while there is time to renew.
+  std::optional<std::int64_t> days;
+  if (firstAnswer.nts) {
+    const TimeHost& ke = request.first.host;
+    const std::string name = ToUtf8(ke.port == kNtsKePort ? ke.host : ke.Text());
+    days = DaysLeft(firstAnswer.nts->certificateNotAfter,
+                    request.utcMicros ? request.utcMicros() : UtcMicrosNow());
+    Tell(request, "Certificate of " + name + ": " + std::to_string(*days) + " days left");
+    if (request.certWarningDays && *days < *request.certWarningDays) {
+      state = Worse(state, State::kWarning);
+      line += "; the certificate of " + name + " expires " + DaysText(*days);
+    }
+  }
+  return {state, line + "|" + PerformanceData(request, judged, request.first, firstAnswer, days)};
 }
 
 }  // namespace brevun::cli

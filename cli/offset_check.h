@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cli/state.h"
 #include "cli/threshold.h"
@@ -13,6 +14,21 @@
 #include "timesource/timequery.h"
 
 namespace brevun::cli {
+
+// What an NTS key establishment showed, beside the time of the exchange that followed it.
+struct NtsFacts {
+  std::int64_t keMicros = 0;             // the key establishment's time
+  std::int64_t certificateNotAfter = 0;  // Unix seconds
+};
+
+// A server's answer as the check reads it: the time (or a notification), and with --nts what
+// the key establishment showed.
+struct OffsetAnswer {
+  // SNTP's and the Time Protocol's answers, as QueryTime gives them.
+  OffsetAnswer(QueryOutcome t = {}) : time(std::move(t)) {}  // NOLINT(google-explicit-constructor)
+  QueryOutcome time;
+  std::optional<NtsFacts> nts;
+};
 
 struct OffsetServer {
   TimeHost host;
@@ -33,8 +49,14 @@ struct OffsetRequest {
   // -o: the offset the first server is expected to have; the deviation from it is judged.
   std::int64_t expectedMicros = 0;
   std::string expectedText;  // as given, for the line; empty without -o
-  // -q: no usable answer is UNKNOWN rather than CRITICAL.
+  // -q: no usable answer is UNKNOWN rather than CRITICAL (never a refusal to authenticate).
   bool quiet = false;
+  // --nts: the first server is asked through Network Time Security; its certificate's days
+  // left are reported, and judged by certWarningDays when given.
+  bool nts = false;
+  std::optional<int> certWarningDays;
+  // Our clock in Unix microseconds, for the days a certificate has left; empty: the system's.
+  std::function<std::int64_t()> utcMicros;
   // -v: lines for a person reading along (standard error); empty when nobody reads.
   std::function<void(const std::string&)> verbose;
   // Told before each query what the line would be if that query used up the run: the
@@ -42,8 +64,8 @@ struct OffsetRequest {
   std::function<void(State, const std::string&)> beforeQuery;
 };
 
-// How the check asks a server; QueryTime in the real run.
-using OffsetQuery = std::function<QueryOutcome(Source, const TimeHost&, const QueryOptions&)>;
+// How the check asks a server: QueryTime in the real run, an NTS query with --nts.
+using OffsetQuery = std::function<OffsetAnswer(Source, const TimeHost&, const QueryOptions&)>;
 
 struct Verdict {
   State state = State::kUnknown;
@@ -59,5 +81,9 @@ Verdict NoAnswer(const OffsetRequest& request, const TimeHost& host);
 
 // Microseconds as seconds with six decimals: "-0.000012", "1.900000".
 std::string SecondsText(std::int64_t micros);
+
+// Whole days from nowUnixMicros until notAfter (Unix seconds), rounded down: what perfdata
+// reports and --nts-cert-warning judges.
+std::int64_t DaysLeft(std::int64_t notAfter, std::int64_t nowUnixMicros);
 
 }  // namespace brevun::cli

@@ -23,11 +23,14 @@ std::string Sanitised(const std::u16string& text) {
 
 std::string Threshold(std::optional<double> v) { return v ? ToUtf8(FormatNumber(*v)) : ""; }
 
-// A host as typed, read with the port its protocol (or -p) gives it.
+// A host as typed, read with the port its protocol (or -p) gives it; with --nts, the key
+// establishment's.
 TimeHost HostOf(const Options& options, const std::string& name, const std::string& text,
                 Source protocol) {
+  const std::uint16_t port =
+      options.nts ? options.ntsPort : options.port.value_or(DefaultPort(protocol));
   try {
-    return ParseTimeHost(FromUtf8(text), options.port.value_or(DefaultPort(protocol)));
+    return ParseTimeHost(FromUtf8(text), port);
   } catch (const Failure& f) {
     throw UsageError(name + ": " + ToUtf8(f.description()));
   }
@@ -62,6 +65,8 @@ OffsetRequest OffsetRequestFor(const Options& options) {
     r.expectedMicros = options.timeOffsetMicros;
   }
   r.quiet = options.quiet;
+  r.nts = options.nts;
+  r.certWarningDays = options.ntsCertWarningDays;
   return r;
 }
 
@@ -88,6 +93,8 @@ ConsensusRequest ConsensusRequestFor(const Options& options) {
   }
   r.quiet = options.quiet;
   r.leapWarning = options.leapWarning;
+  r.nts = options.nts;
+  r.certWarningDays = options.ntsCertWarningDays;
   return r;
 }
 

@@ -16,9 +16,10 @@ namespace brevun::nts {
 
 namespace {
 
+// As the time client names a budget: seconds, rounded, which is what -t gave.
 std::u16string BudgetText(std::int64_t milliseconds) {
-  return milliseconds % 1000 == 0 ? trace::Number(milliseconds / 1000) + u" s"
-                                  : trace::Number(milliseconds) + u" ms";
+  if (milliseconds < 1000) return trace::Number(milliseconds) + u" ms";
+  return trace::Number((milliseconds + 500) / 1000) + u" s";
 }
 
 }  // namespace

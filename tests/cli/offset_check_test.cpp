@@ -315,6 +315,85 @@ TEST(OffsetCheck, ServersWithoutUsableTimeAreCriticalEvenWhenQuiet) {
   }
 }
 
+// --nts: the same judgement of the offset, the certificate's days left, and NTS's own sentences.
+TEST(OffsetCheck, NtsLinesStatesAndCertificateDays) {
+  constexpr std::int64_t kNow = 1'800'000'000;  // Unix seconds
+  constexpr std::int64_t kDay = 86400;
+  QueryOutcome time = Answer(-12, 8, 91);
+  time.server = u"127.0.0.1:123";
+  const auto answer = [&](std::int64_t notAfter) {
+    brevun::cli::OffsetAnswer a(time);
+    a.nts = brevun::cli::NtsFacts{3600, notAfter};
+    return a;
+  };
+  const std::string ok = "Offset -0.000012 seconds (127.0.0.1:123, NTS, stratum 8)";
+  const std::string data =
+      "|offset=-0.000012s;-0.5:0.5;-1:1 delay=0.000091s stratum=8 "
+      "ke_time=0.003600s cert_days=";
+  const struct {
+    std::int64_t notAfter;
+    std::optional<int> warningDays;
+    State state;
+    std::string line;
+  } answered[] = {
+      {kNow + 41 * kDay, std::nullopt, State::kOk, ok + data + "41"},
+      {kNow + 41 * kDay, 41, State::kOk, ok + data + "41;41:"},
+      {kNow + 41 * kDay - 1, 41, State::kWarning,
+       ok + "; the certificate of ntp.test expires in 40 days" + data + "40;41:"},
+      {kNow + kDay, 7, State::kWarning,
+       ok + "; the certificate of ntp.test expires in 1 day" + data + "1;7:"},
+      {kNow + 5, 7, State::kWarning,
+       ok + "; the certificate of ntp.test expires within a day" + data + "0;7:"},
+  };
+  for (const auto& c : answered) {
+    OffsetRequest r = Request();
+    r.first.host = TimeHost{u"ntp.test", 4460};
+    r.nts = true;
+    r.certWarningDays = c.warningDays;
+    r.utcMicros = [] { return kNow * 1'000'000 + 999'999; };
+    const auto v = CheckOffset(
+        r, [&](Source, const TimeHost&, const QueryOptions&) { return answer(c.notAfter); });
+    EXPECT_EQ(v.state, c.state) << c.line;
+    EXPECT_EQ(v.line, c.line);
+  }
+
+  // -q keeps UNKNOWN for an offset that could not be had, never for a refusal to authenticate.
+  const struct {
+    QueryFailure::Kind kind;
+    const char16_t* description;
+    bool quiet;
+    State state;
+    const char* line;
+  } failed[] = {
+      {QueryFailure::Kind::kAuthentication,
+       u"TLS handshake with ntp.test:4460 failed: the certificate has expired", true,
+       State::kCritical, "TLS handshake with ntp.test:4460 failed: the certificate has expired"},
+      {QueryFailure::Kind::kAuthentication,
+       u"Server 127.0.0.1:123 sent an NTS NAK: it cannot use our cookie", false, State::kCritical,
+       "Server 127.0.0.1:123 sent an NTS NAK: it cannot use our cookie"},
+      {QueryFailure::Kind::kTimeout,
+       u"Timeout: no answer from ntp.test:4460 within 3 s (the TLS handshake did not finish)", true,
+       State::kUnknown,
+       "No answer from ntp.test:4460 within 3 s (the TLS handshake did not finish)"},
+      {QueryFailure::Kind::kTimeout, u"Timeout: no answer from 127.0.0.1:123 within 3 s", false,
+       State::kCritical, "No answer from 127.0.0.1:123 within 3 s"},
+      {QueryFailure::Kind::kRefused, u"Connection refused by ntp.test:4460", true, State::kUnknown,
+       "Connection refused by ntp.test:4460"},
+      {QueryFailure::Kind::kUnknownHost, u"Unknown host: ntp.test (no such name)", false,
+       State::kUnknown, "Cannot resolve ntp.test"},
+  };
+  for (const auto& c : failed) {
+    Script s;
+    s.failures = {QueryFailure(c.kind, c.description)};
+    OffsetRequest r = Request();
+    r.nts = true;
+    r.quiet = c.quiet;
+    const auto v = CheckOffset(r, s.Query());
+    EXPECT_EQ(v.state, c.state) << c.line;
+    EXPECT_EQ(v.line, c.line);
+  }
+}
+
 TEST(OffsetCheck, VerboseTellsTheQueryAndTheAnswer) {
   Script s;
   QueryOutcome a = Answer(250, 1, 40);
@@ -355,6 +434,44 @@ TEST(OffsetCheck, OptionsBuildTheRequest) {
             37);
   EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", " "})), brevun::cli::UsageError);
   EXPECT_THROW(OffsetRequestFor(ParseArguments({"-H", "a:0"})), brevun::cli::UsageError);
+}
+
+TEST(OffsetCheck, NtsOptions) {
+  using brevun::cli::ParseArguments;
+  using brevun::cli::UsageError;
+  // -H names the key establishment server, on --nts-port unless its text has a port.
+  const auto r = brevun::cli::OffsetRequestFor(
+      ParseArguments({"--nts", "-H", "ntp.test", "--nts-cert-warning", "14"}));
+  EXPECT_TRUE(r.nts);
+  EXPECT_EQ(r.first.host.Text(), u"ntp.test:4460");
+  EXPECT_EQ(r.certWarningDays, 14);
+  EXPECT_EQ(brevun::cli::OffsetRequestFor(
+                ParseArguments({"--nts", "-H", "ntp.test", "--nts-port", "4461"}))
+                .first.host.Text(),
+            u"ntp.test:4461");
+  const auto several = brevun::cli::ConsensusRequestFor(
+      ParseArguments({"--nts", "-H", "a", "-H", "b:99", "--nts-port", "4461"}));
+  EXPECT_TRUE(several.nts);
+  EXPECT_EQ(several.hosts.at(0).Text(), u"a:4461");
+  EXPECT_EQ(several.hosts.at(1).Text(), u"b:99");
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-H", "a", "--nts-ca", "/dev/null"},  // NTS's options need --nts
+           {"-H", "a", "--nts-server-name", "b"},
+           {"--nts", "-H", "a", "--protocol", "time"},
+           {"--nts", "-H", "a", "--second-host", "b"},
+           {"--nts", "-H", "a", "-p", "123"},
+           {"--nts", "-P", "#FPR=local#SPR=local#"},
+           {"--nts", "-H", "a", "--raw"},
+           {"--nts", "-H", "a", "--print-parameter"},
+           {"--nts", "-H", "a", "--nts-ca", "/nonexistent/ca.pem"},
+           {"--nts", "-H", "a", "--nts-ca", "/"},  // a folder opens, but cannot be read
+           {"--nts", "-H", "a", "--nts-cert-warning", "0"},
+           {"--nts", "-H", "a", "--nts-port", "0"},
+           {"--nts", "-H", "a", "--nts-server-name", ""}}) {
+    EXPECT_THROW(ParseArguments(args), UsageError)
+        << args.at(args.size() - 2) << " " << args.back();
+  }
 }
 
 TEST(OffsetCheck, MeasurementOptionsDoNotReachTheComponentsCheck) {
