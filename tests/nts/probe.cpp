@@ -1,18 +1,11 @@
-// brevun-nts-probe: one NTS query, its outcome in one line, for the end-to-end test and the
-// timing against plain SNTP until brevun-check carries --nts. Its options are the ones the
-// plugin is to have:
-//   brevun-nts-probe -H HOST[:PORT] [--nts-ca FILE] [--nts-server-name NAME] [-t SECONDS]
-//                    [-4|-6] [-v] [--capture FILE]
-//   brevun-nts-probe --sntp HOST:PORT [-t SECONDS]
-// Lines: "NTS OK offset=...s delay=...s stratum=N server=ADDR ntp_server=HOST:PORT ke_time=...s
-// aead=15 cookies=N cert_days=N subject=..." (exit 0), "NTS NOTIFICATION description" (1),
-// "NTS FAILED kind: description" (2), "SNTP OK offset=...s" for --sntp, usage (3). -v writes
-// the trace to standard error. --capture writes what the key establishment and the first NTP
-// exchange carried, in hexadecimal, for the unit tests' data.
-#include <chrono>
+// brevun-nts-probe: one key establishment and one NTS exchange with a server, step by step,
+// and what they carried in hexadecimal, for the unit tests' data (tests/nts/data/):
+//   brevun-nts-probe -H HOST[:PORT] --capture FILE [--nts-ca FILE] [--nts-server-name NAME]
+//                    [-t SECONDS] [-v]
+// Prints "NTS captured FILE" (exit 0), "NTS FAILED kind: description" (2) or its usage (3).
+// brevun-check --nts is the whole query; this program keeps each step's bytes.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -23,7 +16,6 @@
 #include "nts/nts_exchange.h"
 #include "nts/nts_query.h"
 #include "nts/udp_link.h"
-#include "timesource/trace.h"
 
 namespace {
 
@@ -45,12 +37,6 @@ const char* KindName(QueryFailure::Kind kind) {
       return "authentication";
   }
   return "?";
-}
-
-std::string Seconds(std::int64_t micros) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.6f", static_cast<double>(micros) / 1e6);
-  return text;
 }
 
 std::string Hex(const std::uint8_t* data, std::size_t size) {
@@ -115,9 +101,8 @@ void Capture(const nts::Request& r, const std::string& file) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: brevun-nts-probe -H HOST[:PORT] [--nts-ca FILE] [--nts-server-name NAME]"
-               " [-t SECONDS] [-4|-6] [-v] [--capture FILE]\n"
-               "       brevun-nts-probe --sntp HOST:PORT [-t SECONDS]\n");
+               "usage: brevun-nts-probe -H HOST[:PORT] --capture FILE [--nts-ca FILE]"
+               " [--nts-server-name NAME] [-t SECONDS] [-v]\n");
   return 3;
 }
 
@@ -125,7 +110,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   nts::Request request;
-  std::optional<std::string> host, sntp, capture;
+  std::optional<std::string> host, capture;
   int seconds = 10;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -135,16 +120,12 @@ int main(int argc, char** argv) {
     };
     if (arg == "-H") {
       host = value();
-    } else if (arg == "--sntp") {
-      sntp = value();
     } else if (arg == "--nts-ca") {
       request.caFile = value();
     } else if (arg == "--nts-server-name") {
       request.serverName = FromUtf8(value().value_or(""));
     } else if (arg == "-t") {
       seconds = std::atoi(value().value_or("10").c_str());
-    } else if (arg == "-4" || arg == "-6") {
-      request.family = arg == "-4" ? AddressFamily::kIPv4 : AddressFamily::kIPv6;
     } else if (arg == "-v") {
       request.trace = [](const std::u16string& line) {
         std::fprintf(stderr, "%s\n", ToUtf8(line).c_str());
@@ -155,36 +136,13 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (host.has_value() == sntp.has_value()) return Usage();
+  if (!host || !capture) return Usage();
   request.milliseconds = QueryMilliseconds(seconds);
   try {
-    if (sntp) {
-      QueryOptions options;
-      options.milliseconds = request.milliseconds;
-      const QueryOutcome o = QuerySntp(ParseTimeHost(FromUtf8(*sntp), kSntpPort), options);
-      std::printf("SNTP OK offset=%ss\n", Seconds(o.offsetMicros).c_str());
-      return 0;
-    }
     request.keServer = ParseTimeHost(FromUtf8(*host), nts::kKePort);
-    if (capture) {
-      Capture(request, *capture);
-      std::printf("NTS captured %s\n", capture->c_str());
-      return 0;
-    }
-    const nts::Result r = nts::Query(request);
-    if (r.time.notification) {
-      std::printf("NTS NOTIFICATION %s\n", ToUtf8(r.time.description).c_str());
-      return 1;
-    }
-    const std::int64_t now = UtcMicrosNow() / ntp::kMicros;
-    std::printf(
-        "NTS OK offset=%ss delay=%ss stratum=%d server=%s ntp_server=%s ke_time=%ss aead=%d "
-        "cookies=%d cert_days=%lld subject=%s\n",
-        Seconds(r.time.offsetMicros).c_str(), Seconds(r.time.delayMicros).c_str(), r.time.stratum,
-        ToUtf8(r.time.server).c_str(), ToUtf8(r.ntpServer).c_str(), Seconds(r.keMicros).c_str(),
-        r.aead, r.cookies,
-        static_cast<long long>(ntp::FloorDiv(r.certificateNotAfter - now, 86400)),
-        ToUtf8(r.certificateSubject).c_str());
+    if (request.serverName.empty()) request.serverName = request.keServer.host;
+    Capture(request, *capture);
+    std::printf("NTS captured %s\n", capture->c_str());
     return 0;
   } catch (const QueryFailure& f) {
     std::printf("NTS FAILED %s: %s\n", KindName(f.kind()), ToUtf8(f.description()).c_str());
@@ -192,7 +150,6 @@ int main(int argc, char** argv) {
     std::printf("NTS FAILED usage: %s\n", ToUtf8(f.description()).c_str());
     return 3;
   } catch (...) {
-    // Only the capture's own steps throw anything else.
     std::printf("NTS FAILED capture: the key establishment or the exchange failed\n");
   }
   return 2;
