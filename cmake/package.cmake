@@ -13,8 +13,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies are what the program links against (the C library alone), as dpkg-shlibdeps
-# finds them, never a hand-kept list.
+# finds them, and the two libraries --nts loads by soname (nts/tls_library.h), which
+# dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgnutls30 (>= 3.6.5), libnettle8")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "icinga2 | nagios4 | naemon")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

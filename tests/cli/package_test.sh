@@ -27,9 +27,14 @@ if [ "$got" = "$want" ]; then pass "files: $(echo $got)"; else fail "files: $got
 mode=$(dpkg-deb -c "$deb" | awk '$6 == "./usr/lib/nagios/plugins/brevun-check" {print $1, $2}')
 [ "$mode" = "-rwxr-xr-x root/root" ] && pass "plugin mode $mode" || fail "plugin mode $mode"
 
-# The C++ runtime is in the program: the C library is all it needs.
+# The C++ runtime is in the program: it links the C library alone, and --nts loads GnuTLS and
+# Nettle by soname, which the package must bring.
 depends=$(dpkg-deb -f "$deb" Depends)
-if [[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]]; then pass "Depends: $depends"; else fail "Depends: $depends"; fi
+if [[ "$depends" =~ ^libgnutls30\ \(\>=\ 3\.6\.5\),\ libnettle8,\ libc6\ \(\>=\ [0-9.]+\)$ ]]; then
+  pass "Depends: $depends"
+else
+  fail "Depends: $depends"
+fi
 for field in Package Version Architecture Section Maintainer Description; do
   [ -n "$(dpkg-deb -f "$deb" "$field")" ] && pass "control field $field" || fail "control field $field missing"
 done
@@ -42,6 +47,7 @@ bin=$root/usr/lib/nagios/plugins/brevun-check
 needed=$(objdump -p "$bin" | awk '$1 == "NEEDED" {print $2}' | sort | tr '\n' ' ')
 case "$needed" in
   *stdc++*|*gcc_s*) fail "the plugin still needs a shared C++ runtime: $needed" ;;
+  *gnutls*|*nettle*) fail "the plugin links GnuTLS or Nettle, which only --nts may load: $needed" ;;
   *) pass "shared libraries: $needed" ;;
 esac
 objdump -h "$bin" | grep -q '\.debug_info' && fail "the plugin is not stripped" || pass "the plugin is stripped"
