@@ -52,6 +52,7 @@ expect() {
       break
     fi
     pass "$name: $out"
+    echo "     (brevun-check $*)"
     return
   done
   fail "$name: exit $rc (wanted $code), output: $out $(tail -c 600 "$work/stderr")"
