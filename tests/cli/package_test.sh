@@ -40,10 +40,12 @@ done
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 bin=$root/usr/lib/nagios/plugins/brevun-check
+# It loads the C library and nothing else, libm and a shared C++ runtime least of all: every
+# library it loads is loaded again at each start of the plugin.
 needed=$(objdump -p "$bin" | awk '$1 == "NEEDED" {print $2}' | sort | tr '\n' ' ')
 case "$needed" in
-  *stdc++*|*gcc_s*) fail "the plugin still needs a shared C++ runtime: $needed" ;;
-  *) pass "shared libraries: $needed" ;;
+  "ld-linux-x86-64.so.2 libc.so.6 ") pass "shared libraries: $needed" ;;
+  *) fail "the plugin needs more than the C library: $needed" ;;
 esac
 objdump -h "$bin" | grep -q '\.debug_info' && fail "the plugin is not stripped" || pass "the plugin is stripped"
 
