@@ -4,7 +4,8 @@
 # are set aside (the time texts, in the Windows user's format there and ISO here, and D, which
 # may differ by the second boundaries each run happens to cross).
 # Usage: com_plugin.sh BITS WINDOWS-EXE NATIVE-EXE [SNTP-SERVER-SCRIPT]
-source "$(dirname "$0")/../wine/lib.sh"
+source "$(dirname "$0")/../lib.sh"
+use_run_prefix
 bits=$1
 exe=$2
 native=$3
@@ -16,9 +17,8 @@ pids=()
 stop_servers() {
   local p
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$scratch"
 }
-trap stop_servers EXIT
+at_exit stop_servers
 
 # The line with every time text and D replaced by a mark; a time text must look like one.
 shape() {
