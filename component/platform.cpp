@@ -8,6 +8,7 @@
 
 #include "check/failure.h"
 #include "win/com.h"
+#include "win/wide_text.h"
 
 namespace brevun::component {
 
@@ -192,7 +193,7 @@ std::u16string DescribeStatus(HRESULT hr) {
   }
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "Automation error 0x%08lX", static_cast<unsigned long>(hr));
-  return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
+  return win::WidenAscii<std::u16string>(buffer);
 }
 
 Failure FailureOfStatus(HRESULT hr) {
