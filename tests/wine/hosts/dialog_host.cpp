@@ -24,6 +24,7 @@
 #include "dialog/dialog_window.h"
 #include "dialog/layout.h"
 #include "dialog/parameter_editing.h"
+#include "tests/project_version.h"
 #include "win/wide_text.h"
 
 using brevun::dialog::DialogWindow;
@@ -245,7 +246,8 @@ void CheckBoxes(const wchar_t* timeout, const wchar_t* first, const wchar_t* sec
 
 void CheckLoadState() {
   CheckText(Text(dialogHwnd), L"Time server check: External COM check ", "caption");
-  CheckText(Text(Item(ids::kLblVersion)), L"version 2.0 build 17", "version line");
+  CheckText(Text(Item(ids::kLblVersion)), brevun::win::WidenAscii(BREVUN_EXPECTED_VERSION_LINE),
+            "version line");
   Check((GetWindowLongW(dialogHwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "the dialog is top-most");
   Check(GetWindow(dialogHwnd, GW_OWNER) == nullptr, "the dialog has no owner window");
 }

@@ -20,6 +20,8 @@
 #include "dialog/dialog_model.h"
 #include "dialog/layout.h"
 #include "harness.h"
+#include "tests/project_version.h"
+#include "win/wide_text.h"
 
 namespace host {
 namespace {
@@ -115,7 +117,8 @@ void CheckBoxes(const wchar_t* timeout, const wchar_t* first, const wchar_t* sec
 // no owner window.
 void CheckShown() {
   CheckText(WindowText(g_dialog), kCaption, "caption");
-  CheckText(WindowText(Item(ids::kLblVersion)), L"version 2.0 build 17", "version line");
+  CheckText(WindowText(Item(ids::kLblVersion)),
+            brevun::win::WidenAscii(BREVUN_EXPECTED_VERSION_LINE), "version line");
   HOST_CHECK((GetWindowLongW(g_dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
   HOST_CHECK(GetWindow(g_dialog, GW_OWNER) == nullptr);
 }
