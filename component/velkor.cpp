@@ -9,7 +9,9 @@
 #include "check/check.h"
 #include "check/failure.h"
 #include "component/com_boundary.h"
-#include "component/platform.h"
+#include "component/local_clock.h"
+#include "component/status_text.h"
+#include "component/variant_text.h"
 #include "dialog/parameter_editing.h"
 
 namespace brevun::component {
