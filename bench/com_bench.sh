@@ -25,6 +25,7 @@ bash tests/wine/register.sh register "$PWD/build/bench-w64/component/brevun.dll"
 run_bench() {
   (
     source tests/wine/lib.sh
+    use_run_prefix
     wine_run "$scratch/out" "$1" bench || { cat "$scratch/out" >&2; exit 1; }
     grep '^bench:' "$scratch/out"
   )

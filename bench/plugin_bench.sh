@@ -2,7 +2,8 @@
 # brevun-check -H as a whole process against rdate -n -p and check_ntp_time on the same
 # loopback chronyd, runs interleaved (one of each per round, so a busy moment of the machine
 # falls on all of them alike); prints each one's median and the median ratios. Then how long
-# -t 2 takes against a silent server (the run's bound). Needs root for chronyd.
+# -t 2 takes against a silent server (the run's bound), and what four servers asked at once
+# cost beside one (three more chronyd). Needs root for chronyd.
 # usage: bench/plugin_bench.sh [ROUNDS]   (default 40)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,13 @@ work=$(mktemp -d)
 trap 'stop_time_servers; rm -rf "$work"' EXIT
 start_chronyd "$work" >/dev/null
 start_silent_udp "$work"
+ports=("$chronyd_port")
+for n in 2 3 4; do
+  mkdir -p "$work/$n"
+  start_chronyd "$work/$n" >/dev/null
+  ports+=("$chronyd_port")
+done
+chronyd_port=${ports[0]}
 
 echo "== one run of each =="
 "$check" -H 127.0.0.1 -p "$chronyd_port" || true
@@ -25,9 +33,10 @@ peer=/usr/lib/nagios/plugins/check_ntp_time
 [ -x "$peer" ] && echo "check_ntp_time: $("$peer" -H 127.0.0.1 -p "$chronyd_port" 2>&1 || true)"
 echo
 
-python3 - "$rounds" "$check" "$chronyd_port" "$silent_port" "$peer" <<'PY'
+python3 - "$rounds" "$check" "$silent_port" "$peer" "${ports[@]}" <<'PY'
 import os, statistics, subprocess, sys, time
-rounds, check, port, silent, peer = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+rounds, check, silent, peer, ports = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
+port = ports[0]
 commands = {
     "brevun-check -H": [check, "-H", "127.0.0.1", "-p", port],
     "rdate -n -p": ["rdate", "-n", "-p", "-o", port, "127.0.0.1"],
@@ -59,6 +68,20 @@ print("== ratios (below 1: brevun-check is faster) ==")
 ratio("rdate -n -p")
 if "check_ntp_time" in samples:
     ratio("check_ntp_time")
+
+one = [check, "-H", f"127.0.0.1:{port}"]
+four = [check] + [a for p in ports for a in ("-H", f"127.0.0.1:{p}")]
+ones, fours = [], []
+for _ in range(rounds):
+    ones.append(timed(one))
+    fours.append(timed(four))
+print()
+print(f"== four servers at once against one, {rounds} interleaved rounds (ms) ==")
+for name, v in (("one server", ones), ("four servers", fours)):
+    print(f"{name:28} median {statistics.median(v):7.2f}   min {min(v):7.2f}   max {max(v):7.2f}")
+per_round = [f / o for f, o in zip(fours, ones)]
+print(f"four / one: median of ratios {statistics.median(per_round):5.2f}   "
+      f"ratio of medians {statistics.median(fours) / statistics.median(ones):5.2f}   (goal 1.3)")
 
 silent_runs = [timed([check, "-H", "127.0.0.1", "-p", silent, "-t", "2"]) for _ in range(5)]
 print()

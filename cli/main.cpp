@@ -17,6 +17,7 @@
 #include "cli/watchdog.h"
 #ifdef _WIN32
 #include "cli/com_check.h"
+#include "win/wide_text.h"
 #else
 #include "cli/nts_network.h"
 #endif
@@ -143,9 +144,8 @@ int JudgeConsensus(const brevun::cli::Options& options) {
   return Exit(verdict.state);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The program itself, with its arguments in UTF-8.
+int Run(int argc, char** argv) {
   brevun::cli::Options options;
   std::u16string parameter;
   try {
@@ -222,3 +222,22 @@ int main(int argc, char** argv) {
                           .c_str());
   return Exit(state);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows keeps the command line in UTF-16. main's arguments are that line in the ANSI code
+// page, which has no room for most of the world's letters (a host name in another script
+// arrives as question marks) and which the program, reading its arguments as UTF-8, would
+// misread even where it has them: the arguments are taken as UTF-16 and made UTF-8 once, here.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(brevun::win::Utf8(argv[i]));
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return Run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "component/platform.h"
+#include "component/local_clock.h"
 #include "timesource/netclock.h"
 
 namespace brevun {

@@ -120,7 +120,7 @@ win::Variant& CurrentParameterSlot::Value() {
   return *Slots()[thread_].value;
 }
 
-HRESULT ReportError(HRESULT hr, std::u16string_view description) {
+HRESULT ReportError(HRESULT hr, std::u16string_view description) noexcept {
   win::ComPtr<ICreateErrorInfo> create;
   if (FAILED(CreateErrorInfo(create.Put()))) return hr;
   try {

@@ -45,6 +45,6 @@ class CurrentParameterSlot {
 
 // Fills the thread's error object for a failure the host receives as a status, so that a
 // host language can show a description. Returns hr.
-HRESULT ReportError(HRESULT hr, std::u16string_view description);
+HRESULT ReportError(HRESULT hr, std::u16string_view description) noexcept;
 
 }  // namespace brevun::component

@@ -13,17 +13,15 @@
 #include "component/registry_entries.h"
 #include "win/handles.h"
 #include "win/this_module.h"
+#include "win/wide_text.h"
 
 namespace brevun::component {
 
 namespace {
 
 // The names come from the one list of what registration writes; removal needs them wide.
-std::wstring Wide(const char* text) {
-  std::wstring out;
-  for (; *text != '\0'; ++text) out.push_back(static_cast<wchar_t>(*text));
-  return out;
-}
+using win::WidenAscii;
+
 #ifdef _WIN64
 constexpr wchar_t kPlatform[] = L"win64";
 constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
@@ -183,9 +181,9 @@ struct Keys {
   std::wstring classKey = L"CLSID\\" + clsid;
   std::wstring interfaceKey = L"Interface\\" + GuidText(IID__velkor);
   std::wstring libraryKey = L"TypeLib\\" + libid;
-  std::wstring versionKey = libraryKey + L"\\" + Wide(registry::kVersion);
-  std::wstring progId = Wide(registry::kProgId);
-  std::wstring independentProgId = Wide(registry::kIndependentProgId);
+  std::wstring versionKey = libraryKey + L"\\" + WidenAscii(registry::kVersion);
+  std::wstring progId = WidenAscii(registry::kProgId);
+  std::wstring independentProgId = WidenAscii(registry::kIndependentProgId);
 };
 
 HRESULT WriteAll(const Classes& classes, const Keys& k, const std::wstring& path) {
@@ -252,7 +250,7 @@ HRESULT RemoveProgId(const Classes& classes, const Keys& k, const std::wstring& 
 HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstring& path) {
   bool anotherCopy = false;
   for (const char* name : registry::kLocales) {
-    const std::wstring locale = Wide(name);
+    const std::wstring locale = WidenAscii(name);
     const std::wstring localeKey = k.versionKey + L"\\" + locale;
     const std::wstring platformKey = localeKey + L"\\" + kPlatform;
     std::wstring registered;
@@ -281,7 +279,7 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
   // registered any more.
   bool platformsLeft = false;
   for (const char* name : registry::kLocales) {
-    const std::wstring locale = Wide(name);
+    const std::wstring locale = WidenAscii(name);
     if (classes.Exists(k.versionKey + L"\\" + locale)) platformsLeft = true;
   }
   if (!platformsLeft) {
@@ -294,7 +292,7 @@ HRESULT RemoveTypeLibrary(const Classes& classes, const Keys& k, const std::wstr
     if (classes.Get(k.versionKey + L"\\HELPDIR", nullptr, helpDir) &&
         SamePath(helpDir, Directory(path))) {
       for (const char* name : registry::kLocales) {
-        const std::wstring locale = Wide(name);
+        const std::wstring locale = WidenAscii(name);
         for (const wchar_t* platform : {L"win32", L"win64"}) {
           std::wstring remaining;
           if (classes.Get(k.versionKey + L"\\" + locale + L"\\" + platform, nullptr, remaining)) {

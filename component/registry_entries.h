@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/wide_text.h"
+
 namespace brevun::component::registry {
 
 inline constexpr char kProgId[] = "brevun.velkor.1";
@@ -76,10 +78,6 @@ inline constexpr Entry kEntries[] = {
 // (anything but a placeholder name) is plain text.
 template <typename String, typename Lookup>
 bool Expand(std::string_view pattern, Lookup&& lookup, String& out) {
-  using Char = typename String::value_type;
-  auto widen = [&out](std::string_view text) {
-    for (const char c : text) out.push_back(static_cast<Char>(static_cast<unsigned char>(c)));
-  };
   auto fixed = [](std::string_view name) -> const char* {
     if (name == "progid") return kProgId;
     if (name == "vi_progid") return kIndependentProgId;
@@ -99,7 +97,7 @@ bool Expand(std::string_view pattern, Lookup&& lookup, String& out) {
   std::size_t i = 0;
   while (i < pattern.size()) {
     if (pattern[i] != '{') {
-      widen(pattern.substr(i, 1));
+      out += win::WidenAscii<String>(pattern.substr(i, 1));
       ++i;
       continue;
     }
@@ -107,9 +105,9 @@ bool Expand(std::string_view pattern, Lookup&& lookup, String& out) {
     if (close == std::string_view::npos) return false;
     const std::string_view name = pattern.substr(i + 1, close - i - 1);
     if (!isName(name)) {
-      widen(pattern.substr(i, close - i + 1));
+      out += win::WidenAscii<String>(pattern.substr(i, close - i + 1));
     } else if (const char* text = fixed(name)) {
-      widen(text);
+      out += win::WidenAscii<String>(text);
     } else {
       String value;
       if (!lookup(name, value)) return false;

@@ -2,52 +2,26 @@
 
 #include <olectl.h>
 
-#include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "check/check.h"
 #include "check/failure.h"
-#include "component/platform.h"
+#include "component/com_boundary.h"
+#include "component/local_clock.h"
+#include "component/status_text.h"
+#include "component/variant_text.h"
 #include "dialog/parameter_editing.h"
 
 namespace brevun::component {
 
 namespace {
 
-// The statuses a host language shows under its own run-time error numbers. olectl.h names
-// most of them; the two it lacks are made the same way.
-constexpr HRESULT kTypeMismatchStatus = STD_CTL_SCODE(13);
+// The statuses a host language shows under its own run-time error numbers, made the way
+// olectl.h makes the ones it names.
 constexpr HRESULT kFormAlreadyDisplayed = STD_CTL_SCODE(400);
 constexpr HRESULT kObjectRequired = STD_CTL_SCODE(424);
-
-// A failure that a host language knows by number gets that number, so that a script's error
-// handling sees Err.Number 94 for "Invalid use of Null" as it would from its own code.
-HRESULT StatusOf(const Failure& failure) {
-  switch (failure.kind()) {
-    case FailureKind::kInvalidUseOfNull: return CTL_E_INVALIDUSEOFNULL;
-    case FailureKind::kTypeMismatch: return kTypeMismatchStatus;
-    case FailureKind::kOverflow: return CTL_E_OVERFLOW;
-    case FailureKind::kOther: break;
-  }
-  return E_FAIL;
-}
-
-// No exception may reach the caller of an interface method: each one becomes a status, with a
-// description for the host where there is one.
-template <typename F>
-HRESULT Guarded(F&& f) noexcept {
-  try {
-    return f();
-  } catch (const Failure& failure) {
-    return ReportError(StatusOf(failure), failure.description());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
 
 // Put: the property becomes an independent copy. A by-reference argument (a host passing its
 // own variable) is copied by value, so that the property never points into the host's memory.
@@ -115,7 +89,7 @@ class ObjectCheckHost final : public CheckHost {
 
 HRESULT Velkor::Create(win::ComPtr<_velkor>& out) {
   out.Reset();
-  return Guarded([&] {
+  return AtComBoundary([&] {
     win::ComPtr<ITypeInfo> typeInfo;
     const HRESULT hr = InterfaceTypeInfo(typeInfo);
     if (FAILED(hr)) return hr;
@@ -189,7 +163,7 @@ HRESULT Velkor::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
 HRESULT Velkor::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (names == nullptr || ids == nullptr) return E_POINTER;
-  return Guarded([&] { return DispGetIDsOfNames(typeInfo_.get(), names, count, ids); });
+  return AtComBoundary([&] { return DispGetIDsOfNames(typeInfo_.get(), names, count, ids); });
 }
 
 HRESULT Velkor::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
@@ -204,7 +178,7 @@ HRESULT Velkor::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* par
     return E_INVALIDARG;
   }
   // The type library checks the kind of call and the arguments and calls the vtable member.
-  return Guarded([&] {
+  return AtComBoundary([&] {
     return DispInvoke(static_cast<_velkor*>(this), typeInfo_.get(), id, flags, params, result,
                       exception, argError);
   });
@@ -213,7 +187,7 @@ HRESULT Velkor::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* par
 HRESULT Velkor::zt_docheck(VARIANT_BOOL* result) {
   if (result == nullptr) return E_POINTER;
   *result = VARIANT_FALSE;
-  return Guarded([&] {
+  return AtComBoundary([&] {
     // A host may drop its last reference while the check runs (a fetch lets messages through);
     // the object stays alive until the check has written its result.
     const win::ComPtr<_velkor> keepAlive(this);
@@ -227,7 +201,7 @@ HRESULT Velkor::zt_docheck(VARIANT_BOOL* result) {
 }
 
 HRESULT Velkor::zt_showGUI() {
-  return Guarded([&]() -> HRESULT {
+  return AtComBoundary([&]() -> HRESULT {
     // The host's windows and timers run while the dialog is shown, and one of them may drop
     // the host's last reference: the object, and with it the form being shown, stays until
     // the show has returned.

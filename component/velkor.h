@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "brevun_idl.h"
-#include "win/com.h"
-#include "component/module.h"
-#include "component/platform.h"
+#include "component/date_text.h"
 #include "component/frmmain.h"
+#include "component/module.h"
+#include "win/com.h"
 
 namespace brevun::component {
 

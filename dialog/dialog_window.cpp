@@ -9,6 +9,7 @@
 #include "dialog/layout.h"
 #include "dialog/source_table.h"
 #include "dialog/version_line.h"
+#include "win/handles.h"
 #include "win/this_module.h"
 #include "win/wide_text.h"
 
@@ -40,7 +41,10 @@ constexpr wchar_t kFontFace[] = L"MS Sans Serif";
 constexpr int kDropDownHeight = 5 * 16 + 4;
 
 // Registers the window class once per module and removes it when the module goes away: a DLL
-// that is unloaded and loaded again must not find a class that points at its old code.
+// that is unloaded and loaded again must not find a class that points at its old code. Objects
+// of different apartments open their first dialogs on their own threads, perhaps at the same
+// moment: the registration is made under a lock, or the second thread's RegisterClassExW would
+// find the class the first one is registering and fail.
 class WindowClass {
  public:
   ~WindowClass() {
@@ -48,6 +52,7 @@ class WindowClass {
   }
 
   void Ensure(WNDPROC procedure) {
+    win::Lock lock(lock_);
     if (registered_) return;
     module_ = ThisModule();
     WNDCLASSEXW wc{};
@@ -64,6 +69,7 @@ class WindowClass {
   }
 
  private:
+  win::CriticalSection lock_;
   HMODULE module_ = nullptr;
   bool registered_ = false;
 };

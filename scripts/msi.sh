@@ -12,6 +12,7 @@
 # build/native. --version overrides the project version (the tests build a newer package this
 # way). Prints the packages' paths.
 set -euo pipefail
+caller=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
   tree_option "$@"
   if [ "$taken" = 0 ]; then
     case "$1" in
-      --tool) tool=${2:?msi: --tool needs a path}; taken=2 ;;
+      --tool) tool=$(from_caller "${2:?msi: --tool needs a path}"); taken=2 ;;
       --version) version=${2:?msi: --version needs a version}; taken=2 ;;
       *) echo "usage: msi.sh [--win32 DIR] [--win64 DIR] [--out DIR] [--no-build] [--tool PATH] [--version X.Y.Z]" >&2
          exit 2 ;;

@@ -8,6 +8,7 @@
 # build/release-w64; with them it packs existing build trees (the test script's), after an
 # incremental build unless --no-build is given. Prints the zip's path.
 set -euo pipefail
+caller=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
 

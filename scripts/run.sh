@@ -11,17 +11,12 @@ cmake --build --preset native -j "$(nproc)"
 check=./build/native/cli/brevun-check
 $check --parameter '#FTS=#FPR=local#STS=#SPR=local#DIS=0#'
 
+# The Wine tests' library: clean-up at exit and throwaway Wine prefixes.
+source tests/wine/lib.sh
 source tests/time_servers.sh
-work=$(mktemp -d /tmp/brevun-run.XXXXXX)
-state=$work/wine
-cleanup() {
-  stop_time_servers
-  bash tests/wine/prefix.sh cleanup "$state" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+at_exit stop_time_servers
 server=""
-if [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/chronyd ] && start_chronyd "$work"; then
+if [ "$(id -u)" -eq 0 ] && [ -x /usr/sbin/chronyd ] && start_chronyd "$scratch"; then
   server=127.0.0.1:$chronyd_port
   echo
   echo "chronyd on $server:"
@@ -32,15 +27,13 @@ else
 fi
 
 # brevun.dll: the 32-bit product and the 64-bit build, registered side by side in a throwaway
-# Wine prefix (the tests' own, stopped and removed at the end) and driven by a real automation
+# Wine prefix of this run's own (stopped and removed at the end) and driven by a real automation
 # client.
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$(nproc)" --target brevun
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$(nproc)" --target brevun
-source tests/wine/loader.sh
-bash tests/wine/prefix.sh setup "$state" >/dev/null
-export WINEPREFIX=$(cat "$state/prefix") DISPLAY=$(cat "$state/display") WINEARCH=win64 WINEDEBUG=-all
+own_prefix
 wine regsvr32 /s "$(winepath -w build/win64/component/brevun.dll)" </dev/null >/dev/null 2>&1
 hosts=(cscript)
 if has_bits 32; then

@@ -1,12 +1,22 @@
 # Shared by scripts/release.sh and scripts/msi.sh, sourced from the project's top folder: the
 # options both take, the project version, the two Windows build trees, and the shipped files of
-# one tree. Each caller sets "me" (its name in messages), "root" and "out" (its default output
-# folder) before sourcing this.
+# one tree. Each caller sets "me" (its name in messages), "root", "out" (its default output
+# folder) and "caller" (the folder it was started from) before sourcing this.
+
+# from_caller PATH: PATH as the caller meant it. The scripts work from the project's top
+# folder, so a relative path given to them is made absolute against the folder they were
+# started from before anything reads or writes it.
+from_caller() {
+  case $1 in
+    /*) printf '%s\n' "$1" ;;
+    *) printf '%s\n' "$caller/$1" ;;
+  esac
+}
 
 # Empty trees mean the release trees in build/release-w32 and build/release-w64; build=1 builds
 # what ships first.
-win32=${BREVUN_WIN32_DIR:-}
-win64=${BREVUN_WIN64_DIR:-}
+win32=${BREVUN_WIN32_DIR:+$(from_caller "$BREVUN_WIN32_DIR")}
+win64=${BREVUN_WIN64_DIR:+$(from_caller "$BREVUN_WIN64_DIR")}
 build=1
 
 # tree_option ARGS...: takes one of the shared options (--win32 DIR, --win64 DIR, --out DIR,
@@ -15,9 +25,9 @@ build=1
 tree_option() {
   taken=2
   case "$1" in
-    --win32) win32=${2:?$me: --win32 needs a folder} ;;
-    --win64) win64=${2:?$me: --win64 needs a folder} ;;
-    --out) out=${2:?$me: --out needs a folder} ;;
+    --win32) win32=$(from_caller "${2:?$me: --win32 needs a folder}") ;;
+    --win64) win64=$(from_caller "${2:?$me: --win64 needs a folder}") ;;
+    --out) out=$(from_caller "${2:?$me: --out needs a folder}") ;;
     --no-build) build=0; taken=1 ;;
     *) taken=0 ;;
   esac

@@ -18,6 +18,7 @@ pass "built $(basename "$deb")"
 
 # Exactly these files, nothing else.
 want="./usr/lib/nagios/plugins/brevun-check
+./usr/share/doc/brevun-check/changelog.gz
 ./usr/share/doc/brevun-check/copyright
 ./usr/share/doc/brevun-check/examples/brevun-check.icinga2.conf
 ./usr/share/doc/brevun-check/examples/brevun-check.nagios.cfg
@@ -44,13 +45,68 @@ done
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 bin=$root/usr/lib/nagios/plugins/brevun-check
+# It loads the C library and nothing else, libm and a shared C++ runtime least of all: every
+# library it loads is loaded again at each start of the plugin. (GnuTLS and Nettle are opened by
+# soname only when --nts asks for them.)
 needed=$(objdump -p "$bin" | awk '$1 == "NEEDED" {print $2}' | sort | tr '\n' ' ')
 case "$needed" in
-  *stdc++*|*gcc_s*) fail "the plugin still needs a shared C++ runtime: $needed" ;;
-  *gnutls*|*nettle*) fail "the plugin links GnuTLS or Nettle, which only --nts may load: $needed" ;;
-  *) pass "shared libraries: $needed" ;;
+  "ld-linux-x86-64.so.2 libc.so.6 ") pass "shared libraries: $needed" ;;
+  *) fail "the plugin needs more than the C library: $needed" ;;
 esac
 objdump -h "$bin" | grep -q '\.debug_info' && fail "the plugin is not stripped" || pass "the plugin is stripped"
+
+# Debian's own checks. lintian on the package: no error, no warning, and none of its hardening
+# tags at any level.
+lint=$(lintian --pedantic -I "$deb" 2>&1); lint_rc=$?
+lint=$(printf '%s\n' "$lint" | grep -v '^running with root privileges')
+printf '%s\n' "$lint" | sed 's/^/    lintian: /'
+bad=$(printf '%s\n' "$lint" | grep -E '^(E|W): |: hardening-')
+if [ "$lint_rc" -eq 0 ] && [ -z "$bad" ]; then pass "lintian: no error, no warning, no hardening tag"
+else fail "lintian (exit $lint_rc): ${bad:-$lint}"; fi
+
+# hardening-check on the plugin as installed. Control-flow marks (IBT, SHSTK) survive the link
+# only when every input has them; where the C library's start files have none, no program
+# linked here can carry them (Debian's own neither), and that one check is waived.
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:FILEPATH=//p' "$build/CMakeCache.txt")
+waive=--nocfprotection
+readelf -n "$("$cxx" -print-file-name=Scrt1.o)" 2>/dev/null | grep -q 'IBT, SHSTK' && waive=
+if report=$(hardening-check $waive "$bin" 2>&1); then pass "hardening-check $waive:$(printf '%s' "$report" | tail -n +2 | tr '\n' ';')"
+else fail "hardening-check $waive: $report"; fi
+
+# hardening-check sees the program as a whole: one protected function passes it. Every object
+# linked into the plugin, the static libraries' too, is to be built hardened. The debug
+# information of the unpackaged program names each object's source and compiler options; the
+# fortify macro is not among them, so it is read from the build's compile commands.
+if verdict=$(python3 - "$build/cli/brevun-check" "$build/compile_commands.json" 2>&1 <<'PY'
+import json, re, subprocess, sys
+dump = subprocess.run(["readelf", "--debug-dump=info", sys.argv[1]], capture_output=True,
+                      text=True, check=True).stdout
+commands = {e["file"]: e["command"] for e in json.load(open(sys.argv[2]))}
+# Each compile unit: its producer (compiler and options), then its name (the source).
+units, producer = [], None
+for line in dump.splitlines():
+    value = re.sub(r"^.*?DW_AT_\w+\s*:\s*(\(indirect[^)]*\):\s*)?", "", line).strip()
+    if "DW_AT_producer" in line:
+        producer = value
+    elif "DW_AT_name" in line and producer is not None:
+        units.append((producer, value))
+        producer = None
+ours = [(p, n) for p, n in units if n in commands]
+if not ours:
+    sys.exit("no object of this build in the plugin's debug information")
+problems = []
+for producer, name in ours:
+    fortify = re.findall(r"-[UD]_FORTIFY_SOURCE\S*", commands[name])
+    missing = [f for f in ("-fPIE", "-fstack-protector-strong") if f not in producer.split()]
+    if not fortify or fortify[-1] != "-D_FORTIFY_SOURCE=2":
+        missing.append("-D_FORTIFY_SOURCE=2")
+    if missing:
+        problems.append(f"{name} lacks {' '.join(missing)}")
+if problems:
+    sys.exit("objects of the plugin built without hardening: " + "; ".join(problems))
+print(f"all {len(ours)} objects of the plugin built hardened")
+PY
+); then pass "$verdict"; else fail "$verdict"; fi
 
 # Run from the unpacked root, as an administrator's monitoring system would.
 expect installed-version 0 '^brevun-check [0-9]+\.[0-9]+\.[0-9]+$' -V

@@ -9,6 +9,7 @@
 #include "dialog/help_file.h"
 #include "dialog/source_table.h"
 #include "dialog/version_line.h"
+#include "tests/project_version.h"
 
 namespace brevun::dialog {
 namespace {
@@ -207,7 +208,7 @@ TEST(VersionLine, DecimalNumbersWithSingleBlanks) {
   EXPECT_EQ(U8(VersionLine(2, 0, 17)), "version 2.0 build 17");
   EXPECT_EQ(U8(VersionLine(10, 12, 3456)), "version 10.12 build 3456");
   // The build's own line follows the project version this release carries.
-  EXPECT_EQ(U8(ComponentVersionLine()), "version 2.0 build 17");
+  EXPECT_EQ(U8(ComponentVersionLine()), BREVUN_EXPECTED_VERSION_LINE);
 }
 
 TEST(HelpFile, StandsBesideTheModule) {

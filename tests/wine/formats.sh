@@ -4,48 +4,26 @@
 # first, each with the library of both bitnesses. The settings live in the user's registry, so
 # this test has a throwaway prefix of its own (no other test sees them).
 # Usage: formats.sh DLL64 [DLL32]   (the 64-bit library alone when DLL32 is not given)
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-dll64=$1
-dll32=${2:-}
-
-work=$(mktemp -d /tmp/brevun-formats.XXXXXX)
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-# A prefix of this test's own, booted as every test run's is (with a display, which COM's
-# start-up in a fresh prefix needs); the checks themselves need none.
-state="$work/state"
-trap 'bash "$here/prefix.sh" cleanup "$state" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-# prefix.sh finds its own loader: it must not inherit the one this script then takes.
-bash "$here/prefix.sh" setup "$state" >/dev/null || fail "no Wine prefix"
-source "$here/loader.sh"
+source "$(dirname "$0")/lib.sh"
+source "$wine_tests/../time_servers.sh"
+declare -A dll=([64]=$1 [32]=${2:-})
+own_prefix
 bitnesses=64
-if [ -n "$dll32" ]; then
-  if grep -qw 32 "$state/bits"; then
+if [ -n "${dll[32]}" ]; then
+  if has_bits 32; then
     bitnesses="64 32"
   else
     echo "the 32-bit build is not run: this machine's kernel starts no 32-bit programs"
   fi
 fi
-WINEPREFIX=$(cat "$state/prefix")
-DISPLAY=$(cat "$state/display")
-export WINEPREFIX DISPLAY WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-
-cp "$dll64" "$work/brevun64.dll"
-wine regsvr32 /s "$(winepath -w "$work/brevun64.dll")" </dev/null >/dev/null 2>&1 || fail "regsvr32 (64-bit)"
-if [ "$bitnesses" != 64 ]; then
-  cp "$dll32" "$work/brevun32.dll"
-  wine 'C:\windows\syswow64\regsvr32.exe' /s "$(winepath -w "$work/brevun32.dll")" </dev/null \
-    >/dev/null 2>&1 || fail "regsvr32 (32-bit)"
-fi
-source "$here/../time_servers.sh"
-trap 'stop_time_servers; bash "$here/prefix.sh" cleanup "$state" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-start_silent_udp "$work" || fail "no silent UDP port"
-cat "$here/checks.vbs" "$here/formats.vbs" >"$work/formats.vbs"
-script=$(winepath -w "$work/formats.vbs")
+for bits in $bitnesses; do
+  cp "${dll[$bits]}" "$scratch/brevun$bits.dll"
+  wine_run "$scratch/out" "$(regsvr32_for "$bits")" /s "$(win_path "$scratch/brevun$bits.dll")" ||
+    fail "regsvr32 ($bits-bit): $(cat "$scratch/out")"
+done
+at_exit stop_time_servers
+start_silent_udp "$scratch" || fail "no silent UDP port"
+script=$(vbs_test "$wine_tests/formats.vbs")
 
 intl='HKCU\Control Panel\International'
 set_value() {  # locale, name, value
@@ -61,10 +39,8 @@ run_case() {  # name, plain|short, dmy|any, the user's locale as Linux names it,
   # Each run waits for the end of a minute to straddle it: both bitnesses wait together.
   local bits pids=()
   for bits in $bitnesses; do
-    local cscript=cscript
-    [ "$bits" = 64 ] || cscript='C:\windows\syswow64\cscript.exe'
-    LC_ALL=$unix_locale wine "$cscript" //nologo "$script" "$kind" "$silent_port" "$order" \
-      </dev/null >"$work/out$bits.raw" 2>&1 &
+    LC_ALL=$unix_locale wine "$(cscript_for "$bits")" //nologo "$script" "$kind" "$silent_port" \
+      "$order" </dev/null >"$scratch/out$bits.raw" 2>&1 &
     pids+=($!)
   done
   local i=0
@@ -72,10 +48,10 @@ run_case() {  # name, plain|short, dmy|any, the user's locale as Linux names it,
     local rc=0
     wait "${pids[$i]}" || rc=$?
     i=$((i + 1))
-    tr -d '\r' <"$work/out$bits.raw" >"$work/out$bits"
-    [ -s "$work/out$bits" ] || echo "(cscript printed nothing)" >"$work/out$bits"
-    sed "s/^/$name, $bits-bit: /" "$work/out$bits"
-    if [ "$rc" -ne 0 ] || ! grep -qE '^[0-9]+ passed, 0 failed$' "$work/out$bits"; then
+    tr -d '\r' <"$scratch/out$bits.raw" >"$scratch/out$bits"
+    [ -s "$scratch/out$bits" ] || echo "(cscript printed nothing)" >"$scratch/out$bits"
+    sed "s/^/$name, $bits-bit: /" "$scratch/out$bits"
+    if [ "$rc" -ne 0 ] || ! grep -qE '^[0-9]+ passed, 0 failed$' "$scratch/out$bits"; then
       echo "FAIL $name, $bits-bit: exit $rc"
       failures=$((failures + 1))
     fi

@@ -4,6 +4,7 @@
 # Each regsvr32 must report success, and each registration must point at its own file.
 # Usage: register.sh register|unregister DLL64 DLL32
 source "$(dirname "$0")/lib.sh"
+use_run_prefix
 action=$1
 declare -A dll=([64]=$2 [32]=$3)
 clsid='{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}'

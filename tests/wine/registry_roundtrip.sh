@@ -6,57 +6,16 @@
 # usable from there.
 # Usage: registry_roundtrip.sh DLL64 DLL32
 source "$(dirname "$0")/lib.sh"
+use_run_prefix
 declare -A dll=([64]=$1 [32]=$2)
 clsid='{C40F1BB8-8B7A-4F83-A60F-7BC7D5327C61}'
 
-# snapshot NAME: one file per root and view, taken side by side.
-snapshot() {
-  local name=$1 root bits pids=()
-  for root in HKLM HKCU; do
-    for bits in 64 32; do
-      (
-        file="snap-$name-$root-$bits.reg"
-        if wine_run "$scratch/$name-$root-$bits.log" reg export "$root\\Software\\Classes" \
-          "C:\\$file" "/reg:$bits" /y; then
-          # The class containers themselves are not ours: registering may create them where
-          # they were missing (a fresh user profile), and they stay, empty.
-          iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/drive_c/$file" | tr -d '\r' |
-            grep -viE '^\[HKEY_[A-Z_]+\\Software\\Classes(\\(CLSID|Interface|TypeLib))?\]$' |
-            grep -v '^Windows Registry Editor' | grep -v '^$' >"$scratch/$name.$root.$bits" || true
-        else
-          : >"$scratch/$name.$root.$bits"
-        fi
-        rm -f "$WINEPREFIX/drive_c/$file"
-      ) &
-      pids+=($!)
-    done
-  done
-  for pid in "${pids[@]}"; do wait "$pid"; done
-}
-
-# same A B [ROOT]: the two snapshots agree (in one root, or in both).
-same() {
-  local a=$1 b=$2 roots=${3:-"HKLM HKCU"} root bits
-  for root in $roots; do
-    for bits in 64 32; do
-      if ! diff -u "$scratch/$a.$root.$bits" "$scratch/$b.$root.$bits" >"$scratch/diff"; then
-        head -n 40 "$scratch/diff" >&2
-        fail "$root ($bits-bit view): '$b' differs from '$a'"
-      fi
-    done
-  done
-}
-
-# holds NAME ROOT BITS TEXT: the snapshot has the text (case-insensitive).
-holds() { grep -qiF -- "$4" "$scratch/$1.$2.$3"; }
-# ours NAME ROOT BITS: the sections of the snapshot that belong to the component, in lower case
-# (the registry keeps the letter case of whoever made a key first), leaving out the mirror of
-# the other view that an export may show under Wow6432Node.
+# ours NAME ROOT BITS: the records of the snapshot (lib.sh's snapshot) that belong to the
+# component, leaving out the mirror of the other view that an export may show under
+# Wow6432Node.
 ours() {
-  awk '/^\[/ { key = tolower($0)
-               keep = key ~ /brevun\.velkor|c40f1bb8-8b7a-4f83-a60f-7bc7d5327c61|779e6035-40ac-462c-b639-7f809d1e4f2b|a9b1f859-3b15-4d14-bdd6-97618fb3de17/ &&
-                      key !~ /wow6432node/ }
-       keep { print tolower($0) }' "$scratch/$1.$2.$3"
+  awk -F'\t' '$1 ~ /brevun\.velkor|c40f1bb8-8b7a-4f83-a60f-7bc7d5327c61|779e6035-40ac-462c-b639-7f809d1e4f2b|a9b1f859-3b15-4d14-bdd6-97618fb3de17/ &&
+               $1 !~ /wow6432node/' "$scratch/$1.$2.$3"
 }
 
 # A path as an exported value writes it, with its backslashes doubled.

@@ -5,17 +5,17 @@
 # process id.
 # Usage: soak_sntp.sh HOST.exe CHECKS
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/../time_servers.sh"
+source "$wine_tests/../time_servers.sh"
+use_run_prefix
 exe=$1
 if [ "$(id -u)" != 0 ]; then
   echo "SKIP: chronyd needs root"
   exit 77
 fi
-trap 'stop_time_servers; rm -rf "$scratch"' EXIT
+at_exit stop_time_servers
 start_chronyd "$scratch" || fail "no chronyd"
 export BREVUN_SOAK_SNTP="127.0.0.1:$chronyd_port" BREVUN_SOAK_CHECKS=$2
 rc=0
 wine_run "$scratch/out" "$exe" soak_sntp || rc=$?
 cat "$scratch/out"
-grep -qx '1 passed, 0 failed' "$scratch/out" || fail "the host's soak did not pass"
-[ "$rc" -eq 0 ] || fail "the host exited $rc"
+summary_ok "$scratch/out" "$rc" 1

@@ -35,7 +35,8 @@ unsigned __stdcall Worker(void* argument) {
       state->workerThread = GetCurrentThreadId();
       state->checkHr = proxy->zt_docheck(&state->verdict);
       Variant verdict;
-      state->dispatchHr = Call(proxy.get(), 0x60030004, DISPATCH_METHOD, nullptr, 0, &verdict);
+      state->dispatchHr =
+          Call(proxy.get(), DISPID_ZT_DOCHECK, DISPATCH_METHOD, nullptr, 0, &verdict);
       state->dispatchVerdict = verdict.vt() == VT_BOOL && V_BOOL(verdict.get()) == VARIANT_TRUE;
       Variant result;
       if (SUCCEEDED(proxy->get_zt_result(result.Put()))) state->result = TextOf(result.ref());

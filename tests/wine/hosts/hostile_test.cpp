@@ -22,10 +22,10 @@
 namespace host {
 namespace {
 
-constexpr DISPID kDocheck = 0x60030004;
-constexpr DISPID kResult = 0x68030003;
-constexpr DISPID kParameter = 0x68030002;
-constexpr DISPID kTimeout = 0x68030001;
+constexpr DISPID kDocheck = DISPID_ZT_DOCHECK;
+constexpr DISPID kResult = DISPID_ZT_RESULT;
+constexpr DISPID kParameter = DISPID_ZT_PARAMETER;
+constexpr DISPID kTimeout = DISPID_ZT_TIMEOUT;
 
 // Cases print their name before they run on the first round: if one takes the host down, the
 // log says which.

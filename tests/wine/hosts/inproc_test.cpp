@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <cwchar>
 #include <optional>
 #include <random>
@@ -16,9 +16,12 @@
 #include "check/failure.h"
 #include "check/text.h"
 #include "common.h"
-#include "component/platform.h"
-#include "component/velkor.h"
+#include "component/date_text.h"
 #include "component/frmmain.h"
+#include "component/local_clock.h"
+#include "component/status_text.h"
+#include "component/variant_text.h"
+#include "component/velkor.h"
 #include "harness.h"
 #include "timesource/clockform.h"
 

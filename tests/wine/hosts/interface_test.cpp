@@ -18,20 +18,20 @@ struct Member {
 
 // The interface's contract with compiled hosts: slot order, dispatch ids and kinds.
 constexpr Member kMembers[] = {
-    {L"zt_docheck", 0x60030004, INVOKE_FUNC},
-    {L"zt_showGUI", 0x60030005, INVOKE_FUNC},
-    {L"zt_result", 0x68030003, INVOKE_PROPERTYPUT},
-    {L"zt_result", 0x68030003, INVOKE_PROPERTYPUTREF},
-    {L"zt_result", 0x68030003, INVOKE_PROPERTYGET},
-    {L"zt_parameter", 0x68030002, INVOKE_PROPERTYPUT},
-    {L"zt_parameter", 0x68030002, INVOKE_PROPERTYPUTREF},
-    {L"zt_parameter", 0x68030002, INVOKE_PROPERTYGET},
-    {L"zt_timeout", 0x68030001, INVOKE_PROPERTYPUT},
-    {L"zt_timeout", 0x68030001, INVOKE_PROPERTYPUTREF},
-    {L"zt_timeout", 0x68030001, INVOKE_PROPERTYGET},
-    {L"zt_hostname", 0x68030000, INVOKE_PROPERTYPUT},
-    {L"zt_hostname", 0x68030000, INVOKE_PROPERTYPUTREF},
-    {L"zt_hostname", 0x68030000, INVOKE_PROPERTYGET},
+    {L"zt_docheck", DISPID_ZT_DOCHECK, INVOKE_FUNC},
+    {L"zt_showGUI", DISPID_ZT_SHOWGUI, INVOKE_FUNC},
+    {L"zt_result", DISPID_ZT_RESULT, INVOKE_PROPERTYPUT},
+    {L"zt_result", DISPID_ZT_RESULT, INVOKE_PROPERTYPUTREF},
+    {L"zt_result", DISPID_ZT_RESULT, INVOKE_PROPERTYGET},
+    {L"zt_parameter", DISPID_ZT_PARAMETER, INVOKE_PROPERTYPUT},
+    {L"zt_parameter", DISPID_ZT_PARAMETER, INVOKE_PROPERTYPUTREF},
+    {L"zt_parameter", DISPID_ZT_PARAMETER, INVOKE_PROPERTYGET},
+    {L"zt_timeout", DISPID_ZT_TIMEOUT, INVOKE_PROPERTYPUT},
+    {L"zt_timeout", DISPID_ZT_TIMEOUT, INVOKE_PROPERTYPUTREF},
+    {L"zt_timeout", DISPID_ZT_TIMEOUT, INVOKE_PROPERTYGET},
+    {L"zt_hostname", DISPID_ZT_HOSTNAME, INVOKE_PROPERTYPUT},
+    {L"zt_hostname", DISPID_ZT_HOSTNAME, INVOKE_PROPERTYPUTREF},
+    {L"zt_hostname", DISPID_ZT_HOSTNAME, INVOKE_PROPERTYGET},
 };
 constexpr int kMemberCount = sizeof kMembers / sizeof kMembers[0];
 // IUnknown and IDispatch take the first seven slots.
@@ -169,7 +169,7 @@ void CheckInterface(ITypeLib* lib) {
     HOST_CHECK_MSG(f->elemdescFunc.tdesc.vt == VT_HRESULT, where);
     HOST_CHECK_MSG(Name(info.get(), f->memid) == m.name, where);
     const bool put = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
-    const bool returns = m.kind == INVOKE_PROPERTYGET || m.id == 0x60030004;
+    const bool returns = m.kind == INVOKE_PROPERTYGET || m.id == DISPID_ZT_DOCHECK;
     HOST_CHECK_MSG(f->cParams == (put || returns ? 1 : 0), where);
     if (put && f->cParams == 1) {
       HOST_CHECK_MSG(f->lprgelemdescParam[0].tdesc.vt == VT_VARIANT, where);
@@ -179,7 +179,7 @@ void CheckInterface(ITypeLib* lib) {
     }
     if (returns && f->cParams == 1) {
       const TYPEDESC& t = f->lprgelemdescParam[0].tdesc;
-      const VARTYPE wanted = m.id == 0x60030004 ? VT_BOOL : VT_VARIANT;
+      const VARTYPE wanted = m.id == DISPID_ZT_DOCHECK ? VT_BOOL : VT_VARIANT;
       HOST_CHECK_MSG(t.vt == VT_PTR && t.lptdesc->vt == wanted, where);
       HOST_CHECK_MSG(f->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FRETVAL, where);
     }
@@ -238,13 +238,13 @@ struct Property {
   Get get;
 };
 const Property kProperties[] = {
-    {L"zt_result", 0x68030003, &_velkor::put_zt_result, &_velkor::putref_zt_result,
+    {L"zt_result", DISPID_ZT_RESULT, &_velkor::put_zt_result, &_velkor::putref_zt_result,
      &_velkor::get_zt_result},
-    {L"zt_parameter", 0x68030002, &_velkor::put_zt_parameter, &_velkor::putref_zt_parameter,
-     &_velkor::get_zt_parameter},
-    {L"zt_timeout", 0x68030001, &_velkor::put_zt_timeout, &_velkor::putref_zt_timeout,
+    {L"zt_parameter", DISPID_ZT_PARAMETER, &_velkor::put_zt_parameter,
+     &_velkor::putref_zt_parameter, &_velkor::get_zt_parameter},
+    {L"zt_timeout", DISPID_ZT_TIMEOUT, &_velkor::put_zt_timeout, &_velkor::putref_zt_timeout,
      &_velkor::get_zt_timeout},
-    {L"zt_hostname", 0x68030000, &_velkor::put_zt_hostname, &_velkor::putref_zt_hostname,
+    {L"zt_hostname", DISPID_ZT_HOSTNAME, &_velkor::put_zt_hostname, &_velkor::putref_zt_hostname,
      &_velkor::get_zt_hostname},
 };
 
@@ -359,7 +359,7 @@ HOST_GROUP(docheck) {
   HOST_CHECK_HR(S_OK, object->zt_docheck(&verdict));
   HOST_CHECK_EQ(verdict, VARIANT_TRUE);
   Variant result;
-  HOST_CHECK_HR(S_OK, Call(object.get(), 0x60030004, DISPATCH_METHOD, nullptr, 0, &result));
+  HOST_CHECK_HR(S_OK, Call(object.get(), DISPID_ZT_DOCHECK, DISPATCH_METHOD, nullptr, 0, &result));
   HOST_CHECK(result.vt() == VT_BOOL && V_BOOL(result.get()) == VARIANT_TRUE);
   HOST_CHECK_HR(S_OK, object->get_zt_result(result.Put()));
   HOST_CHECK_MSG(TextOf(result.ref()).rfind(L"Time is correct  D=", 0) == 0,
@@ -411,11 +411,12 @@ HOST_GROUP(names) {
   HOST_CHECK_HR(DISP_E_UNKNOWNINTERFACE, dispatch->GetIDsOfNames(IID__velkor, unknown, 1, 0, &id));
   DISPPARAMS none{};
   HOST_CHECK_HR(DISP_E_UNKNOWNINTERFACE,
-                dispatch->Invoke(0x60030004, IID__velkor, 0, DISPATCH_METHOD, &none, nullptr,
+                dispatch->Invoke(DISPID_ZT_DOCHECK, IID__velkor, 0, DISPATCH_METHOD, &none, nullptr,
                                  nullptr, nullptr));
   HOST_CHECK_HR(DISP_E_MEMBERNOTFOUND,
                 Call(dispatch, 0x12345, DISPATCH_METHOD, nullptr, 0, nullptr));
-  HOST_CHECK(FAILED(Call(dispatch, 0x68030002, DISPATCH_PROPERTYPUT, nullptr, 0, nullptr)));
+  HOST_CHECK(
+      FAILED(Call(dispatch, DISPID_ZT_PARAMETER, DISPATCH_PROPERTYPUT, nullptr, 0, nullptr)));
 }
 
 // Type information of the object and of its class.

@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "harness.h"
+#include "tests/project_version.h"
 
 namespace host {
 namespace {
@@ -46,10 +47,13 @@ HOST_GROUP(version) {
   UINT length = 0;
   HOST_CHECK(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   if (fixed != nullptr) {
-    HOST_CHECK_EQ(fixed->dwFileVersionMS, 0x00020000u);
-    HOST_CHECK_EQ(fixed->dwFileVersionLS, 0x00000011u);
-    HOST_CHECK_EQ(fixed->dwProductVersionMS, 0x00020000u);
-    HOST_CHECK_EQ(fixed->dwProductVersionLS, 0x00000011u);
+    // major.minor.0.build of the project version.
+    constexpr DWORD kMs = MAKELONG(BREVUN_EXPECTED_VERSION_MINOR, BREVUN_EXPECTED_VERSION_MAJOR);
+    constexpr DWORD kLs = MAKELONG(BREVUN_EXPECTED_VERSION_BUILD, 0);
+    HOST_CHECK_EQ(fixed->dwFileVersionMS, kMs);
+    HOST_CHECK_EQ(fixed->dwFileVersionLS, kLs);
+    HOST_CHECK_EQ(fixed->dwProductVersionMS, kMs);
+    HOST_CHECK_EQ(fixed->dwProductVersionLS, kLs);
     HOST_CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
   }
 
@@ -66,9 +70,12 @@ HOST_GROUP(version) {
     const wchar_t* name;
     const wchar_t* value;
   } strings[] = {
-      {L"FileVersion", L"2.00.0017"}, {L"ProductVersion", L"2.00.0017"},
-      {L"InternalName", L"brevun"},   {L"OriginalFilename", L"brevun.dll"},
-      {L"ProductName", L"velkor"},    {L"OLESelfRegister", L""},
+      {L"FileVersion", L"" BREVUN_EXPECTED_FILE_VERSION},
+      {L"ProductVersion", L"" BREVUN_EXPECTED_FILE_VERSION},
+      {L"InternalName", L"brevun"},
+      {L"OriginalFilename", L"brevun.dll"},
+      {L"ProductName", L"velkor"},
+      {L"OLESelfRegister", L""},
   };
   for (const auto& s : strings) {
     bool found = false;

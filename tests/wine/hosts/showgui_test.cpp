@@ -6,6 +6,7 @@
 // Two flavours of the same scenarios: through the registered brevun.dll, as any host sees it,
 // and on objects of the component's code linked into this program. CurrentParameter has no
 // reader a host can reach, so the second flavour is where it is checked.
+#include <process.h>
 #include <windows.h>
 
 #include <chrono>
@@ -20,6 +21,9 @@
 #include "dialog/dialog_model.h"
 #include "dialog/layout.h"
 #include "harness.h"
+#include "tests/project_version.h"
+#include "win/handles.h"
+#include "win/wide_text.h"
 
 namespace host {
 namespace {
@@ -115,7 +119,8 @@ void CheckBoxes(const wchar_t* timeout, const wchar_t* first, const wchar_t* sec
 // no owner window.
 void CheckShown() {
   CheckText(WindowText(g_dialog), kCaption, "caption");
-  CheckText(WindowText(Item(ids::kLblVersion)), L"version 2.0 build 17", "version line");
+  CheckText(WindowText(Item(ids::kLblVersion)),
+            brevun::win::WidenAscii(BREVUN_EXPECTED_VERSION_LINE), "version line");
   HOST_CHECK((GetWindowLongW(g_dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
   HOST_CHECK(GetWindow(g_dialog, GW_OWNER) == nullptr);
 }
@@ -480,6 +485,92 @@ void RunAll(const Flavour& f) {
   ReentrantScenarios(f);
   FailureScenarios(f);
   FetchLoadedScenarios(f);
+}
+
+// Two apartments of one host open their first dialogs at the same moment: both must show,
+// whichever of them registers the dialog's window class. Each thread shows its own object's
+// dialog; this thread plays the user, closing both once both are shown. The class is
+// registered once per load of the library, so each round ends with the library unloaded
+// where the system unloads it with its last apartment, and the next round races anew.
+struct Apartment {
+  HANDLE ready = nullptr;
+  HANDLE start = nullptr;
+  HRESULT created = E_FAIL;
+  HRESULT shown = E_FAIL;
+};
+
+unsigned __stdcall ShowInApartment(void* argument) {
+  auto* a = static_cast<Apartment*>(argument);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    SetEvent(a->ready);
+    return 1;
+  }
+  {
+    ComPtr<_velkor> object;
+    a->created = CoCreateInstance(CLSID_velkor, nullptr, CLSCTX_INPROC_SERVER, IID__velkor,
+                                  object.PutVoid());
+    SetEvent(a->ready);
+    WaitForSingleObject(a->start, 30000);
+    if (SUCCEEDED(a->created)) a->shown = object->zt_showGUI();
+  }
+  CoUninitialize();
+  return 0;
+}
+
+BOOL CALLBACK CollectShownDialog(HWND hwnd, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) && WindowText(hwnd) == kCaption) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(hwnd);
+  }
+  return TRUE;
+}
+
+// The shown dialogs of every thread of this process.
+std::vector<HWND> ShownDialogs() {
+  std::vector<HWND> found;
+  EnumWindows(&CollectShownDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+HOST_GROUP(showgui_together) {
+  for (int round = 1; round <= 5; ++round) {
+    const brevun::win::Handle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Apartment apartments[2];
+    brevun::win::Handle ready[2];
+    brevun::win::Handle threads[2];
+    for (int i = 0; i < 2; ++i) {
+      ready[i].Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+      apartments[i].ready = ready[i].get();
+      apartments[i].start = start.get();
+      threads[i].Reset(reinterpret_cast<HANDLE>(
+          _beginthreadex(nullptr, 0, &ShowInApartment, &apartments[i], 0, nullptr)));
+    }
+    HOST_CHECK(threads[0] && threads[1]);
+    if (!threads[0] || !threads[1]) return;
+    HANDLE readies[] = {ready[0].get(), ready[1].get()};
+    WaitForMultipleObjects(2, readies, TRUE, 30000);
+    SetEvent(start.get());
+
+    std::size_t most = 0;
+    HANDLE running[] = {threads[0].get(), threads[1].get()};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (WaitForMultipleObjects(2, running, TRUE, 50) == WAIT_TIMEOUT) {
+      const std::vector<HWND> shown = ShownDialogs();
+      most = std::max(most, shown.size());
+      if (shown.size() == 2 || std::chrono::steady_clock::now() > deadline) {
+        for (HWND d : shown) PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+      }
+    }
+    const std::string r = "round " + std::to_string(round) + ": ";
+    for (const Apartment& a : apartments) {
+      HOST_CHECK_HR(S_OK, a.created);
+      HOST_CHECK_MSG(a.shown == S_OK, r + "zt_showGUI -> " + Hex(a.shown));
+    }
+    HOST_CHECK_MSG(most == 2, r + std::to_string(most) + " dialogs were shown at once");
+    // Still loaded: the library keeps its class, and another round would race for nothing.
+    if (GetModuleHandleW(L"brevun.dll") != nullptr) break;
+  }
 }
 
 HOST_GROUP(showgui) { RunAll({&CreateVelkor, nullptr}); }

@@ -32,10 +32,11 @@ bool Check(_velkor* object, int i, const wchar_t* parameterText, LONG seconds) {
     verdict = b == VARIANT_TRUE;
   } else {
     Variant b;
-    if (FAILED(Call(object, 0x68030002, DISPATCH_PROPERTYPUT, parameter.get(), 1, nullptr)) ||
-        FAILED(Call(object, 0x68030001, DISPATCH_PROPERTYPUT, timeout.get(), 1, nullptr)) ||
-        FAILED(Call(object, 0x60030004, DISPATCH_METHOD, nullptr, 0, &b)) ||
-        FAILED(Call(object, 0x68030003, DISPATCH_PROPERTYGET, nullptr, 0, &result))) {
+    if (FAILED(
+            Call(object, DISPID_ZT_PARAMETER, DISPATCH_PROPERTYPUT, parameter.get(), 1, nullptr)) ||
+        FAILED(Call(object, DISPID_ZT_TIMEOUT, DISPATCH_PROPERTYPUT, timeout.get(), 1, nullptr)) ||
+        FAILED(Call(object, DISPID_ZT_DOCHECK, DISPATCH_METHOD, nullptr, 0, &b)) ||
+        FAILED(Call(object, DISPID_ZT_RESULT, DISPATCH_PROPERTYGET, nullptr, 0, &result))) {
       return false;
     }
     verdict = b.vt() == VT_BOOL && V_BOOL(b.get()) == VARIANT_TRUE;
@@ -121,8 +122,8 @@ HOST_GROUP(bench) {
   ComPtr<_velkor> object = CreateVelkor();
   if (!object) return;
   Variant parameter = Text(kLocalLocal);
-  HOST_CHECK_HR(S_OK,
-                Call(object.get(), 0x68030002, DISPATCH_PROPERTYPUT, parameter.get(), 1, nullptr));
+  HOST_CHECK_HR(S_OK, Call(object.get(), DISPID_ZT_PARAMETER, DISPATCH_PROPERTYPUT, parameter.get(),
+                           1, nullptr));
   constexpr int kCalls = 20000;
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
@@ -134,7 +135,7 @@ HOST_GROUP(bench) {
     LARGE_INTEGER start;
     LARGE_INTEGER end;
     QueryPerformanceCounter(&start);
-    const HRESULT hr = Call(object.get(), 0x60030004, DISPATCH_METHOD, nullptr, 0, &verdict);
+    const HRESULT hr = Call(object.get(), DISPID_ZT_DOCHECK, DISPATCH_METHOD, nullptr, 0, &verdict);
     QueryPerformanceCounter(&end);
     if (FAILED(hr) || verdict.vt() != VT_BOOL || V_BOOL(verdict.get()) != VARIANT_TRUE) ++failures;
     micros.push_back(static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 /

@@ -24,6 +24,7 @@
 #include "dialog/dialog_window.h"
 #include "dialog/layout.h"
 #include "dialog/parameter_editing.h"
+#include "tests/project_version.h"
 #include "win/wide_text.h"
 
 using brevun::dialog::DialogWindow;
@@ -245,7 +246,8 @@ void CheckBoxes(const wchar_t* timeout, const wchar_t* first, const wchar_t* sec
 
 void CheckLoadState() {
   CheckText(Text(dialogHwnd), L"Time server check: External COM check ", "caption");
-  CheckText(Text(Item(ids::kLblVersion)), L"version 2.0 build 17", "version line");
+  CheckText(Text(Item(ids::kLblVersion)), brevun::win::WidenAscii(BREVUN_EXPECTED_VERSION_LINE),
+            "version line");
   Check((GetWindowLongW(dialogHwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "the dialog is top-most");
   Check(GetWindow(dialogHwnd, GW_OWNER) == nullptr, "the dialog has no owner window");
 }
@@ -614,12 +616,37 @@ void QuitWhileShown(DialogWindow& dialog, std::vector<std::u16string>& sink) {
   Check(quit && msg.wParam == 7, "the quit message is handed on to the host");
 }
 
-// F1 opens the help viewer on the help file beside the program, owned by the dialog.
+// The folder of a module, as the loader reports it.
+std::wstring FolderOf(HMODULE module) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  std::wstring folder = path;
+  folder.resize(folder.find_last_of(L'\\') == std::wstring::npos ? 0 : folder.find_last_of(L'\\'));
+  return folder;
+}
+
+// The viewer that F1 loaded is the system's, not the one dialog.sh planted beside this program.
+void CheckViewerIsTheSystems() {
+  const HMODULE viewer = GetModuleHandleW(L"hhctrl.ocx");
+  if (!Check(viewer != nullptr, "F1 loaded hhctrl.ocx")) return;
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  wchar_t wow64[MAX_PATH] = {};
+  GetSystemWow64DirectoryW(wow64, MAX_PATH);
+  const std::wstring folder = FolderOf(viewer);
+  Check(_wcsicmp(folder.c_str(), system) == 0 || _wcsicmp(folder.c_str(), wow64) == 0,
+        "hhctrl.ocx was loaded from " + Narrow(folder) + ", not from the system folder " +
+            Narrow(system) + " (the program's folder is " + Narrow(FolderOf(nullptr)) + ")");
+}
+
+// F1 opens the help viewer of the system on the help file beside the program, owned by the
+// dialog.
 void HelpKey(DialogWindow& dialog, std::vector<std::u16string>& sink) {
   auto viewer = std::make_shared<HWND>(nullptr);
   const Outcome o = Run(
       "help key", dialog, sink, u"", u"",
       {WaitForDialog(), Do([] { PostKey(Item(ids::kTxtFirstTimeServer), VK_F1); }),
+       [] { return GetModuleHandleW(L"hhctrl.ocx") != nullptr; }, Do(CheckViewerIsTheSystems),
        [viewer] {
          *viewer = FindThreadWindow([](HWND hwnd) { return ClassOf(hwnd) == L"HH Parent"; });
          return *viewer != nullptr;

@@ -2,14 +2,14 @@
 # The Winsock side of the time client under Wine: the 32-bit and 64-bit builds of
 # brevun-timefetch ask a chronyd on loopback, by address and by name, and for one address
 # family only; they meet a silent UDP port, a closed TCP port, a name that does not resolve and
-# a server that loses two requests of every three. One throwaway prefix per run.
-# usage: run.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
-set -euo pipefail
-source "$(dirname "$0")/../wine/loader.sh"
+# a server that loses two requests of every three. In a prefix of its own, with no display.
+# Usage: timefetch.sh WIN32_BUILD_DIR WIN64_BUILD_DIR
+source "$(dirname "$0")/lib.sh"
+source "$wine_tests/../time_servers.sh"
 win32="$1/tests/timefetch/brevun-timefetch.exe"
 win64="$2/tests/timefetch/brevun-timefetch.exe"
 for exe in "$win32" "$win64"; do
-  [ -f "$exe" ] || { echo "missing $exe: build the win32 and win64 presets first" >&2; exit 1; }
+  [ -f "$exe" ] || fail "missing $exe: build the win32 and win64 presets first"
 done
 exes=("$win64")
 if has_bits 32; then
@@ -19,29 +19,21 @@ else
 fi
 if [ "$(id -u)" != 0 ]; then echo "SKIP: chronyd needs root"; exit 77; fi
 
-source "$(dirname "$0")/../time_servers.sh"
-work=$(mktemp -d)
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  stop_time_servers
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_chronyd "$work"
+own_prefix --no-display
+at_exit stop_time_servers
+start_chronyd "$scratch"
 sntp=$chronyd_port
-start_silent_udp "$work"
+start_silent_udp "$scratch"
 silent=$silent_port
 closed=$(free_port SOCK_STREAM)
-lossy_log="$work/lossy.log"
-python3 "$(dirname "$0")/lossy_sntp.py" 2 "$lossy_log" </dev/null >"$work/lossy.port" &
+lossy_log="$scratch/lossy.log"
+python3 "$wine_tests/lossy_sntp.py" 2 "$lossy_log" </dev/null >"$scratch/lossy.port" &
 time_server_pids+=($!)
 for _ in $(seq 50); do
-  [ -s "$work/lossy.port" ] && break
+  [ -s "$scratch/lossy.port" ] && break
   sleep 0.1
 done
-lossy=$(cat "$work/lossy.port")
+lossy=$(cat "$scratch/lossy.port")
 
 failures=0
 checks=0
@@ -53,7 +45,6 @@ expect() {  # name, actual, expected
   fi
 }
 fetch() { wine "$@" 2>/dev/null | tr -d '\r'; }
-
 for exe in "${exes[@]}"; do
   arch=$(basename "$(dirname "$(dirname "$(dirname "$exe")")")")
   for host in "127.0.0.1:$sntp" "localhost:$sntp"; do

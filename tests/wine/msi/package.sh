@@ -12,38 +12,21 @@
 #     same registration; the older package then refuses to downgrade;
 #   - uninstalling by product code leaves the registry and the disk as before the install.
 # Usage: package.sh x64|x86 MSI WIN32-DIR WIN64-DIR BREVUN-WXS
-set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
+source "$wine_tests/../time_servers.sh"
 arch=$1
 msi=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 win32_dir=$3
 win64_dir=$4
 tool=$5
-here=$(cd "$(dirname "$0")" && pwd)
-root=$here/../..
-wine_tests=$root/tests/wine
+root=$wine_tests/../..
 
 # Two fresh prefixes, booted side by side: M gets the package, R the regsvr32 reference.
-state_m=$(mktemp -d "${TMPDIR:-/tmp}/brevun-msi-state.XXXXXX")
-state_r=$(mktemp -d "${TMPDIR:-/tmp}/brevun-msi-ref.XXXXXX")
-cleanup_all() {
-  bash "$wine_tests/prefix.sh" cleanup "$state_r" || true
-  bash "$wine_tests/prefix.sh" cleanup "$state_m" || true
-}
-trap cleanup_all EXIT
-bash "$wine_tests/prefix.sh" setup "$state_m" >/dev/null &
-boot_m=$!
-bash "$wine_tests/prefix.sh" setup "$state_r" >/dev/null &
-boot_r=$!
-wait "$boot_m"
-wait "$boot_r"
-
-BREVUN_WINE_STATE=$state_m
-export BREVUN_WINE_STATE
-source "$wine_tests/lib.sh"
-source "$root/tests/time_servers.sh"
-trap 'stop_time_servers; cleanup_all; rm -rf "$scratch"' EXIT
+make_prefixes "$scratch/m" "$scratch/r"
+use_prefix "$scratch/m"
+at_exit stop_time_servers
 prefix_m=$WINEPREFIX
-prefix_r=$(cat "$state_r/prefix")
+prefix_r=$(cat "$scratch/r/prefix")
 # in_prefix PREFIX COMMAND...: a command in the other prefix.
 in_prefix() { WINEPREFIX=$1 "${@:2}"; }
 
@@ -78,33 +61,11 @@ product_code=$(msi_property "$msi" ProductCode)
 upgrade_code=$(msi_property "$msi" UpgradeCode)
 [ -n "$version" ] && [ -n "$product_code" ] && [ -n "$upgrade_code" ] || fail "$msi has no product identity"
 
-# snapshot PREFIX NAME: HKLM\Software and HKCU\Software in both views, one record per key and
-# per value (key TAB value line), in lower case (the registry keeps the letter case of whoever
-# made a key first); and the files of drive C outside the Windows folder.
-snapshot() {
-  local pfx=$1 name=$2 rootkey bits file
-  for rootkey in HKLM HKCU; do
-    for bits in 64 32; do
-      file="snap-$name-$rootkey-$bits.reg"
-      in_prefix "$pfx" wine_run "$scratch/export.log" reg export "$rootkey\\Software" "C:\\$file" \
-        "/reg:$bits" /y || fail "reg export $rootkey ($bits-bit) failed: $(cat "$scratch/export.log")"
-      # The empty class containers are not ours: Wine's installer removes such a key when it
-      # removes the last entry below it, even when the key was there before. Nor is Wine's
-      # list of the machine's network cards, which it writes when a program first uses the
-      # network. Nor are Windows Installer's own empty containers and the 32-bit view's empty
-      # list of installed programs, which the first install on a machine creates and which
-      # stay (a real Windows has them from the start).
-      iconv -f UTF-16 -t UTF-8 "$pfx/drive_c/$file" | tr -d '\r' |
-        awk '/^\[/ { key = tolower($0); print key; next }
-             NF && !/^Windows Registry Editor/ { print key "\t" tolower($0) }' |
-        grep -vE '^\[hkey_[a-z_]+\\software\\(wow6432node\\)?classes(\\wow6432node)?\\(clsid|interface|typelib)\]$' |
-        grep -vF '\windows nt\currentversion\networkcards\' |
-        grep -vE '^\[hkey_local_machine\\software\\(wow6432node\\)?(classes\\installer(\\(features|products|upgradecodes))?|microsoft\\windows\\currentversion\\(uninstall|installer\\(upgradecodes|userdata(\\s-1-5-18(\\(components|products))?)?)))\]$' \
-          >"$scratch/$name.$rootkey.$bits"
-      rm -f "$pfx/drive_c/$file"
-    done
-  done
-  (cd "$pfx/drive_c" && find . -path ./windows -prune -o -print | LC_ALL=C sort) >"$scratch/$name.files"
+# take_snapshot PREFIX NAME: the whole of HKLM\Software and HKCU\Software in both views (lib.sh's
+# snapshot), and the files of drive C outside the Windows folder.
+take_snapshot() {
+  WINEPREFIX=$1 snapshot "$2" Software
+  (cd "$1/drive_c" && find . -path ./windows -prune -o -print | LC_ALL=C sort) >"$scratch/$2.files"
 }
 
 # added BEFORE AFTER OUT: the class records that AFTER has and BEFORE had not, without the
@@ -255,7 +216,7 @@ else
 fi
 
 echo "the regsvr32 reference in a second fresh prefix"
-snapshot "$prefix_r" ref_before
+take_snapshot "$prefix_r" ref_before
 for bits in $bitnesses; do
   if [ "$bits" = 32 ] && [ "$has32" = 0 ]; then
     skip "the 32-bit regsvr32 reference: $no32"
@@ -267,7 +228,7 @@ for bits in $bitnesses; do
   in_prefix "$prefix_r" wine_run "$scratch/regsvr.out" "$(regsvr32_for "$bits")" /s \
     "${folder[$bits]}\\brevun.dll" || fail "regsvr32 ($bits-bit) exited $?: $(cat "$scratch/regsvr.out")"
 done
-snapshot "$prefix_r" ref_after
+take_snapshot "$prefix_r" ref_after
 added ref_before ref_after reference
 [ -s "$scratch/reference" ] || [ "$arch" = x86 ] || fail "regsvr32 wrote nothing"
 
@@ -279,12 +240,12 @@ for bits in $bitnesses; do
   in_prefix "$prefix_m" wine_run "$scratch/out" "$(cscript_for "$bits")" //nologo \
     "$(win_path "$root/release/example-host.vbs")" || true
 done
-snapshot "$prefix_m" pristine
+take_snapshot "$prefix_m" pristine
 grep -qF 'brevun.velkor' "$scratch/pristine.HKLM.64" && fail "brevun.velkor is registered before the install"
 
 echo "install $(basename "$msi") silently"
 msiexec "$scratch/install" /i "$(win_path "$msi")" /qn || fail "msiexec /i exited $?: $(tail -n 20 "$scratch/install.log" 2>/dev/null)"
-snapshot "$prefix_m" installed
+take_snapshot "$prefix_m" installed
 files_of "$msi"
 one_product installed "$version"
 added pristine installed package
@@ -312,7 +273,7 @@ works installed
 
 echo "the same package again: no second product"
 msiexec "$scratch/again" /i "$(win_path "$msi")" /qn || fail "the second msiexec /i exited $?"
-snapshot "$prefix_m" again
+take_snapshot "$prefix_m" again
 one_product again "$version"
 same_as installed again
 
@@ -326,7 +287,7 @@ in_prefix "$prefix_m" wine_run "$scratch/out" reg delete \
 # Wine's msiexec /f finds no installed product (1605): the same repair through its properties.
 msiexec "$scratch/repair" /i "$(win_path "$msi")" REINSTALL=ALL REINSTALLMODE=omus /qn ||
   fail "the repair exited $?"
-snapshot "$prefix_m" repaired
+take_snapshot "$prefix_m" repaired
 same_as installed repaired
 files_of "$msi"
 
@@ -339,7 +300,7 @@ newer=$scratch/newer/brevun-$newer_version-$arch.msi
 newer_code=$(msi_property "$newer" ProductCode)
 [ "$newer_code" != "$product_code" ] || fail "the newer package has the same product code"
 msiexec "$scratch/upgrade" /i "$(win_path "$newer")" /qn || fail "msiexec /i of $newer_version exited $?"
-snapshot "$prefix_m" upgraded
+take_snapshot "$prefix_m" upgraded
 one_product upgraded "$newer_version"
 classes_as installed upgraded
 files_of "$newer"
@@ -353,12 +314,12 @@ echo "the older package does not downgrade"
 rc=0
 msiexec "$scratch/downgrade" /i "$(win_path "$msi")" /qn || rc=$?
 [ "$rc" != 0 ] || fail "the older package installed over the newer one"
-snapshot "$prefix_m" downgrade
+take_snapshot "$prefix_m" downgrade
 same_as upgraded downgrade
 
 echo "uninstall by product code"
 msiexec "$scratch/remove" /x "$newer_code" /qn || fail "msiexec /x $newer_code exited $?"
-snapshot "$prefix_m" removed
+take_snapshot "$prefix_m" removed
 same_as pristine removed
 
 if [ ${#skipped[@]} -gt 0 ]; then

@@ -5,56 +5,17 @@
 # both bitnesses, unregister.cmd leaves the registry as it was, the same for /user, and a
 # missing DLL makes register.cmd fail loudly.
 # Usage: install.sh ZIP
-set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
 zip=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-wine_tests=$here/../wine
 
 # The zip's scripts register both builds, as on a 64-bit Windows: that needs Wine's 32-bit side.
-source "$wine_tests/loader.sh"
 need_bits 32
-
-BREVUN_WINE_STATE=$(mktemp -d "${TMPDIR:-/tmp}/brevun-release-state.XXXXXX")
-export BREVUN_WINE_STATE
-bash "$wine_tests/prefix.sh" setup "$BREVUN_WINE_STATE" >/dev/null
-source "$wine_tests/lib.sh"
-trap 'bash "$wine_tests/prefix.sh" cleanup "$BREVUN_WINE_STATE"; rm -rf "$scratch"' EXIT
+own_prefix
 
 folder='C:\Program Files (x86)\brevun'
 unix_folder="$WINEPREFIX/drive_c/Program Files (x86)/brevun"
 mkdir -p "$unix_folder"
 unzip -q "$zip" -d "$unix_folder"
-
-# snapshot NAME: the classes of both roots in both registry views, without the empty class
-# containers that registering may create and leave (they are not ours).
-snapshot() {
-  local name=$1 root bits file
-  for root in HKLM HKCU; do
-    for bits in 64 32; do
-      file="snap-$name-$root-$bits.reg"
-      if wine_run "$scratch/export.log" reg export "$root\\Software\\Classes" "C:\\$file" "/reg:$bits" /y; then
-        iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/drive_c/$file" | tr -d '\r' |
-          grep -viE '^\[HKEY_[A-Z_]+\\Software\\Classes(\\(CLSID|Interface|TypeLib))?\]$' |
-          grep -v '^Windows Registry Editor' | grep -v '^$' >"$scratch/$name.$root.$bits" || true
-      else
-        : >"$scratch/$name.$root.$bits"
-      fi
-      rm -f "$WINEPREFIX/drive_c/$file"
-    done
-  done
-}
-same() {  # A B [ROOTS]
-  local root bits
-  for root in ${3:-HKLM HKCU}; do
-    for bits in 64 32; do
-      diff -u "$scratch/$1.$root.$bits" "$scratch/$2.$root.$bits" >"$scratch/diff" || {
-        head -n 30 "$scratch/diff" >&2
-        fail "$root ($bits-bit view) after '$2' differs from '$1'"
-      }
-    done
-  done
-}
-holds() { grep -qiF -- "$4" "$scratch/$1.$2.$3"; }
 
 # in_folder OUT PROGRAM ARGS...: run from the release folder, as an administrator would.
 in_folder() { (cd "$unix_folder" && wine_run "$@"); }

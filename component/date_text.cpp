@@ -1,12 +1,13 @@
-#include "component/platform.h"
+#include "component/date_text.h"
 
 #include <oleauto.h>
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "check/failure.h"
+#include "component/status_text.h"
+#include "component/system_time.h"
 #include "win/com.h"
 
 namespace brevun::component {
@@ -20,44 +21,7 @@ constexpr LocalSeconds kDateEpochDay = -25569;
 constexpr double kMinDate = -657434.0;
 constexpr double kMaxDate = 2958466.0;
 
-// Between the check's civil fields and the system's; the caller sees to it that the year is
-// one a SYSTEMTIME holds.
-SYSTEMTIME ToSystemTime(const CivilTime& c) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(c.year);
-  st.wMonth = static_cast<WORD>(c.month);
-  st.wDay = static_cast<WORD>(c.day);
-  st.wHour = static_cast<WORD>(c.hour);
-  st.wMinute = static_cast<WORD>(c.minute);
-  st.wSecond = static_cast<WORD>(c.second);
-  return st;
-}
-
-LocalSeconds FromSystemTime(const SYSTEMTIME& st) {
-  return FromCivil(CivilTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond});
-}
-
 }  // namespace
-
-LocalSeconds WindowsLocalClock::Now() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return FromSystemTime(st);
-}
-
-LocalSeconds UtcToWindowsLocal(std::int64_t unixSeconds) {
-  // The local-seconds scale is a plain count of civil seconds, so the UTC instant's civil
-  // fields come from the same arithmetic as any local reading's.
-  const CivilTime u = ToCivil(unixSeconds);
-  const bool inRange = u.year >= 1601 && u.year <= 30827;
-  const SYSTEMTIME utc = inRange ? ToSystemTime(u) : SYSTEMTIME{};
-  SYSTEMTIME local{};
-  // A null zone is the current one, with its daylight-saving rules for the instant's year.
-  if (!inRange || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
-    throw Failure(u"Cannot convert the server's time to local time");
-  }
-  return FromSystemTime(local);
-}
 
 std::optional<LocalSeconds> DateToLocalSeconds(DATE date) {
   if (!std::isfinite(date) || date <= kMinDate - 1 || date >= kMaxDate) return std::nullopt;
@@ -172,54 +136,6 @@ std::optional<LocalSeconds> OleDateTimeText::FromRenderedNumbers(std::u16string_
     }
   }
   return std::nullopt;
-}
-
-std::u16string DescribeStatus(HRESULT hr) {
-  switch (hr) {
-    case DISP_E_TYPEMISMATCH:
-      return DescriptionOf(FailureKind::kTypeMismatch);
-    case DISP_E_OVERFLOW:
-      return DescriptionOf(FailureKind::kOverflow);
-    case E_OUTOFMEMORY:
-      return u"Out of memory";
-    case DISP_E_MEMBERNOTFOUND:
-    case DISP_E_UNKNOWNNAME:
-      return u"Object doesn't support this property or method";
-    case DISP_E_BADPARAMCOUNT:
-      return u"Wrong number of arguments or invalid property assignment";
-    default:
-      break;
-  }
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "Automation error 0x%08lX", static_cast<unsigned long>(hr));
-  return std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
-}
-
-Failure FailureOfStatus(HRESULT hr) {
-  switch (hr) {
-    case DISP_E_TYPEMISMATCH: return Failure(FailureKind::kTypeMismatch);
-    case DISP_E_OVERFLOW: return Failure(FailureKind::kOverflow);
-    default: return Failure(DescribeStatus(hr));
-  }
-}
-
-std::u16string VariantToText(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
-  win::Variant text;
-  // VARIANT_ALPHABOOL renders a Boolean as "True"/"False", as the host's own string
-  // conversion does, rather than as "-1"/"0".
-  const HRESULT hr =
-      VariantChangeType(text.get(), const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
-  if (FAILED(hr)) throw FailureOfStatus(hr);
-  return win::BstrText(V_BSTR(text.get()));
-}
-
-std::int16_t VariantToInt16(const VARIANT& value) {
-  if (V_VT(&value) == VT_NULL) throw Failure(FailureKind::kInvalidUseOfNull);
-  win::Variant number;
-  const HRESULT hr = VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I2);
-  if (FAILED(hr)) throw FailureOfStatus(hr);
-  return V_I2(number.get());
 }
 
 }  // namespace brevun::component

@@ -4,7 +4,8 @@
 # presses OK, and brevun-check prints the parameter string the dialog composed. Without a
 # registration it ends with an UNKNOWN line and exit 3.
 # Usage: configure.sh BITS BREVUN-CHECK-EXE DIALOG-USER-EXE
-source "$(dirname "$0")/../wine/lib.sh"
+source "$(dirname "$0")/../lib.sh"
+use_run_prefix
 bits=$1
 exe=$2
 user=$3
