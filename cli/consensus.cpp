@@ -52,21 +52,7 @@ std::string Why(const ServerAnswer& a) {
     }
     return "not synchronised";
   }
-  switch (a.failure->kind()) {
-    case QueryFailure::Kind::kUnknownHost:
-      return "cannot resolve";
-    case QueryFailure::Kind::kTimeout:
-      return "no answer";
-    case QueryFailure::Kind::kRefused:
-      return "refused";
-    case QueryFailure::Kind::kMalformed:
-      return "malformed reply";
-    case QueryFailure::Kind::kAuthentication:
-      return "not authentic";
-    case QueryFailure::Kind::kNetwork:
-      break;
-  }
-  return "network error";
+  return ToUtf8(InFewWords(a.failure->kind()));
 }
 
 std::string Joined(const std::vector<std::string>& parts, const char* separator) {
@@ -296,12 +282,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
        "; their offset, weighted by 1 / root distance: " + Signed(*chosen.offsetMicros) + " s");
   const std::int64_t judgedOffset = *chosen.offsetMicros - request.expectedMicros;
   const double magnitude = std::abs(static_cast<double>(judgedOffset)) / 1e6;
-  State state = State::kOk;
-  if (request.critical.Alerts(magnitude)) {
-    state = State::kCritical;
-  } else if (request.warning.Alerts(magnitude)) {
-    state = State::kWarning;
-  }
+  State state = StateOf(magnitude, request.warning, request.critical);
   if (request.truechimersCritical && request.truechimersCritical->Alerts(chosen.truechimers)) {
     state = Worse(state, State::kCritical);
   } else if (request.truechimersWarning && request.truechimersWarning->Alerts(chosen.truechimers)) {

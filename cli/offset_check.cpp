@@ -250,12 +250,7 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
 
   const std::int64_t judged = offset - request.expectedMicros;
   const double magnitude = std::abs(static_cast<double>(judged)) / 1e6;
-  State state = State::kOk;
-  if (request.critical.Alerts(magnitude)) {
-    state = State::kCritical;
-  } else if (request.warning.Alerts(magnitude)) {
-    state = State::kWarning;
-  }
+  State state = StateOf(magnitude, request.warning, request.critical);
 
   std::string line = "Offset " + SecondsText(judged) + " seconds";
   if (!request.expectedText.empty()) line += " from the expected " + request.expectedText;

@@ -40,6 +40,23 @@ ThresholdRange RangeOr(const std::optional<ThresholdRange>& given, double fallba
   return given ? *given : *ThresholdRange::Parse(ToUtf8(FormatNumber(fallback)), nullptr);
 }
 
+// What the one-server and the several-server measurement take alike from the options.
+template <typename Request>
+void TakeShared(const Options& options, Request& r) {
+  r.family = options.family;
+  r.timeoutSeconds = options.timeout;
+  r.budgetMillis = NetworkMilliseconds(options.timeout);
+  r.warning = RangeOr(options.warningRange, kDefaultWarning);
+  r.critical = RangeOr(options.criticalRange, kDefaultCritical);
+  if (options.timeOffsetText) {
+    r.expectedText = *options.timeOffsetText;
+    r.expectedMicros = options.timeOffsetMicros;
+  }
+  r.quiet = options.quiet;
+  r.nts = options.nts;
+  r.certWarningDays = options.ntsCertWarningDays;
+}
+
 }  // namespace
 
 OffsetRequest OffsetRequestFor(const Options& options) {
@@ -55,18 +72,7 @@ OffsetRequest OffsetRequestFor(const Options& options) {
     r.second = server("--second-host", *options.secondHost,
                       options.secondProtocol.value_or(Source::kSntp));
   }
-  r.family = options.family;
-  r.timeoutSeconds = options.timeout;
-  r.budgetMillis = NetworkMilliseconds(options.timeout);
-  r.warning = RangeOr(options.warningRange, kDefaultWarning);
-  r.critical = RangeOr(options.criticalRange, kDefaultCritical);
-  if (options.timeOffsetText) {
-    r.expectedText = *options.timeOffsetText;
-    r.expectedMicros = options.timeOffsetMicros;
-  }
-  r.quiet = options.quiet;
-  r.nts = options.nts;
-  r.certWarningDays = options.ntsCertWarningDays;
+  TakeShared(options, r);
   return r;
 }
 
@@ -75,26 +81,15 @@ ConsensusRequest ConsensusRequestFor(const Options& options) {
   for (const std::string& host : options.hosts) {
     r.hosts.push_back(HostOf(options, "--host", host, Source::kSntp));
   }
+  TakeShared(options, r);
   r.allAddresses = options.allAddresses;
   r.maxServers = static_cast<std::size_t>(options.maxServers);
-  r.family = options.family;
-  r.timeoutSeconds = options.timeout;
-  r.budgetMillis = NetworkMilliseconds(options.timeout);
-  r.warning = RangeOr(options.warningRange, kDefaultWarning);
-  r.critical = RangeOr(options.criticalRange, kDefaultCritical);
   r.truechimersWarning = options.truechimersWarning;
   r.truechimersCritical = options.truechimersCritical;
   r.falseticker = options.falseticker;
   r.limits.maxDistanceMicros = options.maxDistanceMicros;
   r.limits.maxDelayMicros = options.maxDelayMicros;
-  if (options.timeOffsetText) {
-    r.expectedText = *options.timeOffsetText;
-    r.expectedMicros = options.timeOffsetMicros;
-  }
-  r.quiet = options.quiet;
   r.leapWarning = options.leapWarning;
-  r.nts = options.nts;
-  r.certWarningDays = options.ntsCertWarningDays;
   return r;
 }
 

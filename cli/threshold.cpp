@@ -84,6 +84,11 @@ std::string ThresholdRange::PerformanceText() const {
   return std::string(inside_ ? "@" : "") + "-" + end + ":" + end;
 }
 
+State StateOf(double value, const ThresholdRange& warning, const ThresholdRange& critical) {
+  if (critical.Alerts(value)) return State::kCritical;
+  return warning.Alerts(value) ? State::kWarning : State::kOk;
+}
+
 bool ThresholdRange::Alerts(double value) const {
   const bool within = (!start_ || value >= *start_) && (!end_ || value <= *end_);
   return inside_ ? within : !within;

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/state.h"
+
 namespace brevun::cli {
 
 class ThresholdRange {
@@ -33,6 +35,10 @@ class ThresholdRange {
   bool inside_ = false;          // "@": alert inside the range rather than outside
   bool lone_ = false;            // a lone number: the end, with the start 0
 };
+
+// The state of a value by two ranges: CRITICAL where the critical range alerts, else WARNING
+// where the warning range does, else OK.
+State StateOf(double value, const ThresholdRange& warning, const ThresholdRange& critical);
 
 // A plain decimal number: an optional sign, digits with at most one ".", nothing else (no
 // exponent, no blanks, no "inf"). Thresholds, timeouts and offsets are typed by people;

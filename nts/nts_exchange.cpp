@@ -165,17 +165,11 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       continue;
     }
     std::uint8_t buffer[2048];
-    net::Address from;
     const auto got =
-        link.Receive(buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis), from);
+        ReceiveFromServer(link, buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis),
+                          x.server, ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();
-    if (!from.SameEndpoint(x.server)) {
-      ++ignored.strangers;
-      trace::Say(x.trace,
-                 [&] { return u"Ignored a datagram from " + from.Text() + u", not " + server; });
-      continue;
-    }
     const ReplyFields fields = ReadReply(buffer, *got, x.s2c);
     // Ours only by the unique identifier and the origin timestamp of one request together.
     const auto request = std::find_if(sent.begin(), sent.end(), [&](const Sent& s) {

@@ -8,8 +8,8 @@
 #include "nts/ke_client.h"
 #include "nts/nts_exchange.h"
 #include "nts/tls_library.h"
-#include "nts/udp_link.h"
 #include "timesource/attempt.h"
+#include "timesource/sntp.h"
 #include "timesource/trace.h"
 
 namespace brevun::nts {
@@ -81,7 +81,7 @@ Result Query(const Request& request) {
   result.time = AskEachAddress(
       ntpHost, net::Transport::kDatagram, u"NTS", {left, request.family, request.trace},
       [&](const net::Address& address, const net::Deadline& deadline) {
-        UdpLink link(address, deadline);
+        SocketLink link(address, deadline);
         return ExchangeNts(link, {address, ntpHost.Text(), deadline.at(), c2s, s2c,
                                   ke->response.cookies, request.trace});
       });

@@ -12,13 +12,8 @@
 # build/native. --version overrides the project version (the tests build a newer package this
 # way). Prints the packages' paths.
 set -euo pipefail
-caller=$PWD
-cd "$(dirname "$0")/.."
-root=$PWD
-
 me=msi
-out=$root/build/msi
-source scripts/windows_trees.sh
+source "$(dirname "$0")/windows_trees.sh"
 tool=
 version=
 while [ $# -gt 0 ]; do

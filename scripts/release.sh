@@ -8,13 +8,8 @@
 # build/release-w64; with them it packs existing build trees (the test script's), after an
 # incremental build unless --no-build is given. Prints the zip's path.
 set -euo pipefail
-caller=$PWD
-cd "$(dirname "$0")/.."
-root=$PWD
-
 me=release
-out=$root/build/release
-source scripts/windows_trees.sh
+source "$(dirname "$0")/windows_trees.sh"
 while [ $# -gt 0 ]; do
   tree_option "$@"
   [ "$taken" -gt 0 ] ||

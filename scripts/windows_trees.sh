@@ -1,7 +1,12 @@
-# Shared by scripts/release.sh and scripts/msi.sh, sourced from the project's top folder: the
-# options both take, the project version, the two Windows build trees, and the shipped files of
-# one tree. Each caller sets "me" (its name in messages), "root", "out" (its default output
-# folder) and "caller" (the folder it was started from) before sourcing this.
+# Shared by scripts/release.sh and scripts/msi.sh, sourced first thing: the options both take,
+# the project version, the two Windows build trees, and the shipped files of one tree. Each
+# caller sets "me" (its name in messages) before sourcing this; from here on the caller works
+# from the project's top folder ("root"), "caller" is the folder it was started from, and "out"
+# its default output folder, build/<me>.
+caller=$PWD
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+out=$root/build/$me
 
 # from_caller PATH: PATH as the caller meant it. The scripts work from the project's top
 # folder, so a relative path given to them is made absolute against the folder they were

@@ -8,7 +8,9 @@
 #                           port unless given
 #   start_inetd_time DIR    returns 2, with the reason in inetd_unavailable, when port 37
 #                           is not ours to take
-#   start_silent_udp DIR    sets silent_port
+#   start_silent DIR udp|tcp
+#                           sets silent_port: takes requests or connections, never answers
+#   start_silent_udp DIR    the same for udp
 #   free_port SOCK_DGRAM|SOCK_STREAM
 #   stop_time_servers
 
@@ -84,20 +86,33 @@ s.bind(("127.0.0.1", 37))' 2>/dev/null; then
   return 1
 }
 
-start_silent_udp() {
-  local dir=$1
-  python3 -c 'import socket, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1], flush=True); time.sleep(3600)' </dev/null >"$dir/silent.port" &
+# A loopback port that takes requests (udp) or connections (tcp, held open) and never answers.
+start_silent() {
+  local dir=$1 kind=$2
+  python3 -c 'import socket, sys, time
+tcp = sys.argv[1] == "tcp"
+s = socket.socket(socket.AF_INET, socket.SOCK_STREAM if tcp else socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+if tcp:
+    s.listen(8)
+print(s.getsockname()[1], flush=True)
+held = []
+while True:
+    if tcp:
+        held.append(s.accept()[0])
+    else:
+        time.sleep(3600)' "$kind" </dev/null >"$dir/silent-$kind.port" &
   time_server_pids+=($!)
   local _
   for _ in $(seq 50); do
-    [ -s "$dir/silent.port" ] && break
+    [ -s "$dir/silent-$kind.port" ] && break
     sleep 0.1
   done
-  silent_port=$(cat "$dir/silent.port")
+  silent_port=$(cat "$dir/silent-$kind.port")
   [ -n "$silent_port" ]
 }
+
+start_silent_udp() { start_silent "$1" udp; }
 
 stop_time_servers() {
   local pid

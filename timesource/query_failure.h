@@ -31,4 +31,9 @@ class QueryFailure : public Failure {
   Kind kind_;
 };
 
+// A kind in a few words, where a line names several servers or attempts and what became of
+// each: "cannot resolve", "no answer", "refused", "malformed reply", "network error", "not
+// authentic".
+const char16_t* InFewWords(QueryFailure::Kind kind);
+
 }  // namespace brevun

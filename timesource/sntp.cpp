@@ -118,29 +118,44 @@ QueryOutcome Notification(const ntp::Reply& reply, const std::u16string& hostTex
   return outcome;
 }
 
-// The exchange on a real datagram socket and the system's clocks.
-class SocketLink final : public DatagramLink {
- public:
-  SocketLink(const net::Address& server, const net::Deadline& deadline)
-      : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
-    socket_.Connect(server, deadline);
-  }
-  void Send(const std::uint8_t* data, std::size_t size) override {
-    socket_.Send(data, size, deadline_);
-  }
-  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
-                                     std::int64_t untilMillis, net::Address& from) override {
-    return socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
-  }
-  std::int64_t MonotonicMillis() override { return net::MonotonicMilliseconds(); }
-  std::int64_t UtcMicros() override { return UtcMicrosNow(); }
-
- private:
-  net::Socket socket_;
-  net::Deadline deadline_;
-};
-
 }  // namespace
+
+SocketLink::SocketLink(const net::Address& server, const net::Deadline& deadline)
+    : socket_(server, net::Transport::kDatagram), deadline_(deadline) {
+  socket_.Connect(server, deadline);
+}
+
+void SocketLink::Send(const std::uint8_t* data, std::size_t size) {
+  socket_.Send(data, size, deadline_);
+}
+
+std::optional<std::size_t> SocketLink::Receive(std::uint8_t* buffer, std::size_t capacity,
+                                               std::int64_t untilMillis, net::Address& from) {
+  return socket_.Receive(buffer, capacity, net::Deadline(untilMillis), &from);
+}
+
+std::int64_t SocketLink::MonotonicMillis() { return net::MonotonicMilliseconds(); }
+
+std::int64_t SocketLink::UtcMicros() { return UtcMicrosNow(); }
+
+std::optional<std::size_t> ReceiveFromServer(DatagramLink& link, std::uint8_t* buffer,
+                                             std::size_t capacity, std::int64_t untilMillis,
+                                             const net::Address& server, int& strangers,
+                                             const QueryTrace& traceTo) {
+  net::Address from;
+  const auto got = link.Receive(buffer, capacity, untilMillis, from);
+  if (!got) return std::nullopt;
+  // The connected socket should already drop these; a reply counts only from the address
+  // and port we asked (RFC 4330 section 5).
+  if (!from.SameEndpoint(server)) {
+    ++strangers;
+    trace::Say(traceTo, [&] {
+      return u"Ignored a datagram from " + from.Text() + u", not " + server.Text();
+    });
+    return std::nullopt;
+  }
+  return got;
+}
 
 QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
   const std::u16string server = x.server.Text();
@@ -177,19 +192,11 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
       continue;
     }
     std::uint8_t buffer[1024];
-    net::Address from;
     const auto got =
-        link.Receive(buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis), from);
+        ReceiveFromServer(link, buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis),
+                          x.server, ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();
-    // The connected socket should already drop these; a reply counts only from the address
-    // and port we asked (RFC 4330 section 5).
-    if (!from.SameEndpoint(x.server)) {
-      ++ignored.strangers;
-      trace::Say(x.trace,
-                 [&] { return u"Ignored a datagram from " + from.Text() + u", not " + server; });
-      continue;
-    }
     const Request* request = Answered(sent, buffer, *got);
     const ntp::Reply reply = ntp::CheckReply(
         buffer, *got, request != nullptr ? request->transmit : sent.back().transmit);

@@ -31,6 +31,30 @@ class DatagramLink {
   virtual std::int64_t UtcMicros() = 0;
 };
 
+// The exchange on a real datagram socket, fixed on the server, and the system's clocks.
+class SocketLink final : public DatagramLink {
+ public:
+  // Throws QueryFailure.
+  SocketLink(const net::Address& server, const net::Deadline& deadline);
+  void Send(const std::uint8_t* data, std::size_t size) override;
+  std::optional<std::size_t> Receive(std::uint8_t* buffer, std::size_t capacity,
+                                     std::int64_t untilMillis, net::Address& from) override;
+  std::int64_t MonotonicMillis() override;
+  std::int64_t UtcMicros() override;
+
+ private:
+  net::Socket socket_;
+  net::Deadline deadline_;
+};
+
+// One wait of an exchange: a datagram from server (its size), or nothing when untilMillis came
+// first or the datagram came from anyone else, who is counted in strangers and named in the
+// trace. Throws what the link throws.
+std::optional<std::size_t> ReceiveFromServer(DatagramLink& link, std::uint8_t* buffer,
+                                             std::size_t capacity, std::int64_t untilMillis,
+                                             const net::Address& server, int& strangers,
+                                             const QueryTrace& trace);
+
 // The first request goes out at once; one that gets no usable reply is followed by another,
 // with a fresh random transmit timestamp, after 1 s, then 2 s, 4 s and so on, so that a lossy
 // link costs a retry rather than the whole timeout, and a server never gets more than one

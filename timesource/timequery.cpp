@@ -94,26 +94,8 @@ QueryFailure Describe(const QueryFailure& f, const TimeHost& host, std::int64_t 
 
 // What the trace says of an address that gave no time.
 std::u16string GaveUp(const net::Address& address, const QueryFailure& f) {
-  std::u16string why;
-  switch (f.kind()) {
-    case QueryFailure::Kind::kTimeout:
-      why = u"no usable answer in time";
-      break;
-    case QueryFailure::Kind::kRefused:
-      why = u"refused";
-      break;
-    case QueryFailure::Kind::kMalformed:
-      why = u"malformed answer";
-      break;
-    case QueryFailure::Kind::kAuthentication:
-      why = u"not authentic";
-      break;
-    case QueryFailure::Kind::kUnknownHost:
-    case QueryFailure::Kind::kNetwork:
-      why = u"network error";
-      break;
-  }
-  return u"Gave up on " + address.Text() + u": " + why + InParentheses(f.description());
+  return u"Gave up on " + address.Text() + u": " + InFewWords(f.kind()) +
+         InParentheses(f.description());
 }
 
 // The resolver may name one endpoint twice; asking it twice would break the promise of no
@@ -138,6 +120,24 @@ std::vector<net::Address> Addresses(const TimeHost& host, net::Transport transpo
 }
 
 }  // namespace
+
+const char16_t* InFewWords(QueryFailure::Kind kind) {
+  switch (kind) {
+    case QueryFailure::Kind::kUnknownHost:
+      return u"cannot resolve";
+    case QueryFailure::Kind::kTimeout:
+      return u"no answer";
+    case QueryFailure::Kind::kRefused:
+      return u"refused";
+    case QueryFailure::Kind::kMalformed:
+      return u"malformed reply";
+    case QueryFailure::Kind::kAuthentication:
+      return u"not authentic";
+    case QueryFailure::Kind::kNetwork:
+      break;
+  }
+  return u"network error";
+}
 
 std::uint16_t DefaultPort(Source protocol) {
   return protocol == Source::kTime ? kTimeProtocolPort : kSntpPort;

@@ -7,17 +7,8 @@
 
 #include "cli/consensus.h"
 
+namespace brevun::cli {
 namespace {
-
-using brevun::QueryFailure;
-using brevun::QueryOptions;
-using brevun::QueryOutcome;
-using brevun::TimeHost;
-using brevun::cli::ConsensusAnswer;
-using brevun::cli::ConsensusNetwork;
-using brevun::cli::ConsensusRequest;
-using brevun::cli::ConsensusServer;
-using brevun::cli::State;
 
 constexpr std::int64_t kNow = 1'800'000'000;  // Unix seconds
 constexpr std::int64_t kDay = 86400;
@@ -91,3 +82,4 @@ TEST(ConsensusNts, QuietHidesSilenceButNotARefusalToAuthenticate) {
 }
 
 }  // namespace
+}  // namespace brevun::cli

@@ -15,13 +15,8 @@
 namespace brevun::nts {
 namespace {
 
-using testing::Arrival;
-using testing::kMs;
-using testing::kServer;
-using testing::kStranger;
-using testing::kWallAtZero;
-using testing::ScriptedLink;
-using testing::Sent;
+// The scripted link and its clock.
+using namespace brevun::testing;
 
 const std::uint8_t kC2sKey[32] = {1, 2, 3};
 const std::uint8_t kS2cKey[32] = {4, 5, 6};
@@ -45,9 +40,7 @@ std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
                                                        std::function<void(Bytes&)> change = {},
                                                        std::optional<std::size_t> uidOf = {}) {
   return [=](const std::vector<Sent>& sent) {
-    Bytes reply = testing::GoodReply(sent.at(request).bytes);
-    testing::PutTimestamp(reply, 32, ntp::FromUnixMicros(serverMicros));
-    testing::PutTimestamp(reply, 40, ntp::FromUnixMicros(serverMicros));
+    Bytes reply = ReplyToRequest(sent, request, serverMicros);
     if (change) change(reply);
     AppendField(reply, kUniqueIdentifierField, UidOf(sent.at(uidOf.value_or(request)).bytes));
     Bytes cookie;

@@ -99,23 +99,7 @@ nts_chronyds_ready() {
   nts_pending=()
 }
 
-start_silent_tcp() {
-  local dir=$1
-  python3 -c 'import socket, time
-s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
-print(s.getsockname()[1], flush=True)
-held = []
-while True:
-    held.append(s.accept()[0])' </dev/null >"$dir/silent_tcp.port" &
-  time_server_pids+=($!)
-  local _
-  for _ in $(seq 50); do
-    [ -s "$dir/silent_tcp.port" ] && break
-    sleep 0.1
-  done
-  silent_tcp_port=$(cat "$dir/silent_tcp.port")
-  [ -n "$silent_tcp_port" ]
-}
+start_silent_tcp() { start_silent "$1" tcp && silent_tcp_port=$silent_port; }
 
 start_fake_ntp() {
   local dir=$1 mode=$2 address=$3 port=$4

@@ -15,29 +15,11 @@
 #include "nts/ke_client.h"
 #include "nts/nts_exchange.h"
 #include "nts/nts_query.h"
-#include "nts/udp_link.h"
+#include "timesource/sntp.h"
 
 namespace {
 
 using namespace brevun;
-
-const char* KindName(QueryFailure::Kind kind) {
-  switch (kind) {
-    case QueryFailure::Kind::kUnknownHost:
-      return "unknown-host";
-    case QueryFailure::Kind::kTimeout:
-      return "timeout";
-    case QueryFailure::Kind::kRefused:
-      return "refused";
-    case QueryFailure::Kind::kMalformed:
-      return "malformed";
-    case QueryFailure::Kind::kNetwork:
-      return "network";
-    case QueryFailure::Kind::kAuthentication:
-      return "authentication";
-  }
-  return "?";
-}
 
 std::string Hex(const std::uint8_t* data, std::size_t size) {
   std::string text;
@@ -86,7 +68,7 @@ void Capture(const nts::Request& r, const std::string& file) {
                                 net::Transport::kDatagram, AddressFamily::kIPv4, deadline);
   const nts::AesSivCmac256 c2s(ke.c2s.bytes.data());
   const nts::AesSivCmac256 s2c(ke.s2c.bytes.data());
-  nts::UdpLink udp(ntp.at(0), deadline);
+  SocketLink udp(ntp.at(0), deadline);
   RecordingLink link(udp);
   nts::ExchangeNts(
       link, {ntp.at(0), ntp.at(0).Text(), deadline.at(), c2s, s2c, ke.response.cookies, r.trace});
@@ -145,7 +127,8 @@ int main(int argc, char** argv) {
     std::printf("NTS captured %s\n", capture->c_str());
     return 0;
   } catch (const QueryFailure& f) {
-    std::printf("NTS FAILED %s: %s\n", KindName(f.kind()), ToUtf8(f.description()).c_str());
+    std::printf("NTS FAILED %s: %s\n", ToUtf8(InFewWords(f.kind())).c_str(),
+                ToUtf8(f.description()).c_str());
   } catch (const Failure& f) {
     std::printf("NTS FAILED usage: %s\n", ToUtf8(f.description()).c_str());
     return 3;

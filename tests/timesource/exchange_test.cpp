@@ -19,14 +19,8 @@
 namespace brevun {
 namespace {
 
-using testing::Arrival;
-using testing::Bytes;
-using testing::kMs;
-using testing::kServer;
-using testing::kStranger;
-using testing::kWallAtZero;
-using testing::ScriptedLink;
-using testing::Sent;
+// The scripted link and its clock, the loopback servers' bytes.
+using namespace brevun::testing;
 
 // A server reply to the request sent `request`-th (from 0), whose clock read serverMicros when
 // the request came in and when the reply left.
@@ -34,10 +28,7 @@ std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
                                                        std::int64_t serverMicros,
                                                        std::function<void(Bytes&)> change = {}) {
   return [=](const std::vector<Sent>& sent) {
-    EXPECT_LT(request, sent.size()) << "the script answers a request not yet sent";
-    Bytes reply = testing::GoodReply(sent.at(request).bytes);
-    testing::PutTimestamp(reply, 32, ntp::FromUnixMicros(serverMicros));
-    testing::PutTimestamp(reply, 40, ntp::FromUnixMicros(serverMicros));
+    Bytes reply = ReplyToRequest(sent, request, serverMicros);
     if (change) change(reply);
     return reply;
   };

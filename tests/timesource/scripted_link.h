@@ -13,12 +13,11 @@
 #include <functional>
 #include <vector>
 
+#include "loopback.h"
 #include "timesource/ntp.h"
 #include "timesource/sntp.h"
 
 namespace brevun::testing {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Our wall clock when the fake monotonic clock reads 0: some day in 2026.
 inline constexpr std::int64_t kWallAtZero = 1796000000LL * ntp::kMicros;
@@ -88,5 +87,16 @@ class ScriptedLink final : public DatagramLink {
  private:
   std::deque<Arrival> script_;
 };
+
+// A good reply to the request sent `request`-th (from 0), the server's clock reading
+// serverMicros when the request came in and when the reply left.
+inline Bytes ReplyToRequest(const std::vector<Sent>& sent, std::size_t request,
+                            std::int64_t serverMicros) {
+  EXPECT_LT(request, sent.size()) << "the script answers a request not yet sent";
+  Bytes reply = GoodReply(sent.at(request).bytes);
+  PutTimestamp(reply, 32, ntp::FromUnixMicros(serverMicros));
+  PutTimestamp(reply, 40, ntp::FromUnixMicros(serverMicros));
+  return reply;
+}
 
 }  // namespace brevun::testing
