@@ -149,20 +149,20 @@ std::u16string TextOf(const char* member, const Variant& value) {
   if (value.vt() == VT_EMPTY) return {};
   Variant text;
   // The source is only read; the old headers forgot its const.
-  const HRESULT hr =
-      VariantChangeType(text.get(), const_cast<VARIANT*>(&value.ref()), 0, VT_BSTR);
+  const HRESULT hr = VariantChangeType(text.get(), const_cast<VARIANT*>(&value.ref()), 0, VT_BSTR);
   if (FAILED(hr)) throw ComError(std::string(member) + " holds no text: " + Describe(hr));
   return win::BstrText(V_BSTR(text.get()));
 }
 
 }  // namespace
 
-ComCheck RunThroughComponent(const std::u16string& parameter, std::int16_t timeout) {
+ComCheck RunThroughComponent(const std::u16string& parameter,
+                             const std::function<std::int16_t()>& timeoutOnceCreated) {
   Apartment apartment;
   LateBound velkor = CreateVelkor();
   Variant parameterValue = Variant::Text(parameter);
   velkor.Put(L"zt_parameter", parameterValue);
-  Variant timeoutValue = TimeoutValue(timeout);
+  Variant timeoutValue = TimeoutValue(timeoutOnceCreated());
   velkor.Put(L"zt_timeout", timeoutValue);
 
   // The text does not carry the acquisition time the check measured; these two readings

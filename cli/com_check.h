@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,12 +19,15 @@ class ComError : public std::runtime_error {
 
 struct ComCheck {
   bool verdict = false;
-  std::u16string result;     // zt_result after zt_docheck
+  std::u16string result;      // zt_result after zt_docheck
   long long acquisition = 0;  // whole local-clock seconds around the zt_docheck call
 };
 
 // Creates brevun.velkor, sets zt_parameter and zt_timeout, calls zt_docheck and reads zt_result.
-ComCheck RunThroughComponent(const std::u16string& parameter, std::int16_t timeout);
+// The timeout is asked for once the object stands: creating it (COM's start-up) takes a time of
+// its own that the time servers' share must leave out.
+ComCheck RunThroughComponent(const std::u16string& parameter,
+                             const std::function<std::int16_t()>& timeoutOnceCreated);
 
 // Creates brevun.velkor, sets zt_parameter (when given) and zt_timeout, calls zt_showGUI and
 // returns what zt_parameter holds afterwards.

@@ -1,5 +1,6 @@
 // brevun-check: the time comparison check from a command line, as a monitoring plugin.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -54,11 +55,20 @@ int Configure(const brevun::cli::Options& options) {
 }
 
 // --com: the check as the host runs it, judged like our own.
-int CheckThroughComponent(const brevun::cli::Options& options, const std::u16string& parameter,
-                          std::int16_t queryTimeout) {
+int CheckThroughComponent(const brevun::cli::Options& options, const std::u16string& parameter) {
+  // Creating the object comes first (COM's start-up: on a busy machine a second or two, under
+  // Wine now and then ten); the time servers share what is left of -t once it stands.
+  const auto start = std::chrono::steady_clock::now();
+  const auto timeoutOnceCreated = [&] {
+    const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    const int left = options.timeout - static_cast<int>((used + 999) / 1000);
+    return brevun::cli::PerQueryTimeout(std::max(1, left), brevun::cli::NetworkSources(parameter));
+  };
   brevun::cli::ComCheck check;
   try {
-    check = brevun::cli::RunThroughComponent(parameter, queryTimeout);
+    check = brevun::cli::RunThroughComponent(parameter, timeoutOnceCreated);
   } catch (const std::exception& e) {
     brevun::cli::DisarmWatchdog();
     return Unknown(e.what());
@@ -190,21 +200,17 @@ int Run(int argc, char** argv) {
   }
 
   // -t bounds the whole run in every mode, --raw included: the time servers share it, and the
-  // watchdog ends a run that still overruns it with a line of its own. Through the component,
-  // creating the object and loading the form that asks the servers takes time of its own
-  // (COM's start-up, on a busy machine a second or two): up to two more seconds are kept back
-  // for it.
-  const int reserve = options.com ? std::min(2, options.timeout - 1) : 0;
-  const std::int16_t queryTimeout = brevun::cli::PerQueryTimeout(
-      options.timeout - reserve, brevun::cli::NetworkSources(parameter));
+  // watchdog ends a run that still overruns it with a line of its own.
   brevun::cli::ArmWatchdog(
       std::int64_t{options.timeout} * 1000,
       "TIME CRITICAL - no result within " + std::to_string(options.timeout) + " s",
       Exit(State::kCritical));
 
 #ifdef _WIN32
-  if (options.com) return CheckThroughComponent(options, parameter, queryTimeout);
+  if (options.com) return CheckThroughComponent(options, parameter);
 #endif
+  const std::int16_t queryTimeout =
+      brevun::cli::PerQueryTimeout(options.timeout, brevun::cli::NetworkSources(parameter));
 
   brevun::SystemLocalClock clock;
   brevun::IsoDateTimeText text;
