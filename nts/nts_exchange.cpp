@@ -115,11 +115,10 @@ QueryFailure Nak(const NtsExchange& x) {
 QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
   const std::u16string server = x.server.Text();
   std::vector<Sent> sent;
-  std::int64_t interval = kFirstRetransmitMillis;
-  std::int64_t nextSend = 0;
+  Retransmission schedule;
   const auto send = [&] {
     if (sent.size() == x.cookies.size()) {
-      nextSend = std::numeric_limits<std::int64_t>::max();
+      schedule.Stop();
       return;
     }
     ClientRequest request{RandomTimestamp(), {}, x.cookies[sent.size()], {}};
@@ -141,9 +140,7 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
     sent.push_back({request.transmit, request.uid, 0});
     sent.back().t1 = link.UtcMicros();
     link.Send(packet.data(), packet.size());
-    // Counted from when this one left, so two requests are never closer than a second.
-    nextSend = link.MonotonicMillis() + interval;
-    interval *= 2;
+    schedule.Sent(link.MonotonicMillis());
   };
 
   send();
@@ -160,13 +157,13 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       }
       throw QueryFailure(QueryFailure::Kind::kTimeout, ignored.Text());
     }
-    if (now >= nextSend) {
+    if (now >= schedule.Next()) {
       send();
       continue;
     }
     std::uint8_t buffer[2048];
     const auto got =
-        ReceiveFromServer(link, buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis),
+        ReceiveFromServer(link, buffer, sizeof buffer, std::min(schedule.Next(), x.deadlineMillis),
                           x.server, ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();

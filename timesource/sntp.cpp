@@ -160,8 +160,7 @@ std::optional<std::size_t> ReceiveFromServer(DatagramLink& link, std::uint8_t* b
 QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
   const std::u16string server = x.server.Text();
   std::vector<Request> sent;
-  std::int64_t interval = kFirstRetransmitMillis;
-  std::int64_t nextSend = 0;
+  Retransmission schedule;
   const auto send = [&] {
     Request r{RandomTimestamp(), 0};
     const auto packet = ntp::EncodeRequest(r.transmit);
@@ -169,10 +168,7 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
     r.t1 = link.UtcMicros();
     link.Send(packet.data(), packet.size());
     sent.push_back(r);
-    // Counted from when this one left, so that two requests are never closer than a second
-    // however late the previous wait returned.
-    nextSend = link.MonotonicMillis() + interval;
-    interval *= 2;
+    schedule.Sent(link.MonotonicMillis());
     trace::Say(x.trace, [&] {
       return u"Request " + trace::Number(static_cast<long long>(sent.size())) + u" to " + server +
              u": transmit timestamp " + trace::Hex(r.transmit) + u" (random), sent at T1 " +
@@ -187,13 +183,13 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
     if (now >= x.deadlineMillis) {
       throw QueryFailure(QueryFailure::Kind::kTimeout, IgnoredDetail(ignored, sent.size()));
     }
-    if (now >= nextSend) {
+    if (now >= schedule.Next()) {
       send();
       continue;
     }
     std::uint8_t buffer[1024];
     const auto got =
-        ReceiveFromServer(link, buffer, sizeof buffer, std::min(nextSend, x.deadlineMillis),
+        ReceiveFromServer(link, buffer, sizeof buffer, std::min(schedule.Next(), x.deadlineMillis),
                           x.server, ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -60,6 +61,24 @@ std::optional<std::size_t> ReceiveFromServer(DatagramLink& link, std::uint8_t* b
 // link costs a retry rather than the whole timeout, and a server never gets more than one
 // request a second from us. No request is sent at or after the deadline.
 inline constexpr std::int64_t kFirstRetransmitMillis = 1000;
+
+// When an exchange's next request is due, by that rule. Counted from when the previous one
+// left, so that two requests are never closer than a second however late a wait returned.
+class Retransmission {
+ public:
+  // A request left at nowMillis (the link's monotonic clock).
+  void Sent(std::int64_t nowMillis) {
+    next_ = nowMillis + interval_;
+    interval_ *= 2;
+  }
+  // Nothing more is to be sent (the exchange has nothing left to send with).
+  void Stop() { next_ = std::numeric_limits<std::int64_t>::max(); }
+  std::int64_t Next() const { return next_; }
+
+ private:
+  std::int64_t interval_ = kFirstRetransmitMillis;
+  std::int64_t next_ = 0;
+};
 
 struct SntpExchange {
   net::Address server;          // the address asked; a reply counts only from there
