@@ -126,10 +126,19 @@ Selection Select(const std::vector<Sample>& samples, const Limits& limits) {
   const int n = static_cast<int>(usable.size());
   std::sort(ends.begin(), ends.end());
 
-  // The intersection algorithm of RFC 5905 section 11.2.1 (Marzullo's): allowing `allow`
-  // falsetickers, low is the lowest point and high the highest point that at least n - allow
-  // intervals contain; the fewest falsetickers for which [low, high] is not empty win. allow
-  // stays below n / 2, so whatever agrees is more than half of the usable samples.
+  // The intersection algorithm of RFC 5905 section 11.2.1 (Marzullo's) asks for the fewest
+  // falsetickers that leave a non-empty intersection: the most intervals that share one point.
+  // That count is the deepest overlap of the intervals, found in one sweep over their
+  // endpoints. It is a majority only when it is more than half of the usable samples.
+  //
+  // The appendix's code then takes [low, high] from the lowest to the highest point of that
+  // depth and calls every interval meeting it a truechimer. When the deepest overlap is
+  // reached in two separate places, that span bridges the gap between two groups that
+  // disagree, and a wide interval reaching into both makes them one "majority" whose members
+  // share no point: a daemon must pick a group and live with it, a check can say that it
+  // cannot decide. Here the truechimers are the intervals that contain the one deepest
+  // segment, so they always share a point; two or more such segments are no majority, and
+  // each group is reported.
   //
   // The appendix's code also counts the offsets (midpoints) that fall outside [low, high] and
   // refuses an intersection with more of them than falsetickers allowed. That is not done
@@ -138,45 +147,46 @@ Selection Select(const std::vector<Sample>& samples, const Limits& limits) {
   // distance covers but which can put its offset outside the others' intersection; counting
   // it would call it a falseticker, or find no majority at all between two honest servers,
   // whenever the machine running the check is busy.
-  bool majority = false;
-  std::int64_t low = 0;
-  std::int64_t high = 0;
-  for (int allow = 0; 2 * allow < n && !majority; ++allow) {
-    bool haveLow = false;
-    bool haveHigh = false;
-    int chime = 0;
-    for (const Endpoint& e : ends) {
-      chime += e.low ? 1 : -1;
-      if (chime >= n - allow) {
-        low = e.value;
-        haveLow = true;
-        break;
-      }
-    }
-    chime = 0;
-    for (auto e = ends.rbegin(); e != ends.rend(); ++e) {
-      chime += e->low ? -1 : 1;
-      if (chime >= n - allow) {
-        high = e->value;
-        haveHigh = true;
-        break;
-      }
-    }
-    majority = haveLow && haveHigh && low <= high;
+  int deepest = 0;
+  int depth = 0;
+  for (const Endpoint& e : ends) {
+    depth += e.low ? 1 : -1;
+    deepest = std::max(deepest, depth);
   }
-  if (!majority) return result;
+  if (2 * deepest <= n) return result;
+  // Each segment of the deepest overlap: it starts where a lowpoint brings the depth up to the
+  // deepest and ends at the next endpoint, which can only be a highpoint.
+  struct Segment {
+    std::int64_t low;
+    std::int64_t high;
+  };
+  std::vector<Segment> segments;
+  depth = 0;
+  for (std::size_t i = 0; i < ends.size(); ++i) {
+    depth += ends[i].low ? 1 : -1;
+    if (depth == deepest && ends[i].low) segments.push_back({ends[i].value, ends[i + 1].value});
+  }
+  const auto covering = [&](const Segment& s) {
+    std::vector<Candidate> inside;
+    for (const Candidate& c : usable) {
+      if (c.offset - c.distance <= s.low && c.offset + c.distance >= s.high) inside.push_back(c);
+    }
+    return inside;
+  };
+  if (segments.size() > 1) {
+    for (const Segment& s : segments) {
+      std::vector<std::size_t> group;
+      for (const Candidate& c : covering(s)) group.push_back(c.sample);
+      result.groups.push_back(group);
+    }
+    return result;
+  }
 
-  // The truechimers are the servers whose correctness intervals meet the intersection: each of
-  // them can be right together with the others. The rest cannot, and are the falsetickers.
-  std::vector<Candidate> chosen;
-  for (const Candidate& c : usable) {
-    if (c.offset - c.distance > high || c.offset + c.distance < low) continue;
-    result.roles[c.sample] = Role::kTruechimer;
-    chosen.push_back(c);
-  }
+  const std::vector<Candidate> chosen = covering(segments.front());
+  for (const Candidate& c : chosen) result.roles[c.sample] = Role::kTruechimer;
   result.majority = true;
-  result.lowMicros = low;
-  result.highMicros = high;
+  result.lowMicros = segments.front().low;
+  result.highMicros = segments.front().high;
   result.truechimers = static_cast<int>(chosen.size());
   result.offsetMicros = CombinedOffset(chosen);
   return result;

@@ -7,9 +7,11 @@
 // The intersection algorithm looks for the largest group of servers that can all be right at
 // once, allowing as few falsetickers as it can, and succeeds only when that group is more than
 // half of the usable replies. Without such a majority nobody can say which group is wrong, so
-// the clock cannot be judged. The truechimers are the servers whose intervals meet the
-// intersection found; their offsets, weighted by 1 / lambda as RFC 5905's clock combine
-// weighs them (appendix A.5.5.5), give the local clock's offset. A median would let a distant
+// the clock cannot be judged. The truechimers all share one point: the intersection found.
+// Where two groups of that size overlap in separate places (a wide interval can reach into
+// both), nobody can say which group is right either, and there is no majority. The
+// truechimers' offsets, weighted by 1 / lambda as RFC 5905's clock combine weighs them
+// (appendix A.5.5.5), give the local clock's offset. A median would let a distant
 // server outvote a near one; the intervals have already kept the outliers out.
 //
 // Root distance of one reply (RFC 5905 appendix A.5.5.2, for a single sample):
@@ -26,6 +28,7 @@
 // never narrower than the exact one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -65,12 +68,15 @@ struct Selection {
   // More than half of the usable samples (those not kTooFar) are truechimers. None usable: no
   // majority.
   bool majority = false;
-  // The intersection found, when there is a majority: every truechimer's interval meets it.
+  // The intersection found, when there is a majority: every truechimer's interval contains it.
   std::int64_t lowMicros = 0;
   std::int64_t highMicros = 0;
   // The truechimers' offsets weighted by 1 / lambda, when there is a majority.
   std::optional<std::int64_t> offsetMicros;
   int truechimers = 0;
+  // When the largest overlap is reached in separate places: the samples of each such group,
+  // in input order. Each group alone would have been a majority; together they are none.
+  std::vector<std::vector<std::size_t>> groups;
 };
 
 Selection Select(const std::vector<Sample>& samples, const Limits& limits);

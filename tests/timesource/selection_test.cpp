@@ -87,6 +87,18 @@ TEST(Selection, FindsTheTruechimersAndTheirOffset) {
        "FFFF",
        false,
        std::nullopt},
+      // A server cut off from its upstream for a day carries 1.4 s of root dispersion: its
+      // interval reaches both others, whose intervals do not meet.
+      {"two groups bridged by one wide interval: no majority",
+       {At(1300 * kMs, 15 * kMs), At(1300 * kMs, 1405 * kMs), At(0, 5 * kMs)},
+       "FFF",
+       false,
+       std::nullopt},
+      {"the mirror of it",
+       {At(0, 15 * kMs), At(0, 1405 * kMs), At(1300 * kMs, 5 * kMs)},
+       "FFF",
+       false,
+       std::nullopt},
       {"two that disagree: no majority",
        {At(0, 5 * kMs), At(100 * kMs, 5 * kMs)},
        "FF",
@@ -175,6 +187,60 @@ TEST(Selection, FindsTheTruechimersAndTheirOffset) {
       EXPECT_LE(s.lowMicros, s.highMicros) << c.name;
     }
   }
+}
+
+TEST(Selection, NamesEachGroupWhenTheLargestOverlapIsReachedInSeparatePlaces) {
+  const Selection s = Select(
+      {At(1300 * kMs, 15 * kMs), At(1300 * kMs, 1405 * kMs), At(0, 5 * kMs), At(0, 5 * kMs),
+       At(1300 * kMs, 5 * kMs)},
+      {});
+  EXPECT_FALSE(s.majority);
+  const std::vector<std::vector<std::size_t>> groups = {{1, 2, 3}, {0, 1, 4}};
+  EXPECT_EQ(s.groups, groups);
+  EXPECT_TRUE(Select({At(0, 5 * kMs), At(100 * kMs, 5 * kMs)}, {}).groups.empty());
+}
+
+// Whatever the table, the truechimers of a majority can all be right at once: they share a
+// point, and each holds more than half of the usable samples with them.
+TEST(Selection, TruechimersAlwaysShareAPoint) {
+  std::uint64_t state = 0x9e3779b97f4a7c15u;
+  const auto next = [&](std::int64_t below) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<std::int64_t>(state % static_cast<std::uint64_t>(below));
+  };
+  int majorities = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<Sample> samples;
+    const std::int64_t n = 1 + next(7);
+    for (std::int64_t i = 0; i < n; ++i) {
+      samples.push_back(At(next(40) * 100 * kMs, 3 * kMs + next(3) * next(30) * 100 * kMs));
+    }
+    const Selection s = Select(samples, {});
+    std::int64_t highestLow = std::numeric_limits<std::int64_t>::min();
+    std::int64_t lowestHigh = std::numeric_limits<std::int64_t>::max();
+    int truechimers = 0;
+    int usable = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      if (s.roles[i] != Role::kTooFar) ++usable;
+      if (s.roles[i] != Role::kTruechimer) continue;
+      const std::int64_t lambda = RootDistanceMicros(samples[i]);
+      highestLow = std::max(highestLow, samples[i].offsetMicros - lambda);
+      lowestHigh = std::min(lowestHigh, samples[i].offsetMicros + lambda);
+      ++truechimers;
+    }
+    if (!s.majority) {
+      EXPECT_EQ(truechimers, 0);
+      continue;
+    }
+    ++majorities;
+    ASSERT_LE(highestLow, lowestHigh) << "round " << round;
+    EXPECT_GT(2 * truechimers, usable) << "round " << round;
+    EXPECT_LE(highestLow, s.lowMicros);
+    EXPECT_GE(lowestHigh, s.highMicros);
+  }
+  EXPECT_GT(majorities, 1000);
 }
 
 // The three that agree meet in [-3 ms, 5 ms]; the falseticker's interval lies far from it.
