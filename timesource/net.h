@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,9 +106,17 @@ class Socket {
 // Fills buffer from the system's cryptographic random source. Throws QueryFailure(kNetwork).
 void RandomBytes(void* buffer, std::size_t size);
 
+// A task of RunTogether, told how many tasks (itself included) are still to run one after
+// another on the thread it runs on: 1 on a thread of its own.
+using Task = std::function<void(std::size_t sharing)>;
+
 // Runs the tasks at the same time, each on a thread of its own, and returns when all have
-// ended. A task must not throw. Where the system has no thread to spare, the task runs on the
-// caller's thread after the others have started: later, but still within its own deadline.
-void RunTogether(const std::vector<std::function<void()>>& tasks);
+// ended. A task must not throw. Where the system has no thread to spare, or more than
+// `threads` threads would be started, the task runs on the caller's thread after the others
+// have started, one after another with the tasks that could not start either: each is told
+// how many share that thread, so that a silent server among them leaves the next its share of
+// the time rather than nothing.
+void RunTogether(const std::vector<Task>& tasks,
+                 std::size_t threads = std::numeric_limits<std::size_t>::max());
 
 }  // namespace brevun::net

@@ -312,20 +312,24 @@ void RandomBytes(void* buffer, std::size_t size) {
   }
 }
 
-void RunTogether(const std::vector<std::function<void()>>& tasks) {
-  std::vector<std::thread> threads;
-  std::vector<const std::function<void()>*> left;
+void RunTogether(const std::vector<Task>& tasks, std::size_t threads) {
+  std::vector<std::thread> running;
+  std::vector<const Task*> left;
   // The caller's thread takes the last task itself: one thread fewer to start.
   for (std::size_t i = 0; i + 1 < tasks.size(); ++i) {
-    try {
-      threads.emplace_back(tasks[i]);
-    } catch (const std::system_error&) {
-      left.push_back(&tasks[i]);
+    bool started = false;
+    if (running.size() < threads) {
+      try {
+        running.emplace_back(tasks[i], 1);
+        started = true;
+      } catch (const std::system_error&) {
+      }
     }
+    if (!started) left.push_back(&tasks[i]);
   }
   if (!tasks.empty()) left.push_back(&tasks.back());
-  for (const auto* task : left) (*task)();
-  for (auto& t : threads) t.join();
+  for (std::size_t i = 0; i < left.size(); ++i) (*left[i])(left.size() - i);
+  for (auto& t : running) t.join();
 }
 
 }  // namespace brevun::net

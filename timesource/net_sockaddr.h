@@ -36,6 +36,24 @@ inline int SocketFamily(AddressFamily family) {
   return AF_UNSPEC;
 }
 
+// An IPv4-mapped IPv6 address (::ffff:192.0.2.7) as the IPv4 address it is: the datagrams
+// go to the same socket either way, and a server must have one name to be counted once.
+inline void UnmapIPv4(Address& a) {
+  if (AsSockaddr(a)->sa_family != AF_INET6) return;
+  const auto* v6 = reinterpret_cast<const sockaddr_in6*>(a.bytes);
+  const auto* b = reinterpret_cast<const unsigned char*>(&v6->sin6_addr);
+  static constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (std::memcmp(b, kMapped, sizeof kMapped) != 0) return;
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  v4.sin_port = v6->sin6_port;
+  std::memcpy(&v4.sin_addr, b + 12, 4);
+  Address mapped;
+  std::memcpy(mapped.bytes, &v4, sizeof v4);
+  mapped.length = static_cast<std::uint32_t>(sizeof v4);
+  a = mapped;
+}
+
 // The IPv4 and IPv6 addresses of a resolver's answer (addrinfo or ADDRINFOW) that belong to
 // family, in its order.
 template <typename AddrInfo>
@@ -43,11 +61,12 @@ std::vector<Address> Collect(const AddrInfo* list, AddressFamily family) {
   std::vector<Address> addresses;
   for (const AddrInfo* ai = list; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-    if (family != AddressFamily::kAny && ai->ai_family != SocketFamily(family)) continue;
     if (ai->ai_addrlen > sizeof(Address::bytes)) continue;
     Address a;
     std::memcpy(a.bytes, ai->ai_addr, ai->ai_addrlen);
     a.length = static_cast<std::uint32_t>(ai->ai_addrlen);
+    UnmapIPv4(a);
+    if (family != AddressFamily::kAny && AsSockaddr(a)->sa_family != SocketFamily(family)) continue;
     addresses.push_back(a);
   }
   return addresses;

@@ -332,20 +332,21 @@ void RandomBytes(void* buffer, std::size_t size) {
 namespace {
 
 DWORD WINAPI RunTask(void* task) {
-  (*static_cast<const std::function<void()>*>(task))();
+  (*static_cast<const Task*>(task))(1);
   return 0;
 }
 
 }  // namespace
 
-void RunTogether(const std::vector<std::function<void()>>& tasks) {
+void RunTogether(const std::vector<Task>& tasks, std::size_t most) {
   // The caller waits for every thread below, so none can outlive this module's code.
   std::vector<win::Handle> threads;
   std::vector<HANDLE> running;
-  std::vector<const std::function<void()>*> left;
+  std::vector<const Task*> left;
   for (const auto& task : tasks) {
-    win::Handle thread(
-        CreateThread(nullptr, 0, RunTask, const_cast<std::function<void()>*>(&task), 0, nullptr));
+    win::Handle thread(running.size() < most
+                           ? CreateThread(nullptr, 0, RunTask, const_cast<Task*>(&task), 0, nullptr)
+                           : nullptr);
     if (thread) {
       running.push_back(thread.get());
       threads.push_back(std::move(thread));
@@ -353,7 +354,7 @@ void RunTogether(const std::vector<std::function<void()>>& tasks) {
       left.push_back(&task);
     }
   }
-  for (const auto* task : left) (*task)();
+  for (std::size_t i = 0; i < left.size(); ++i) (*left[i])(left.size() - i);
   // WaitForMultipleObjects takes at most MAXIMUM_WAIT_OBJECTS handles at a time.
   for (std::size_t i = 0; i < running.size(); i += MAXIMUM_WAIT_OBJECTS) {
     const DWORD n =

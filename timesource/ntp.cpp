@@ -95,6 +95,7 @@ Reply CheckReply(const std::uint8_t* data, std::size_t size, Timestamp origin) {
   r.rootDelay = Read32(data + 4);
   r.rootDispersion = Read32(data + 8);
   r.referenceId = Read32(data + 12);
+  r.reference = ReadTimestamp(data + 16);
   r.origin = ReadTimestamp(data + 24);
   r.receive = ReadTimestamp(data + 32);
   r.transmit = ReadTimestamp(data + 40);

@@ -66,6 +66,7 @@ struct Reply {
   std::uint32_t rootDelay = 0;  // NTP short format, 16.16 seconds
   std::uint32_t rootDispersion = 0;
   std::uint32_t referenceId = 0;  // its four bytes, the first one highest
+  Timestamp reference;            // when the server's clock was last set
   Timestamp origin;               // T1 as the server echoed it
   Timestamp receive;              // T2
   Timestamp transmit;             // T3

@@ -240,6 +240,8 @@ void TakeServerFields(const ntp::Reply& reply, QueryOutcome& outcome) {
   outcome.rootDelayMicros = ntp::ShortToMicros(reply.rootDelay);
   outcome.rootDispersionMicros = ntp::ShortToMicros(reply.rootDispersion);
   outcome.referenceId = ntp::ReferenceIdText(reply.referenceId, reply.stratum);
+  outcome.referenceTimestamp =
+      (std::uint64_t{reply.reference.seconds} << 32) | reply.reference.fraction;
 }
 
 }  // namespace brevun

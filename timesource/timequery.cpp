@@ -156,23 +156,25 @@ QueryOutcome QueryTime(Source protocol, const TimeHost& host, const QueryOptions
 }
 
 void AskTogether(std::size_t count, const QueryOptions& options,
-                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask) {
+                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask,
+                 std::size_t threads) {
   std::vector<std::vector<std::u16string>> traces(count);
-  // A thread the system starts late gets what is left, not more.
+  // A thread the system starts late gets what is left, not more; asks that run one after
+  // another on one thread share it.
   const std::int64_t start = net::MonotonicMilliseconds();
-  std::vector<std::function<void()>> tasks;
+  std::vector<net::Task> tasks;
   for (std::size_t i = 0; i < count; ++i) {
-    tasks.push_back([&, i] {
+    tasks.push_back([&, i](std::size_t sharing) {
       QueryOptions own = options;
-      own.milliseconds =
-          std::max<std::int64_t>(1, options.milliseconds - (net::MonotonicMilliseconds() - start));
+      const std::int64_t left = options.milliseconds - (net::MonotonicMilliseconds() - start);
+      own.milliseconds = std::max<std::int64_t>(1, left / static_cast<std::int64_t>(sharing));
       if (options.trace) {
         own.trace = [&traces, i](const std::u16string& line) { traces[i].push_back(line); };
       }
       ask(i, own);
     });
   }
-  net::RunTogether(tasks);
+  net::RunTogether(tasks, threads);
   for (const auto& lines : traces) {
     for (const auto& line : lines) trace::Say(options.trace, [&] { return line; });
   }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct QueryOutcome {
   int stratum = 0;
   int leap = 0;
   std::u16string referenceId;
+  // The reference timestamp as sent (seconds in the high 32 bits), 0 when the server sent
+  // none: when its clock was last set. With stratum, reference id and root delay it tells
+  // one server apart from another (two addresses of one host give equal ones).
+  std::uint64_t referenceTimestamp = 0;
   std::int64_t rootDelayMicros = 0;
   std::int64_t rootDispersionMicros = 0;
   int precision = 0;
@@ -70,11 +75,13 @@ struct ServerAnswer {
 
 // Runs ask(i, own) for every i below count at once, each on a thread of its own, and returns
 // when all have ended. One deadline for all: each gets what is left of options.milliseconds
-// when it starts, and a trace of its own that options.trace hears whole once all have ended,
-// so the lines of one query stay together and no two threads call the caller's trace at once.
-// ask must not throw.
+// when it starts (shared with the asks still to run after it where the system had no thread
+// for them, or more than `threads` would be started), and a trace of its own that
+// options.trace hears whole once all have ended, so the lines of one query stay together and
+// no two threads call the caller's trace at once. ask must not throw.
 void AskTogether(std::size_t count, const QueryOptions& options,
-                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask);
+                 const std::function<void(std::size_t i, const QueryOptions& own)>& ask,
+                 std::size_t threads = std::numeric_limits<std::size_t>::max());
 
 // Asks every host at once, each as QueryTime does (its addresses in turn, SNTP's
 // retransmission), all within options.milliseconds; the answers come in the order of hosts.

@@ -175,8 +175,10 @@ TEST(NtpReply, ReferenceIdReadsAsTheStratumMeansIt) {
   const auto request = ntp::EncodeRequest(origin);
   Bytes packet = testing::GoodReply(Bytes(request.begin(), request.end()));
   std::memcpy(&packet[12], "\xc0\xa8\x01\x02", 4);
+  std::memcpy(&packet[16], "\xe8\x00\x00\x01\x80\x00\x00\x02", 8);
   const ntp::Reply r = ntp::CheckReply(packet.data(), packet.size(), origin);
   EXPECT_EQ(r.referenceId, 0xc0a80102u);
+  EXPECT_EQ(r.reference, (ntp::Timestamp{0xe8000001u, 0x80000002u}));
   EXPECT_EQ(r.origin, origin);
 
   struct Case {

@@ -101,10 +101,17 @@ TEST(QueryOptions, ANumericAddressIsUsedWithoutALookup) {
   // A lookup would stop at once at a deadline already past; a numeric address never waits.
   const net::NetworkSession session;
   const net::Deadline past(net::MonotonicMilliseconds() - 1);
-  for (const char16_t* numeric : {u"127.0.0.1", u"::1"}) {
+  // An IPv4-mapped address is the IPv4 address it maps: one server, one name.
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"127.0.0.1", u"127.0.0.1:123"},
+      {u"::1", u"[::1]:123"},
+      {u"::ffff:127.0.0.4", u"127.0.0.4:123"},
+  };
+  for (const auto& [numeric, text] : cases) {
     const auto addresses =
         net::Resolve(numeric, 123, net::Transport::kDatagram, AddressFamily::kAny, past);
     ASSERT_EQ(addresses.size(), 1u) << ToUtf8(numeric);
+    EXPECT_EQ(ToUtf8(addresses[0].Text()), ToUtf8(text));
   }
   try {
     net::Resolve(u"::1", 123, net::Transport::kDatagram, AddressFamily::kIPv4, past);
@@ -112,6 +119,28 @@ TEST(QueryOptions, ANumericAddressIsUsedWithoutALookup) {
   } catch (const QueryFailure& e) {
     EXPECT_EQ(e.kind(), QueryFailure::Kind::kUnknownHost);
     EXPECT_EQ(ToUtf8(e.description()), "no IPv4 address");
+  }
+}
+
+// Where no thread can be started, the asks run one after another on the caller's thread; a
+// silent server among them (here: each waits out its whole budget) must leave the next its
+// share of the time, not a millisecond.
+TEST(QueryOptions, AsksWithoutAThreadShareWhatIsLeft) {
+  for (const std::size_t threads : {std::size_t{0}, std::size_t{1}}) {
+    std::vector<std::int64_t> given(3);
+    const auto start = net::MonotonicMilliseconds();
+    AskTogether(
+        3, Options(900),
+        [&](std::size_t i, const QueryOptions& own) {
+          given[i] = own.milliseconds;
+          usleep(static_cast<useconds_t>(own.milliseconds * 1000));
+        },
+        threads);
+    const auto took = net::MonotonicMilliseconds() - start;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      EXPECT_GE(given[i], 250) << "ask " << i << " with " << threads << " threads";
+    }
+    EXPECT_LT(took, 1100) << threads << " threads";
   }
 }
 
