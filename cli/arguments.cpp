@@ -94,10 +94,23 @@ std::string ReadableFile(const std::string& name, const std::string& path) {
   return path;
 }
 
+std::string NumberText(double v) { return ToUtf8(FormatNumber(v)); }
+
 std::int64_t PositiveMicros(const std::string& name, const std::string& text) {
   const double v = Seconds(name, text);
   if (!(v > 0) || v > 1e6) {
     throw UsageError(name + " needs seconds above 0 (up to 1000000), not '" + text + "'");
+  }
+  return std::llround(v * 1e6);
+}
+
+// A root distance of 16 s or more is what RFC 5905 calls bad data (section 7.2, MAXDISP): no
+// reply that far from its reference may count.
+std::int64_t MaxDistanceMicros(const std::string& name, const std::string& text) {
+  const double v = Seconds(name, text);
+  if (!(v > 0) || !(v < kMaxDistanceSeconds)) {
+    throw UsageError(name + " needs seconds above 0 and below " + NumberText(kMaxDistanceSeconds) +
+                     ", not '" + text + "'");
   }
   return std::llround(v * 1e6);
 }
@@ -125,8 +138,6 @@ ThresholdRange Range(const std::string& name, const std::string& text) {
   if (!r) throw UsageError(name + ": " + problem);
   return *r;
 }
-
-std::string NumberText(double v) { return ToUtf8(FormatNumber(v)); }
 
 }  // namespace
 
@@ -163,6 +174,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
       o.parameter = value();
     } else if (arg == "-H" || arg == "--host" || arg == "--hostname") {
       o.hosts.push_back(HostText("--host", value()));
+      if (o.hosts.size() > kMaxHosts) {
+        throw UsageError("at most " + std::to_string(kMaxHosts) + " --host are judged together");
+      }
     } else if (arg == "--protocol") {
       o.protocol = ProtocolOf(arg, value(), false);
     } else if (arg == "--second-host") {
@@ -215,7 +229,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
       o.falseticker = StateOf(arg, value());
       consensusOption = arg;
     } else if (arg == "--max-distance") {
-      o.maxDistanceMicros = PositiveMicros(arg, value());
+      o.maxDistanceMicros = MaxDistanceMicros(arg, value());
       consensusOption = arg;
     } else if (arg == "--max-delay") {
       o.maxDelayMicros = PositiveMicros(arg, value());

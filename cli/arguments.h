@@ -77,6 +77,12 @@ struct Options {
 // The largest expected offset -o takes: a clock further off than some thirty years is no
 // clock to judge, and the sum with a measured offset stays far inside what microseconds hold.
 inline constexpr double kMaxTimeOffsetSeconds = 1e9;
+// --max-distance stays below MAXDISP (RFC 5905 section 7.2).
+inline constexpr double kMaxDistanceSeconds = 16;
+// How many --host one run judges together; each address of a name adds a server of its own
+// (at most --max-servers of each name), and the run asks at most kMaxServers in all.
+inline constexpr std::size_t kMaxHosts = 64;
+inline constexpr std::size_t kMaxServers = 64;
 
 // Reads the arguments (without the program name). Throws UsageError with a message for the
 // administrator.

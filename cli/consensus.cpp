@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
-#include "check/datetime.h"
 #include "check/text.h"
 #include "cli/arguments.h"
 
@@ -61,10 +61,24 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
   return s;
 }
 
+// A line names a few servers and counts the rest: with dozens of servers it would grow to
+// kilobytes, which monitoring engines cut. The performance data and -v name every one.
+constexpr std::size_t kNamedInLine = 3;
+
+// The first few items, and how many more: "A, B, C and 2 more".
+std::vector<std::string> Named(const std::vector<std::string>& items) {
+  if (items.size() <= kNamedInLine) return items;
+  std::vector<std::string> named(items.begin(), items.begin() + kNamedInLine);
+  named.back() += " and " + std::to_string(items.size() - kNamedInLine) + " more";
+  return named;
+}
+
+std::string Listed(const std::vector<std::string>& items) { return Joined(Named(items), ", "); }
+
 // "falseticker: A offset +2.310 s", "falsetickers: A ..., B ...".
 std::string Note(const char* one, const char* many, const std::vector<std::string>& items) {
   if (items.empty()) return "";
-  return std::string(items.size() == 1 ? one : many) + ": " + Joined(items, ", ");
+  return std::string(items.size() == 1 ? one : many) + ": " + Listed(items);
 }
 
 std::string Count(std::size_t n, const char* one, const char* many) {
@@ -77,6 +91,26 @@ struct Judged {
   std::string name;
   int sample = -1;  // index into the samples, when the server gave a time
 };
+
+// The server counted already that gave this answer, if any: the same address, or the same
+// server reached at another address (a dual-stack host's IPv6 and IPv4 address, two names).
+// Replies tell a server apart as chrony tells them: equal stratum, reference id and root
+// delay and an equal reference timestamp, which is set whenever the server's clock is and is
+// not sent as zero by a server that has one.
+const Judged* SameServer(const ServerAnswer& a, const std::vector<const Judged*>& counted) {
+  if (!a.outcome) return nullptr;
+  const QueryOutcome& o = *a.outcome;
+  for (const Judged* j : counted) {
+    const QueryOutcome& p = *j->answer.outcome;
+    if (!o.server.empty() && o.server == p.server) return j;
+    if (o.notification || p.notification || o.referenceTimestamp == 0) continue;
+    if (o.stratum == p.stratum && o.referenceId == p.referenceId &&
+        o.rootDelayMicros == p.rootDelayMicros && o.referenceTimestamp == p.referenceTimestamp) {
+      return j;
+    }
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -93,11 +127,6 @@ ConsensusNetwork RealNetwork() {
             }
             return answers;
           }};
-}
-
-bool IsLeapDay(std::int64_t unixSeconds) {
-  const CivilTime t = ToCivil(unixSeconds);
-  return (t.month == 6 && t.day == 30) || (t.month == 12 && t.day == 31);
 }
 
 Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& network) {
@@ -127,53 +156,77 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
     }
     asked.push_back({host, name});
   };
-  for (const TimeHost& host : request.hosts) {
-    if (!request.allAddresses) {
-      add(host, host.host);
-      continue;
-    }
-    if (asked.size() >= request.maxServers) break;
-    try {
-      for (const TimeHost& h : network.expand(host, options(), request.maxServers - asked.size())) {
-        if (asked.size() < request.maxServers) add(h, host.host);
+  if (!request.allAddresses) {
+    for (const TimeHost& host : request.hosts) add(host, host.host);
+  } else {
+    // Every -H is asked, whatever --max-servers says: it bounds the addresses of each name, and
+    // the run asks no more than kMaxServers in all, each -H its first address before any
+    // takes a further one. The names are looked up at once, as the servers are asked.
+    std::vector<std::vector<TimeHost>> addresses(request.hosts.size());
+    std::vector<std::optional<QueryFailure>> failures(request.hosts.size());
+    AskTogether(request.hosts.size(), options(), [&](std::size_t i, const QueryOptions& own) {
+      try {
+        addresses[i] = network.expand(request.hosts[i], own, request.maxServers);
+      } catch (const QueryFailure& f) {
+        failures[i] = f;
+      } catch (const std::bad_alloc&) {
+        failures[i] = QueryFailure(QueryFailure::Kind::kNetwork, u"Out of memory");
       }
-    } catch (const QueryFailure& f) {
-      // A name without addresses is a server that cannot be asked, like a silent one.
-      Judged j;
-      j.answer.host = host;
-      j.answer.failure = f;
-      j.name = Name(host, usualPort);
-      judged.push_back(j);
+    });
+    std::size_t room = kMaxServers;
+    for (const auto& a : addresses) room -= std::min<std::size_t>(room, a.empty() ? 0 : 1);
+    for (std::size_t i = 0; i < request.hosts.size(); ++i) {
+      if (failures[i]) {
+        // A name without addresses is a server that cannot be asked, like a silent one.
+        Judged j;
+        j.answer.host = request.hosts[i];
+        j.answer.failure = failures[i];
+        j.name = Name(request.hosts[i], usualPort);
+        judged.push_back(j);
+        continue;
+      }
+      const std::size_t more = std::min(room, addresses[i].empty() ? 0 : addresses[i].size() - 1);
+      room -= more;
+      for (std::size_t k = 0; k < addresses[i].size() && k <= more; ++k) {
+        add(addresses[i][k], request.hosts[i].host);
+      }
     }
   }
   tell("Asking " + Count(asked.size(), "server", "servers") + " at once within " +
        std::to_string(options().milliseconds) + " ms");
-  std::vector<std::u16string> answeredFrom;
-  for (ConsensusAnswer& c : network.query(asked, options())) {
+  std::vector<const Judged*> counted;
+  std::vector<ConsensusAnswer> answers = network.query(asked, options());
+  judged.reserve(judged.size() + answers.size());
+  for (ConsensusAnswer& c : answers) {
     ServerAnswer& a = c.server;
     // Two names of one server are one server: counted twice, a single server could make a
     // majority of its own. (With NTS, two key establishment servers that name one NTP server.)
-    if (a.outcome && !a.outcome->server.empty()) {
-      const std::u16string& from = a.outcome->server;
-      if (std::find(answeredFrom.begin(), answeredFrom.end(), from) != answeredFrom.end()) {
-        tell(Name(a.host, usualPort) + ": answered from " + ToUtf8(from) +
-             ", a server already counted");
-        continue;
-      }
-      answeredFrom.push_back(from);
+    if (const Judged* same = SameServer(a, counted)) {
+      tell(Name(a.host, usualPort) + ": answered from " + ToUtf8(a.outcome->server) + ", " +
+           (same->answer.outcome->server == a.outcome->server
+                ? "a server already counted"
+                : "the same server as " + same->name + " (" + ToUtf8(same->answer.outcome->server) +
+                      "): equal stratum, reference id, root delay and reference time") +
+           ": counted once");
+      continue;
     }
     Judged j;
     j.name = Name(a.host, usualPort);
     j.answer = std::move(a);
     j.nts = c.nts;
     judged.push_back(std::move(j));
+    if (judged.back().answer.outcome) counted.push_back(&judged.back());
   }
 
   std::vector<selection::Sample> samples;
   std::vector<std::string> unreachable;
   bool onlyUnknownHosts = true;
-  // A server that NTS refused to believe says something about that server: -q does not hide it.
+  // A server that NTS refused to believe, or one that answered without a time to use (a
+  // kiss-o'-death, no synchronised clock), says something about that server: -q does not hide
+  // it.
   bool refused = false;
+  // Whether the time ran out on any server: only then does a line name the timeout.
+  bool timedOut = false;
   for (Judged& j : judged) {
     const auto& o = j.answer.outcome;
     if (o && !o->notification) {
@@ -186,15 +239,15 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
       s.precision = o->precision;
       s.exchangeMicros = o->exchangeMicros;
       samples.push_back(s);
-    } else {
-      if (o || j.answer.failure->kind() != QueryFailure::Kind::kUnknownHost) {
-        onlyUnknownHosts = false;
-      }
-      if (!o && j.answer.failure->kind() == QueryFailure::Kind::kAuthentication) refused = true;
-      unreachable.push_back(j.name + " (" + Why(j.answer) + ")");
-      tell(j.name + ": no time to use: " +
-           (o ? ToUtf8(o->description) : ToUtf8(j.answer.failure->description())));
+      continue;
     }
+    const QueryFailure::Kind kind = o ? QueryFailure::Kind::kNetwork : j.answer.failure->kind();
+    if (o || kind != QueryFailure::Kind::kUnknownHost) onlyUnknownHosts = false;
+    if (o || kind == QueryFailure::Kind::kAuthentication) refused = true;
+    if (!o && kind == QueryFailure::Kind::kTimeout) timedOut = true;
+    unreachable.push_back(j.name + " (" + Why(j.answer) + ")");
+    tell(j.name + ": no time to use: " +
+         (o ? ToUtf8(o->description) : ToUtf8(j.answer.failure->description())));
   }
   const selection::Selection chosen = selection::Select(samples, request.limits);
   const std::size_t servers = judged.size();
@@ -205,6 +258,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   std::vector<std::string> leaps;
   std::vector<std::string> offsets;
   std::vector<std::string> expiring;
+  std::vector<std::string> sampleNames(samples.size());
   std::string perServer;
   for (const Judged& j : judged) {
     if (j.sample < 0) continue;
@@ -219,6 +273,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
          SecondsText(o.rootDispersionMicros) + " s, root distance " + SecondsText(lambda) +
          " s: interval [" + Signed(o.offsetMicros - lambda) + ", " +
          Signed(o.offsetMicros + lambda) + "] s: " + roleName);
+    sampleNames[static_cast<std::size_t>(j.sample)] = j.name + " " + SignedMillis(o.offsetMicros);
     offsets.push_back(j.name + " " + SignedMillis(o.offsetMicros));
     if (role == selection::Role::kFalseticker) {
       falsetickers.push_back(j.name + " offset " + SignedMillis(o.offsetMicros));
@@ -228,7 +283,9 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
                         ? " delay " + SignedMillis(o.delayMicros).substr(1)
                         : " root distance " + SignedMillis(lambda).substr(1)));
     }
-    if (o.leap == 1 || o.leap == 2) {
+    // Only the servers the clock is judged by vote on a leap second, as a daemon lets only its
+    // selected sources: a falseticker's leap bits are as wrong as its time may be.
+    if (role == selection::Role::kTruechimer && (o.leap == 1 || o.leap == 2)) {
       leaps.push_back(j.name + (o.leap == 1 ? " (insert)" : " (delete)"));
     }
     perServer += " " + Label("offset", j.name) + "=" + SecondsText(o.offsetMicros) + "s " +
@@ -255,24 +312,43 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
     const State state = onlyUnknownHosts              ? State::kUnknown
                         : (request.quiet && !refused) ? State::kUnknown
                                                       : State::kCritical;
-    return {state, "No usable answer from " + Count(servers, "server", "servers") + " within " +
-                       std::to_string(request.timeoutSeconds) + " s (" +
-                       Note("unreachable", "unreachable", unreachable) + ")|" + counts};
+    return {state,
+            "No usable answer from " + Count(servers, "server", "servers") +
+                (timedOut ? " within " + std::to_string(request.timeoutSeconds) + " s" : "") +
+                " (" + Note("unreachable", "unreachable", unreachable) + ")|" + counts};
   }
   if (!chosen.majority) {
     std::vector<std::string> notes;
     if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
     if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));
     const std::size_t usable = samples.size() - tooFar.size();
-    tell(usable == 0 ? "No server within the limits: nothing to select from"
-                     : "No intersection holds more than half of the " +
-                           Count(usable, "usable interval", "usable intervals"));
-    const std::string line =
-        usable == 0
-            ? "No server within the limits of distance and delay: the clock cannot be judged"
-            : "No majority: no more than half of the " +
-                  Count(usable, "server that answered agrees", "servers that answered agree") +
-                  ", the clock cannot be judged (" + Joined(offsets, ", ") + ")";
+    std::string line;
+    if (usable == 0) {
+      tell("No server within the limits: nothing to select from");
+      line = "No server within the limits of distance and delay: the clock cannot be judged";
+    } else if (!chosen.groups.empty()) {
+      // Each group alone would be a majority, and one server at least belongs to both: which of
+      // them is right, nobody can say.
+      std::vector<std::string> groups;
+      for (const auto& group : chosen.groups) {
+        std::vector<std::string> members;
+        for (const std::size_t s : group) members.push_back(sampleNames[s]);
+        groups.push_back("group " + std::to_string(groups.size() + 1) + ": " + Listed(members));
+      }
+      tell("The largest overlap, " + Count(chosen.groups.front().size(), "interval", "intervals") +
+           ", is reached in " + std::to_string(chosen.groups.size()) + " separate places");
+      line = "No majority: the " + Count(usable, "server", "servers") + " that answered form " +
+             std::to_string(chosen.groups.size()) + " groups of " +
+             std::to_string(chosen.groups.front().size()) +
+             " that cannot all be right, the clock cannot be judged (" +
+             Joined(Named(groups), "; ") + ")";
+    } else {
+      tell("No intersection holds more than half of the " +
+           Count(usable, "usable interval", "usable intervals"));
+      line = "No majority: no more than half of the " +
+             Count(usable, "server that answered agrees", "servers that answered agree") +
+             ", the clock cannot be judged (" + Listed(offsets) + ")";
+    }
     return {State::kCritical,
             line + (notes.empty() ? "" : " (" + Joined(notes, "; ") + ")") + "|" + counts};
   }
@@ -283,13 +359,21 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   const std::int64_t judgedOffset = *chosen.offsetMicros - request.expectedMicros;
   const double magnitude = std::abs(static_cast<double>(judgedOffset)) / 1e6;
   State state = StateOf(magnitude, request.warning, request.critical);
+  std::vector<std::string> notes;
   if (request.truechimersCritical && request.truechimersCritical->Alerts(chosen.truechimers)) {
     state = Worse(state, State::kCritical);
-  } else if (request.truechimersWarning && request.truechimersWarning->Alerts(chosen.truechimers)) {
+  } else if (request.truechimersWarning) {
+    if (request.truechimersWarning->Alerts(chosen.truechimers)) {
+      state = Worse(state, State::kWarning);
+    }
+  } else if (2 * static_cast<std::size_t>(chosen.truechimers) <= servers) {
+    // A majority of the replies, but not of the servers asked: the others were silent or
+    // answered without a time, and a check that exists to survive one wrong server must not
+    // be OK on one server's word.
     state = Worse(state, State::kWarning);
+    notes.push_back("no majority of the servers asked");
   }
   if (!falsetickers.empty()) state = Worse(state, request.falseticker);
-  std::vector<std::string> notes;
   if (!falsetickers.empty()) notes.push_back(Note("falseticker", "falsetickers", falsetickers));
   if (!expiring.empty()) {
     // The certificate administrators most often let lapse: WARNING while there is time.
@@ -299,7 +383,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
   if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));
   if (!leaps.empty()) {
-    std::string note = "leap second announced by " + Joined(leaps, ", ");
+    std::string note = "leap second announced by " + Listed(leaps);
     const std::int64_t now = request.utcMicros ? request.utcMicros() : UtcMicrosNow();
     if (!IsLeapDay(now / 1000000)) {
       note += " on a day that has none";

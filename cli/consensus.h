@@ -78,8 +78,4 @@ ConsensusNetwork RealNetwork();
 // server or the network does.
 Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& network);
 
-// Whether a leap second may be announced on the UTC day of unixSeconds: the last days of
-// June and December, where RFC 5905 section 7.3 and the IERS put them.
-bool IsLeapDay(std::int64_t unixSeconds);
-
 }  // namespace brevun::cli

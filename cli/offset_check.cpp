@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "check/datetime.h"
 #include "check/failure.h"
 #include "check/text.h"
 #include "cli/arguments.h"
@@ -178,6 +179,11 @@ const char* StateName(State state) {
   return "UNKNOWN";
 }
 
+bool IsLeapDay(std::int64_t unixSeconds) {
+  const CivilTime t = ToCivil(unixSeconds);
+  return (t.month == 6 && t.day == 30) || (t.month == 12 && t.day == 31);
+}
+
 std::int64_t DaysLeft(std::int64_t notAfter, std::int64_t nowUnixMicros) {
   const std::int64_t seconds = notAfter - nowUnixMicros / 1000000;
   return seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
@@ -261,6 +267,20 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
   } else {
     line += " (" + Label(request.first, first) + ", " +
             Details(request.first, first, firstAnswer.nts.has_value()) + ")";
+  }
+
+  // A leap second announced where none can be is a server misconfigured (or lying).
+  for (const auto& [server, answer] :
+       {std::pair{&request.first, &first},
+        std::pair{request.second ? &*request.second : nullptr, &second}}) {
+    if (server == nullptr || (answer->leap != 1 && answer->leap != 2)) continue;
+    line += "; leap second announced by " + Label(*server, *answer) +
+            (answer->leap == 1 ? " (insert)" : " (delete)");
+    const std::int64_t now = request.utcMicros ? request.utcMicros() : UtcMicrosNow();
+    if (!IsLeapDay(now / 1000000)) {
+      line += " on a day that has none";
+      if (request.leapWarning) state = Worse(state, State::kWarning);
+    }
   }
 
   // The certificate administrators most often let lapse: WARNING while there is time to renew.

@@ -51,6 +51,8 @@ struct OffsetRequest {
   std::string expectedText;  // as given, for the line; empty without -o
   // -q: no usable answer is UNKNOWN rather than CRITICAL (never a refusal to authenticate).
   bool quiet = false;
+  // A server announcing a leap second on a day that has none is misconfigured: WARNING.
+  bool leapWarning = false;
   // --nts: the first server is asked through Network Time Security; its certificate's days
   // left are reported, and judged by certWarningDays when given.
   bool nts = false;
@@ -78,6 +80,10 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query);
 
 // The line and state the run ends with when a query to `host` gets no answer in time.
 Verdict NoAnswer(const OffsetRequest& request, const TimeHost& host);
+
+// Whether a leap second may be announced on the UTC day of unixSeconds: the last days of
+// June and December, where RFC 5905 section 7.3 and the IERS put them.
+bool IsLeapDay(std::int64_t unixSeconds);
 
 // Microseconds as seconds with six decimals: "-0.000012", "1.900000".
 std::string SecondsText(std::int64_t micros);

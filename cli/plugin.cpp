@@ -53,6 +53,7 @@ void TakeShared(const Options& options, Request& r) {
     r.expectedMicros = options.timeOffsetMicros;
   }
   r.quiet = options.quiet;
+  r.leapWarning = options.leapWarning;
   r.nts = options.nts;
   r.certWarningDays = options.ntsCertWarningDays;
 }
@@ -89,7 +90,6 @@ ConsensusRequest ConsensusRequestFor(const Options& options) {
   r.falseticker = options.falseticker;
   r.limits.maxDistanceMicros = options.maxDistanceMicros;
   r.limits.maxDelayMicros = options.maxDelayMicros;
-  r.leapWarning = options.leapWarning;
   return r;
 }
 

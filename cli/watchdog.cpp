@@ -85,10 +85,9 @@ void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCod
 #ifdef _WIN32
   // The thread is never joined: it either fires or dies with the process, so its handle is
   // let go at once.
-  const win::Handle thread(
-      CreateThread(nullptr, 0, TimerThread,
-                   reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(milliseconds)), 0,
-                   nullptr));
+  const win::Handle thread(CreateThread(
+      nullptr, 0, TimerThread, reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(milliseconds)),
+      0, nullptr));
 #else
   struct sigaction sa {};
   sa.sa_handler = OnAlarm;

@@ -21,6 +21,9 @@ source "$here/lib.sh"
 printf '127.0.0.1 localhost\n' >"$work/hosts"
 for a in 127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4 ::1; do echo "$a pool.test" >>"$work/hosts"; done
 echo "127.0.0.4 twice.test" >>"$work/hosts"
+# One liar reached at an IPv6 and an IPv4 address, as a dual-stack host is.
+ip addr add fd00::13/128 dev lo
+printf 'fd00::13 dual.test\n127.0.0.13 dual.test\n' >>"$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
 
 start_chronyd "$work" 127.0.0.1 123 || { fail "chronyd did not start"; finish; exit 1; }
@@ -38,6 +41,13 @@ serve 127.0.0.8 0 --root-dispersion 3
 serve 127.0.0.9 2.3
 serve 127.0.0.10 0 --silent
 serve ::1 0
+serve 127.0.0.11 1.3 --root-dispersion 0.01
+serve 127.0.0.12 1.3 --root-dispersion 1.4
+serve 127.0.0.13 2.3 --also-address fd00::13
+serve 127.0.0.15 0 --unsynchronised
+serve 127.0.0.16 0.4
+serve 127.0.0.17 0 --kiss RATE
+serve 127.0.0.18 2.3 --leap 1
 
 hosts() { local a; for a in "$@"; do printf -- '-H\n127.0.0.%s\n' "$a"; done; }
 # expect_hosts NAME CODE PATTERN "ADDRESS ENDINGS" ARGS...
@@ -69,6 +79,49 @@ case $(date -u +%m-%d) in
 esac
 expect_hosts leap-warning "$leap_state" "^TIME $leap_name - .*leap second announced by 127\\.0\\.0\\.7" \
   "1 2 7" -w 0.5 -c 1 --leap-warning
+
+# No single server decides. A server cut off from its upstream (1.4 s of root dispersion)
+# bridges two that disagree: no majority, both groups named.
+expect_hosts bridged 2 '^TIME CRITICAL - No majority: the 3 servers that answered form 2 groups of 2 that cannot all be right, the clock cannot be judged \(group 1: .*; group 2: .*\)\|' \
+  "11 12 1" -w 0.5 -c 1
+# One liar under two names of one socket, or at both addresses of a dual-stack host, votes once.
+expect one-socket-two-names 2 '^TIME CRITICAL - No majority: no more than half of the 2 servers that answered agree' \
+  -H 127.0.0.2 -H 127.0.0.4 -H ::ffff:127.0.0.4 -w 0.5 -c 1
+expect dual-stack-liar 2 '^TIME CRITICAL - No majority: no more than half of the 2 servers that answered agree' \
+  -H 127.0.0.2 -H dual.test --all-addresses -w 0.5 -c 1
+# Silent, unsynchronised: one reply of three is no majority of the servers asked.
+expect_hosts one-of-three 1 '^TIME WARNING - Offset 0\.[34][0-9]+ seconds, 1 of 3 servers agree \(no majority of the servers asked; unreachable: 127\.0\.0\.5 \(no answer\), 127\.0\.0\.15 \(not synchronised\)\)' \
+  "5 15 16" -w 0.5 -c 1 -t 2
+expect_hosts one-of-three-allowed 0 '^TIME OK - Offset 0\.[34][0-9]+ seconds, 1 of 3 servers agree \(unreachable' \
+  "5 15 16" -w 0.5 -c 1 -t 2 --truechimers-warning 1:
+# Servers that answer without a time are no silence that -q may hide.
+expect_hosts quiet-answers 2 '^TIME CRITICAL - No usable answer from 2 servers \(unreachable: 127\.0\.0\.15 \(not synchronised\), 127\.0\.0\.17 \(kiss-o.-death RATE\)\)' \
+  "15 17" -q
+# --max-servers bounds the addresses of a name; a named -H is always asked.
+expect max-servers-keeps-hosts 1 '^TIME WARNING - .*, 2 of 3 servers agree \(falseticker: 127\.0\.0\.9 .* servers=3 ' \
+  -H pool.test -H 127.0.0.9 --all-addresses --max-servers 2 -4 -w 0.5 -c 1
+# A falseticker's leap bits do not count; one server's do, with --leap-warning.
+expect_hosts leap-falseticker 0 '^TIME OK - .*, 3 of 4 servers agree \(falseticker: 127\.0\.0\.18 offset \+2\.[23][0-9]{2} s\)\|' \
+  "1 2 3 18" -w 0.5 -c 1 --leap-warning --falseticker ok
+expect leap-warning-one-server "$leap_state" "^TIME $leap_name - Offset .*; leap second announced by 127\\.0\\.0\\.7:123 \\(insert\\)" \
+  -H 127.0.0.7 -w 0.5 -c 1 --leap-warning
+expect max-distance-bound 3 '^TIME UNKNOWN - --max-distance needs seconds above 0 and below 16' \
+  -H 127.0.0.1 -H 127.0.0.2 --max-distance 16
+mapfile -t many < <(for a in $(seq 65); do printf -- '-H\n127.0.0.1\n'; done)
+expect too-many-hosts 3 '^TIME UNKNOWN - at most 64 --host are judged together' "${many[@]}"
+
+# Where no thread can be started (a user's process limit reached), the servers are asked one
+# after another, and a silent one first leaves the others their share of -t.
+if command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
+  out=$(ASAN_OPTIONS=detect_leaks=0 setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    bash -c 'ulimit -u 1 && exec "$0" "$@"' "$bin" -H 127.0.0.5 -H 127.0.0.2 -H 127.0.0.3 \
+    -H 127.0.0.1 -w 0.5 -c 1 -t 4 -v 2>"$work/stderr")
+  if printf '%s\n' "$out" | grep -Eq '^TIME OK - .*, 3 of 4 servers agree \(unreachable: 127\.0\.0\.5 \(no answer\)\)'; then
+    pass "no threads: $out"
+  else
+    fail "no threads: $out $(head -c 600 "$work/stderr")"
+  fi
+fi
 
 # A silent server among them: it counts as unreachable, the others still judge the clock, and
 # the run ends within -t (what this build takes to start measured apart; a sanitizer build's

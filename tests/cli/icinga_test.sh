@@ -183,7 +183,7 @@ expect_service ahead 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0
 expect_service behind 2 "^TIME CRITICAL - Offset -1\.[89][0-9]+ seconds"
 expect_service silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$"
 expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$"
-expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
+expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(no majority of the servers asked; falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
 
 # The performance data as the perfdata writer wrote it, read by the engine's own parser.
 # check_perf NAME VALUE (expected offset, seconds)

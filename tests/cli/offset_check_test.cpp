@@ -170,6 +170,40 @@ TEST(OffsetCheck, LineAndPerformanceData) {
   EXPECT_EQ(t.seen.at(0).milliseconds, 2950);
 }
 
+// One server announcing a leap second: named always, WARNING with --leap-warning on a day
+// that has none, as with several servers.
+TEST(OffsetCheck, ALeapSecondAnnouncedOnADayThatHasNone) {
+  constexpr std::int64_t kJanuary = 1'800'000'000;  // 2027-01-15
+  constexpr std::int64_t kJune30 = 1'814'350'000;   // 2027-06-30
+  const struct {
+    int leap;
+    std::int64_t day;
+    bool leapWarning;
+    State state;
+    const char* note;
+  } cases[] = {
+      {0, kJanuary, true, State::kOk, ""},
+      {1, kJanuary, false, State::kOk,
+       "; leap second announced by 127.0.0.1:4123 (insert) on a day that has none"},
+      {2, kJanuary, true, State::kWarning,
+       "; leap second announced by 127.0.0.1:4123 (delete) on a day that has none"},
+      {1, kJune30, true, State::kOk, "; leap second announced by 127.0.0.1:4123 (insert)"},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    QueryOutcome a = Answer(0, 2);
+    a.leap = c.leap;
+    s.answers = {a};
+    OffsetRequest r = Request();
+    r.leapWarning = c.leapWarning;
+    r.utcMicros = [&c] { return c.day * 1'000'000; };
+    const auto v = CheckOffset(r, s.Query());
+    EXPECT_EQ(v.state, c.state) << v.line;
+    EXPECT_EQ(v.line.substr(0, v.line.find('|')),
+              std::string("Offset 0.000000 seconds (127.0.0.1:4123, SNTP, stratum 2)") + c.note);
+  }
+}
+
 TEST(OffsetCheck, AGrapherReadsThePerformanceDataToTheSameStateAsTheLine) {
   // A grapher evaluates the thresholds of performance data on the signed value by the
   // guidelines' range rules; the check judges the absolute offset. A threshold typed as a lone

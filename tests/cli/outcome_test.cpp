@@ -50,7 +50,8 @@ class Host final : public brevun::CheckHost, public brevun::TimeFetcher {
   void WriteResult(const std::u16string& text) override { result = text; }
   bool DoRFCProtocol(const std::u16string&, const std::u16string&, std::int16_t,
                      std::u16string& response) override {
-    if (next_ >= responses_.size()) throw brevun::Failure(u"Object doesn't support this property or method");
+    if (next_ >= responses_.size())
+      throw brevun::Failure(u"Object doesn't support this property or method");
     response = responses_[next_++];
     return true;
   }
@@ -72,16 +73,35 @@ TEST(OutcomeFromResult, AgreesWithTheCheckOnItsOwnTexts) {
     std::vector<std::u16string> responses;
     std::deque<LocalSeconds> clock;  // start, [local readings], end
   } cases[] = {
-      {"server ahead, within", "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=30#", {at1210}, {kNoon, kNoon, kNoon + 2}},
-      {"server ahead, too big", "#FTS=a#FPR=time#STS=#SPR=local#DIS=7#", {at1210}, {kNoon, kNoon, kNoon + 2}},
-      {"server behind, lower bound", "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=5#", {at1150}, {kNoon, kNoon, kNoon}},
-      {"two servers", "#FTS=a#FPR=sntp#STS=b#SPR=time#DIS=2.9#", {at1210, at1210}, {kNoon, kNoon + 1}},
-      {"first server failed", "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=30#",
-       {u"ERR: Timeout: no answer from a:123 within 2 s (60)"}, {}},
-      {"second server failed", "#FTS=#FPR=local#STS=b#SPR=time#DIS=30#",
-       {u"ERR: Connection refused (60)"}, {}},
+      {"server ahead, within",
+       "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=30#",
+       {at1210},
+       {kNoon, kNoon, kNoon + 2}},
+      {"server ahead, too big",
+       "#FTS=a#FPR=time#STS=#SPR=local#DIS=7#",
+       {at1210},
+       {kNoon, kNoon, kNoon + 2}},
+      {"server behind, lower bound",
+       "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=5#",
+       {at1150},
+       {kNoon, kNoon, kNoon}},
+      {"two servers",
+       "#FTS=a#FPR=sntp#STS=b#SPR=time#DIS=2.9#",
+       {at1210, at1210},
+       {kNoon, kNoon + 1}},
+      {"first server failed",
+       "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=30#",
+       {u"ERR: Timeout: no answer from a:123 within 2 s (60)"},
+       {}},
+      {"second server failed",
+       "#FTS=#FPR=local#STS=b#SPR=time#DIS=30#",
+       {u"ERR: Connection refused (60)"},
+       {}},
       {"server gave nothing", "#FTS=a#FPR=sntp#STS=#SPR=local#", {u""}, {}},
-      {"server's notification text", "#FTS=a#FPR=sntp#STS=#SPR=local#", {u"Kiss-o'-death (RATE)"}, {}},
+      {"server's notification text",
+       "#FTS=a#FPR=sntp#STS=#SPR=local#",
+       {u"Kiss-o'-death (RATE)"},
+       {}},
       {"wmi", "#FTS=#FPR=wmi#STS=#SPR=local#", {}, {}},
       {"unknown second code", "#FTS=#FPR=local#STS=#SPR=LOCAL#", {}, {}},
       {"limit overflows", "#FPR=local#SPR=local#DIS=1E999#", {}, {}},
@@ -117,7 +137,8 @@ TEST(OutcomeFromResult, ReadsDAndStepsWhateverTheTimeTextsHold) {
     bool serverFailed;
   } cases[] = {
       // Time texts in a Windows user's format, or holding the separators themselves.
-      {u"Time is correct  D= 0  F=12/8/2026 3:28:51 PM  S= 12/8/2026 3:28:51 PM", true, 0, 0, false},
+      {u"Time is correct  D= 0  F=12/8/2026 3:28:51 PM  S= 12/8/2026 3:28:51 PM", true, 0, 0,
+       false},
       {u"Time difference is too big  D= 2147483647  F=x  D= 5  S= y", true, 2147483647, 0, false},
       {u"Time is correct  D=-2147483648  F=  S= ", true, -2147483648LL, 0, false},
       // A quoted response may carry parentheses and step numbers of its own.
@@ -145,11 +166,11 @@ TEST(OutcomeFromResult, RefusesTextsNoCheckWrites) {
   const char16_t* texts[] = {
       u"",
       u"Time is correct",
-      u"Time is correct  D=5  F=a  S= b",     // D without its blank
-      u"Time is correct  D= -5  F=a  S= b",   // two signs
+      u"Time is correct  D=5  F=a  S= b",    // D without its blank
+      u"Time is correct  D= -5  F=a  S= b",  // two signs
       u"Time is correct  D=-0  F=a  S= b",
       u"Time is correct  D= 99999999999  F=a  S= b",
-      u"Time is correct  D= 5  F=a",          // cut short
+      u"Time is correct  D= 5  F=a",  // cut short
       u"time is correct  D= 5  F=a  S= b",
       u"Time is fine  D= 5  F=a  S= b",
       u"ERR: Overflow",

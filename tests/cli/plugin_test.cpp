@@ -33,7 +33,8 @@ TEST(Plugin, OptionsComposeTheDialogsCanonicalString) {
        "#FTS=a:1230#FPR=sntp#STS=[::1]:123#SPR=sntp#DIS=2.5#"},
       {{"-H", "a", "--second-host", "b", "--second-protocol", "time", "--critical=0.5"},
        "#FTS=a#FPR=sntp#STS=b#SPR=time#DIS=.5#"},
-      {{"-H", "a", "--second-protocol", "local", "-c", "-3"}, "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=-3#"},
+      {{"-H", "a", "--second-protocol", "local", "-c", "-3"},
+       "#FTS=a#FPR=sntp#STS=#SPR=local#DIS=-3#"},
       {{"-P", "#FPR=local#SPR=local#"}, "#FPR=local#SPR=local#"},
   };
   for (const auto& c : cases) {
@@ -102,8 +103,9 @@ TEST(Plugin, OutputLineAndPerformanceData) {
   done.completed = true;
   done.d = -3;
   done.limit = 120;
-  EXPECT_EQ(brevun::cli::OutputLine(State::kOk, u"Time is correct  D=-3  F=x  S= y", done, 60.0, 120.0),
-            "TIME OK - Time is correct  D=-3  F=x  S= y|offset=-3s;60;120");
+  EXPECT_EQ(
+      brevun::cli::OutputLine(State::kOk, u"Time is correct  D=-3  F=x  S= y", done, 60.0, 120.0),
+      "TIME OK - Time is correct  D=-3  F=x  S= y|offset=-3s;60;120");
   EXPECT_EQ(brevun::cli::OutputLine(State::kCritical, u"Time difference is too big  D= 9", done,
                                     std::nullopt, std::nullopt),
             "TIME CRITICAL - Time difference is too big  D= 9|offset=-3s;;120");

@@ -3,15 +3,19 @@
 machine's. Prints its port on the first line once it listens.
 
   sntp_offset_server.py OFFSET [--silent] [--kiss CODE] [--unsynchronised] [--ipv6]
-                               [--time-protocol] [--port N] [--address A] [--leap N]
-                               [--root-dispersion SECONDS] [--lose N]
+                               [--time-protocol] [--port N] [--address A] [--also-address B]
+                               [--leap N] [--root-dispersion SECONDS] [--lose N]
 
 SNTP over UDP by default; --time-protocol serves RFC 868 over TCP instead. --silent takes
 requests and never answers, --kiss answers with a kiss-o'-death (stratum 0, CODE as the
 reference id), --unsynchronised with leap indicator 3, --leap with leap indicator N (1: a
 second inserted at the end of the day, 2: deleted), --root-dispersion claims that much
 dispersion from its reference, --lose drops the first N requests. --ipv6 listens on ::1,
---address on A (another loopback address in a network namespace of a test's own)."""
+--address on A (another loopback address in a network namespace of a test's own), and
+--also-address on B as well: one server on two addresses, as a dual-stack host is. Its
+reference timestamp is the moment it started, as a server's is the last time its clock was
+set."""
+import selectors
 import socket
 import struct
 import sys
@@ -37,12 +41,17 @@ def short_format(seconds):
     return int(seconds * 65536) & 0xFFFFFFFF
 
 
-def serve_sntp(sock, offset, silent, kiss, unsynchronised, leap_indicator, dispersion, lose):
+def serve_sntp(socks, offset, silent, kiss, unsynchronised, leap_indicator, dispersion, lose):
     # The kernel's own time of receipt: on a busy machine this process may run a while after
     # the datagram arrived, and a receive timestamp taken then would skew the offset a client
     # computes by half that delay.
-    sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
+    waiting = selectors.DefaultSelector()
+    for sock in socks:
+        sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
+        waiting.register(sock, selectors.EVENT_READ)
+    reference = ntp_time(time.time() + offset)
     while True:
+        sock = waiting.select()[0][0].fileobj
         data, ancillary, _, peer = sock.recvmsg(512, 1024)
         if silent or len(data) < 48:
             continue
@@ -60,7 +69,7 @@ def serve_sntp(sock, offset, silent, kiss, unsynchronised, leap_indicator, dispe
         stratum = 0 if kiss else 2
         refid = kiss.encode("ascii")[:4].ljust(4, b"\0") if kiss else b"TEST"
         header = struct.pack("!BBbbII4sQ", (leap << 6) | (4 << 3) | 4, stratum, 6, -20, 0,
-                             short_format(dispersion), refid, ntp_time(received))
+                             short_format(dispersion), refid, reference)
         reply = header + origin + struct.pack("!QQ", ntp_time(received),
                                               ntp_time(time.time() + offset))
         sock.sendto(reply, peer)
@@ -85,11 +94,18 @@ def main():
     if tcp:
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind((address, int(option("--port", "0"))))
+    socks = [sock]
+    also = option("--also-address")
+    if also:
+        second = socket.socket(socket.AF_INET6 if ":" in also else socket.AF_INET,
+                               socket.SOCK_DGRAM)
+        second.bind((also, sock.getsockname()[1]))
+        socks.append(second)
     print(sock.getsockname()[1], flush=True)
     if tcp:
         serve_time_protocol(sock, offset)
     else:
-        serve_sntp(sock, offset, "--silent" in sys.argv, option("--kiss"),
+        serve_sntp(socks, offset, "--silent" in sys.argv, option("--kiss"),
                    "--unsynchronised" in sys.argv, int(option("--leap", "0")),
                    float(option("--root-dispersion", "0")), int(option("--lose", "0")))
 

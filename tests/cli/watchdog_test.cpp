@@ -1,11 +1,10 @@
 #include "cli/watchdog.h"
 
 #include <gtest/gtest.h>
-
-#include <string>
-
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace {
 
