@@ -161,6 +161,7 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
   const std::u16string server = x.server.Text();
   std::vector<Request> sent;
   Retransmission schedule;
+  std::int64_t lastSent = 0;
   const auto send = [&] {
     Request r{RandomTimestamp(), 0};
     const auto packet = ntp::EncodeRequest(r.transmit);
@@ -168,7 +169,8 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
     r.t1 = link.UtcMicros();
     link.Send(packet.data(), packet.size());
     sent.push_back(r);
-    schedule.Sent(link.MonotonicMillis());
+    lastSent = link.MonotonicMillis();
+    schedule.Sent(lastSent);
     trace::Say(x.trace, [&] {
       return u"Request " + trace::Number(static_cast<long long>(sent.size())) + u" to " + server +
              u": transmit timestamp " + trace::Hex(r.transmit) + u" (random), sent at T1 " +
@@ -178,9 +180,11 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
 
   send();
   Ignored ignored;
+  std::optional<QueryOutcome> slowDown;  // the last RATE kiss, if any
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
+      if (slowDown) return *slowDown;
       throw QueryFailure(QueryFailure::Kind::kTimeout, IgnoredDetail(ignored, sent.size()));
     }
     if (now >= schedule.Next()) {
@@ -220,7 +224,16 @@ QueryOutcome ExchangeSntp(DatagramLink& link, const SntpExchange& x) {
                                 trace::Number(static_cast<long long>(request - sent.data() + 1)) +
                                 u": ";
     if (reply.kind == ntp::Reply::Kind::kTime) return TimeFrom(reply, *request, t4, line, x.trace);
-    return Notification(reply, x.hostText, line, x.trace);
+    QueryOutcome notification = Notification(reply, x.hostText, line, x.trace);
+    if (reply.kind != ntp::Reply::Kind::kKissOfDeath || reply.detail != u"RATE") {
+      return notification;
+    }
+    slowDown = notification;
+    schedule.NotBefore(lastSent + kRateBackoffMillis);
+    trace::Say(x.trace, [&] {
+      return u"Asked to slow down: the next request no sooner than " +
+             trace::Number(kRateBackoffMillis) + u" ms after the last";
+    });
   }
 }
 

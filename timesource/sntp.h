@@ -3,6 +3,7 @@
 // can be driven by a script as well as by the network.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -73,6 +74,8 @@ class Retransmission {
   }
   // Nothing more is to be sent (the exchange has nothing left to send with).
   void Stop() { next_ = std::numeric_limits<std::int64_t>::max(); }
+  // The next request leaves no earlier than atMillis (a server asked us to slow down).
+  void NotBefore(std::int64_t atMillis) { next_ = std::max(next_, atMillis); }
   std::int64_t Next() const { return next_; }
 
  private:
@@ -87,10 +90,17 @@ struct SntpExchange {
   QueryTrace trace;             // may be empty
 };
 
+// A server that rate-limits its clients answers a request that came too soon with the kiss code
+// RATE (RFC 5905 section 7.4). It says nothing about the server's clock: the exchange waits
+// this long after its last request, then asks again within its deadline.
+inline constexpr std::int64_t kRateBackoffMillis = 2000;
+
 // Asks one server address. A reply that answers any request still outstanding counts, with
 // that request's own T1 (RFC 5905 section 8: the origin timestamp names the request); any
 // datagram that cannot show that it answers one (from elsewhere, too short, another origin) is
-// ignored and the wait goes on. Returns the server's time (or a kiss-o'-death or unsynchronised
+// ignored and the wait goes on. A RATE kiss (which a retransmission, a second after the first
+// request, may well draw) only slows the requests down; it is the answer only when the time
+// runs out before a time arrives. Returns the server's time (or a kiss-o'-death or unsynchronised
 // notification) with outcome.server left to the caller. Throws QueryFailure: kTimeout at the
 // deadline, kMalformed for a reply to our request that carries no time; and whatever the link
 // throws.

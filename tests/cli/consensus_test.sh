@@ -96,7 +96,7 @@ expect_hosts one-of-three-allowed 0 '^TIME OK - Offset 0\.[34][0-9]+ seconds, 1 
   "5 15 16" -w 0.5 -c 1 -t 2 --truechimers-warning 1:
 # Servers that answer without a time are no silence that -q may hide.
 expect_hosts quiet-answers 2 '^TIME CRITICAL - No usable answer from 2 servers \(unreachable: 127\.0\.0\.15 \(not synchronised\), 127\.0\.0\.17 \(kiss-o.-death RATE\)\)' \
-  "15 17" -q
+  "15 17" -q -t 2
 # --max-servers bounds the addresses of a name; a named -H is always asked.
 expect max-servers-keeps-hosts 1 '^TIME WARNING - .*, 2 of 3 servers agree \(falseticker: 127\.0\.0\.9 .* servers=3 ' \
   -H pool.test -H 127.0.0.9 --all-addresses --max-servers 2 -4 -w 0.5 -c 1

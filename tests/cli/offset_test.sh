@@ -120,8 +120,12 @@ start_offset_server 0 --kiss RATE; kod=$port
 start_offset_server 0 --unsynchronised; unsync=$port
 start_offset_server 0 --silent; silent=$port
 closed=$(free_port SOCK_DGRAM)
-expect kiss-o-death 2 "^TIME CRITICAL - Server 127\.0\.0\.1:$kod sent a kiss-o'-death \(RATE\)$" -H "127.0.0.1:$kod"
-expect kiss-o-death-quiet 2 "^TIME CRITICAL - Server 127\.0\.0\.1:$kod sent a kiss-o'-death" -H "127.0.0.1:$kod" -q
+expect kiss-o-death 2 "^TIME CRITICAL - Server 127\.0\.0\.1:$kod sent a kiss-o'-death \(RATE\)$" -H "127.0.0.1:$kod" -t 2
+expect kiss-o-death-quiet 2 "^TIME CRITICAL - Server 127\.0\.0\.1:$kod sent a kiss-o'-death" -H "127.0.0.1:$kod" -q -t 2
+# A server that rate-limits requests closer than 2 s answers the retransmission after a lost
+# reply with RATE: that only slows the client down, and the next request gets the time.
+start_offset_server 0 --lose 1 --rate-limit 2; limited=$port
+expect rate-limited-retransmission 0 "^TIME OK - Offset -?0\.0[0-9]+ seconds \(127\.0\.0\.1:$limited, SNTP" -H "127.0.0.1:$limited" -t 5
 expect unsynchronised 2 "^TIME CRITICAL - Server 127\.0\.0\.1:$unsync is not synchronised \(leap indicator 3\)$" \
   -H "127.0.0.1:$unsync"
 expect refused 2 "^TIME CRITICAL - Connection refused by 127\.0\.0\.1:$closed$" -H "127.0.0.1:$closed" -t 3

@@ -5,12 +5,14 @@ machine's. Prints its port on the first line once it listens.
   sntp_offset_server.py OFFSET [--silent] [--kiss CODE] [--unsynchronised] [--ipv6]
                                [--time-protocol] [--port N] [--address A] [--also-address B]
                                [--leap N] [--root-dispersion SECONDS] [--lose N]
+                               [--rate-limit SECONDS]
 
 SNTP over UDP by default; --time-protocol serves RFC 868 over TCP instead. --silent takes
 requests and never answers, --kiss answers with a kiss-o'-death (stratum 0, CODE as the
 reference id), --unsynchronised with leap indicator 3, --leap with leap indicator N (1: a
 second inserted at the end of the day, 2: deleted), --root-dispersion claims that much
-dispersion from its reference, --lose drops the first N requests. --ipv6 listens on ::1,
+dispersion from its reference, --lose drops the first N requests, --rate-limit answers a
+request that comes within SECONDS of the client's previous one with the kiss code RATE. --ipv6 listens on ::1,
 --address on A (another loopback address in a network namespace of a test's own), and
 --also-address on B as well: one server on two addresses, as a dual-stack host is. Its
 reference timestamp is the moment it started, as a server's is the last time its clock was
@@ -41,7 +43,8 @@ def short_format(seconds):
     return int(seconds * 65536) & 0xFFFFFFFF
 
 
-def serve_sntp(socks, offset, silent, kiss, unsynchronised, leap_indicator, dispersion, lose):
+def serve_sntp(socks, offset, silent, kiss, unsynchronised, leap_indicator, dispersion, lose,
+               rate_limit):
     # The kernel's own time of receipt: on a busy machine this process may run a while after
     # the datagram arrived, and a receive timestamp taken then would skew the offset a client
     # computes by half that delay.
@@ -50,14 +53,18 @@ def serve_sntp(socks, offset, silent, kiss, unsynchronised, leap_indicator, disp
         sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
         waiting.register(sock, selectors.EVENT_READ)
     reference = ntp_time(time.time() + offset)
+    last_request = {}
     while True:
         sock = waiting.select()[0][0].fileobj
         data, ancillary, _, peer = sock.recvmsg(512, 1024)
         if silent or len(data) < 48:
             continue
+        previous = last_request.get(peer[0])
+        last_request[peer[0]] = time.monotonic()
         if lose > 0:
             lose -= 1
             continue
+        too_soon = previous is not None and last_request[peer[0]] - previous < rate_limit
         received = time.time()
         for level, kind, payload in ancillary:
             if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
@@ -66,8 +73,9 @@ def serve_sntp(socks, offset, silent, kiss, unsynchronised, leap_indicator, disp
         received += offset
         origin = data[40:48]
         leap = 3 if unsynchronised else leap_indicator
-        stratum = 0 if kiss else 2
-        refid = kiss.encode("ascii")[:4].ljust(4, b"\0") if kiss else b"TEST"
+        code = kiss or ("RATE" if too_soon else None)
+        stratum = 0 if code else 2
+        refid = code.encode("ascii")[:4].ljust(4, b"\0") if code else b"TEST"
         header = struct.pack("!BBbbII4sQ", (leap << 6) | (4 << 3) | 4, stratum, 6, -20, 0,
                              short_format(dispersion), refid, reference)
         reply = header + origin + struct.pack("!QQ", ntp_time(received),
@@ -107,7 +115,8 @@ def main():
     else:
         serve_sntp(socks, offset, "--silent" in sys.argv, option("--kiss"),
                    "--unsynchronised" in sys.argv, int(option("--leap", "0")),
-                   float(option("--root-dispersion", "0")), int(option("--lose", "0")))
+                   float(option("--root-dispersion", "0")), int(option("--lose", "0")),
+                   float(option("--rate-limit", "0")))
 
 
 if __name__ == "__main__":

@@ -184,15 +184,15 @@ TEST(SntpExchange, AnAnswerThatEndsTheAttemptSendsNothingMore) {
     ScriptedLink link({{1500, changed([](Bytes& p) {
                           p[0] |= 0xc0;
                           p[1] = 0;
-                          std::memcpy(&p[12], "RATE", 4);
+                          std::memcpy(&p[12], "DENY", 4);
                         })}});
     const QueryOutcome o = ExchangeSntp(link, Within(10000));
     EXPECT_TRUE(o.notification);
     EXPECT_EQ(o.code, kNotifyKissOfDeath);
-    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: RATE");
+    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: DENY");
     EXPECT_EQ(o.stratum, 0);
     EXPECT_EQ(o.leap, 3);
-    EXPECT_EQ(ToUtf8(o.referenceId), "RATE");
+    EXPECT_EQ(ToUtf8(o.referenceId), "DENY");
     EXPECT_EQ(link.sent.size(), 2u);
   }
   {  // not synchronised
@@ -203,6 +203,33 @@ TEST(SntpExchange, AnAnswerThatEndsTheAttemptSendsNothingMore) {
     EXPECT_EQ(o.leap, 3);
     EXPECT_EQ(o.stratum, 2);
     EXPECT_EQ(link.sent.size(), 1u);
+  }
+}
+
+// A server that rate-limits clients closer than 2 s answers the retransmission with RATE. That
+// says nothing of its clock: ask again 2 s after the last request; RATE is the answer only when
+// the time runs out.
+TEST(SntpExchange, ARateKissSlowsTheRequestsDownAndIsTheAnswerOnlyAtTheDeadline) {
+  const auto rate = [](std::size_t request) {
+    return ReplyTo(request, kWallAtZero, [](Bytes& p) {
+      p[0] |= 0xc0;
+      p[1] = 0;
+      std::memcpy(&p[12], "RATE", 4);
+    });
+  };
+  {  // the first reply was lost, the retransmission drew RATE, the next request a time
+    ScriptedLink link({{1001, rate(1)}, {3001, ReplyTo(2, kWallAtZero + 3001 * kMs)}});
+    const QueryOutcome o = ExchangeSntp(link, Within(10000));
+    EXPECT_FALSE(o.notification) << ToUtf8(o.description);
+    EXPECT_EQ(SendTimes(link), (std::vector<std::int64_t>{0, 1000, 3000}));
+  }
+  {  // RATE to every request, never two requests within 2 s, and RATE at the deadline
+    ScriptedLink link({{1, rate(0)}, {2001, rate(1)}, {4001, rate(2)}});
+    const QueryOutcome o = ExchangeSntp(link, Within(5000));
+    EXPECT_TRUE(o.notification);
+    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: RATE");
+    EXPECT_EQ(SendTimes(link), (std::vector<std::int64_t>{0, 2000, 4000}));
+    EXPECT_EQ(link.now, 5000);
   }
 }
 
