@@ -80,16 +80,32 @@ int Days(const std::string& name, const std::string& text) {
 }
 
 // A CA file that cannot be read is the administrator's to fix before any server is asked.
-std::string ReadableFile(const std::string& name, const std::string& path) {
+// A file of trusted certificates: one that can be read and holds at least one certificate in
+// PEM. A file without one would trust nobody, and every server would then look like one that
+// failed authentication: CRITICAL for what is the administrator's typing error.
+std::string CertificateFile(const std::string& name, const std::string& path) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   errno = 0;
   const std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  std::string text;
+  if (file) {
+    char block[4096];
+    // A trust store of a few megabytes is large; the marker is read from the first 16 MiB.
+    while (text.size() < (std::size_t{16} << 20)) {
+      const std::size_t n = std::fread(block, 1, sizeof block, file.get());
+      text.append(block, n);
+      if (n < sizeof block) break;
+    }
+  }
   // A folder opens, but reading it fails.
-  if (!file || (std::fgetc(file.get()) == EOF && std::ferror(file.get()))) {
+  if (!file || std::ferror(file.get())) {
     throw UsageError(name + " cannot read '" + path +
                      "': " + (errno != 0 ? std::strerror(errno) : "unknown reason"));
+  }
+  if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    throw UsageError(name + " '" + path + "' holds no certificate in PEM");
   }
   return path;
 }
@@ -242,7 +258,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
       o.ntsPort = Port(arg, value());
       ntsOption = arg;
     } else if (arg == "--nts-ca") {
-      o.ntsCa = ReadableFile(arg, value());
+      o.ntsCa = CertificateFile(arg, value());
       ntsOption = arg;
     } else if (arg == "--nts-server-name") {
       o.ntsServerName = value();

@@ -499,7 +499,8 @@ TEST(OffsetCheck, NtsOptions) {
            {"--nts", "-H", "a", "--raw"},
            {"--nts", "-H", "a", "--print-parameter"},
            {"--nts", "-H", "a", "--nts-ca", "/nonexistent/ca.pem"},
-           {"--nts", "-H", "a", "--nts-ca", "/"},  // a folder opens, but cannot be read
+           {"--nts", "-H", "a", "--nts-ca", "/"},            // a folder opens, but cannot be read
+           {"--nts", "-H", "a", "--nts-ca", "/etc/passwd"},  // no certificate in it
            {"--nts", "-H", "a", "--nts-cert-warning", "0"},
            {"--nts", "-H", "a", "--nts-port", "0"},
            {"--nts", "-H", "a", "--nts-server-name", ""}}) {
