@@ -11,6 +11,7 @@
 #include "check/parameter.h"
 #include "cli/state.h"
 #include "cli/threshold.h"
+#include "measure/measurement.h"
 #include "timesource/net.h"
 
 namespace brevun::cli {
@@ -20,8 +21,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The port of NTS Key Establishment (RFC 8915 section 4).
-inline constexpr std::uint16_t kNtsKePort = 4460;
+using measure::kNtsKePort;
 
 struct Options {
   std::optional<std::string> parameter;  // -P: a parameter string as a host stores it

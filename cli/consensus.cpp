@@ -1,405 +1,54 @@
 #include "cli/consensus.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <new>
-
-#include "check/text.h"
-#include "cli/arguments.h"
+#include "output/plugin_line.h"
 
 namespace brevun::cli {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How lines and labels name a server: its host text, without the port when it is the usual one
-// (SNTP's, or NTS Key Establishment's).
-std::string Name(const TimeHost& host, std::uint16_t usualPort) {
-  std::string name = ToUtf8(host.port == usualPort ? host.host : host.Text());
-  // Nothing a name holds may end the line or start the performance data.
-  for (char& c : name) {
-    if (c == '|') c = '/';
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return name;
+measure::SeveralRequest MeasurementOf(const ConsensusRequest& request) {
+  measure::SeveralRequest m;
+  m.hosts = request.hosts;
+  m.allAddresses = request.allAddresses;
+  m.maxServers = request.maxServers;
+  m.family = request.family;
+  m.budgetMillis = request.budgetMillis;
+  m.limits = request.limits;
+  m.nts = request.nts;
+  m.verbose = request.verbose;
+  m.utcMicros = request.utcMicros;
+  return m;
 }
 
-// A performance data label: quoted, and without the quote and the equals sign it cannot hold.
-std::string Label(const std::string& what, const std::string& name) {
-  std::string label = "'" + what + "_";
-  for (const char c : name) label.push_back(c == '\'' || c == '=' || c == ' ' ? '_' : c);
-  return label + "'";
+measure::Criteria CriteriaOf(const ConsensusRequest& request) {
+  measure::Criteria c;
+  c.warning = request.warning;
+  c.critical = request.critical;
+  c.expectedMicros = request.expectedMicros;
+  c.expectedText = request.expectedText;
+  c.quiet = request.quiet;
+  c.leapWarning = request.leapWarning;
+  c.certWarningDays = request.certWarningDays;
+  c.truechimersWarning = request.truechimersWarning;
+  c.truechimersCritical = request.truechimersCritical;
+  c.falseticker = request.falseticker;
+  c.timeoutSeconds = request.timeoutSeconds;
+  return c;
 }
 
-// "+2.310 s": an offset as a line shows it beside others, signed, to the millisecond.
-std::string SignedMillis(std::int64_t micros) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%+.3f s", static_cast<double>(micros) / 1e6);
-  return text;
-}
-
-std::string Signed(std::int64_t micros) { return (micros >= 0 ? "+" : "") + SecondsText(micros); }
-
-// Why a server gave no time to use, in a word or two.
-std::string Why(const ServerAnswer& a) {
-  if (a.outcome) {
-    if (a.outcome->code == kNotifyKissOfDeath) {
-      const std::string code = ToUtf8(a.outcome->referenceId);
-      return "kiss-o'-death" + (code.empty() ? "" : " " + code);
-    }
-    return "not synchronised";
-  }
-  return ToUtf8(InFewWords(a.failure->kind()));
-}
-
-std::string Joined(const std::vector<std::string>& parts, const char* separator) {
-  std::string s;
-  for (const std::string& p : parts) s += (s.empty() ? "" : separator) + p;
-  return s;
-}
-
-// A line names a few servers and counts the rest: with dozens of servers it would grow to
-// kilobytes, which monitoring engines cut. The performance data and -v name every one.
-constexpr std::size_t kNamedInLine = 3;
-
-// The first few items, and how many more: "A, B, C and 2 more".
-std::vector<std::string> Named(const std::vector<std::string>& items) {
-  if (items.size() <= kNamedInLine) return items;
-  std::vector<std::string> named(items.begin(), items.begin() + kNamedInLine);
-  named.back() += " and " + std::to_string(items.size() - kNamedInLine) + " more";
-  return named;
-}
-
-std::string Listed(const std::vector<std::string>& items) { return Joined(Named(items), ", "); }
-
-// "falseticker: A offset +2.310 s", "falsetickers: A ..., B ...".
-std::string Note(const char* one, const char* many, const std::vector<std::string>& items) {
-  if (items.empty()) return "";
-  return std::string(items.size() == 1 ? one : many) + ": " + Listed(items);
-}
-
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-struct Judged {
-  ServerAnswer answer;
-  std::optional<NtsFacts> nts;
-  std::string name;
-  int sample = -1;  // index into the samples, when the server gave a time
-};
-
-// The server counted already that gave this answer, if any: the same address, or the same
-// server reached at another address (a dual-stack host's IPv6 and IPv4 address, two names).
-// Replies tell a server apart as chrony tells them: equal stratum, reference id and root
-// delay and an equal reference timestamp, which is set whenever the server's clock is and is
-// not sent as zero by a server that has one.
-const Judged* SameServer(const ServerAnswer& a, const std::vector<const Judged*>& counted) {
-  if (!a.outcome) return nullptr;
-  const QueryOutcome& o = *a.outcome;
-  for (const Judged* j : counted) {
-    const QueryOutcome& p = *j->answer.outcome;
-    if (!o.server.empty() && o.server == p.server) return j;
-    if (o.notification || p.notification || o.referenceTimestamp == 0) continue;
-    if (o.stratum == p.stratum && o.referenceId == p.referenceId &&
-        o.rootDelayMicros == p.rootDelayMicros && o.referenceTimestamp == p.referenceTimestamp) {
-      return j;
-    }
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-ConsensusNetwork RealNetwork() {
-  return {[](const TimeHost& host, const QueryOptions& options, std::size_t limit) {
-            return AddressesOf(host, Source::kSntp, options, limit);
-          },
-          [](const std::vector<ConsensusServer>& servers, const QueryOptions& options) {
-            std::vector<TimeHost> hosts;
-            for (const ConsensusServer& s : servers) hosts.push_back(s.host);
-            std::vector<ConsensusAnswer> answers;
-            for (ServerAnswer& a : QueryEach(Source::kSntp, hosts, options)) {
-              answers.push_back({std::move(a), std::nullopt});
-            }
-            return answers;
-          }};
+measure::Measurement Unfinished(const ConsensusRequest& request) {
+  measure::Measurement m;
+  m.mode = measure::Measurement::Mode::kSeveral;
+  m.nts = request.nts;
+  m.family = request.family;
+  m.finished = false;
+  m.consensus.emplace();
+  return m;
 }
 
 Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& network) {
-  const auto start = Clock::now();
-  const std::uint16_t usualPort = request.nts ? kNtsKePort : kSntpPort;
-  const auto tell = [&](const std::string& line) {
-    if (request.verbose) request.verbose(line);
-  };
-  const auto options = [&] {
-    QueryOptions o;
-    const auto used =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    o.milliseconds = std::max<std::int64_t>(1, request.budgetMillis - used);
-    o.family = request.family;
-    if (request.verbose) {
-      o.trace = [&](const std::u16string& line) { request.verbose(ToUtf8(line)); };
-    }
-    return o;
-  };
-
-  // The servers: each -H, or each address of each -H; every one once.
-  std::vector<Judged> judged;
-  std::vector<ConsensusServer> asked;
-  const auto add = [&](const TimeHost& host, const std::u16string& name) {
-    for (const ConsensusServer& s : asked) {
-      if (s.host.Text() == host.Text()) return;
-    }
-    asked.push_back({host, name});
-  };
-  if (!request.allAddresses) {
-    for (const TimeHost& host : request.hosts) add(host, host.host);
-  } else {
-    // Every -H is asked, whatever --max-servers says: it bounds the addresses of each name, and
-    // the run asks no more than kMaxServers in all, each -H its first address before any
-    // takes a further one. The names are looked up at once, as the servers are asked.
-    std::vector<std::vector<TimeHost>> addresses(request.hosts.size());
-    std::vector<std::optional<QueryFailure>> failures(request.hosts.size());
-    AskTogether(request.hosts.size(), options(), [&](std::size_t i, const QueryOptions& own) {
-      try {
-        addresses[i] = network.expand(request.hosts[i], own, request.maxServers);
-      } catch (const QueryFailure& f) {
-        failures[i] = f;
-      } catch (const std::bad_alloc&) {
-        failures[i] = QueryFailure(QueryFailure::Kind::kNetwork, u"Out of memory");
-      }
-    });
-    std::size_t room = kMaxServers;
-    for (const auto& a : addresses) room -= std::min<std::size_t>(room, a.empty() ? 0 : 1);
-    for (std::size_t i = 0; i < request.hosts.size(); ++i) {
-      if (failures[i]) {
-        // A name without addresses is a server that cannot be asked, like a silent one.
-        Judged j;
-        j.answer.host = request.hosts[i];
-        j.answer.failure = failures[i];
-        j.name = Name(request.hosts[i], usualPort);
-        judged.push_back(j);
-        continue;
-      }
-      const std::size_t more = std::min(room, addresses[i].empty() ? 0 : addresses[i].size() - 1);
-      room -= more;
-      for (std::size_t k = 0; k < addresses[i].size() && k <= more; ++k) {
-        add(addresses[i][k], request.hosts[i].host);
-      }
-    }
-  }
-  tell("Asking " + Count(asked.size(), "server", "servers") + " at once within " +
-       std::to_string(options().milliseconds) + " ms");
-  std::vector<const Judged*> counted;
-  std::vector<ConsensusAnswer> answers = network.query(asked, options());
-  judged.reserve(judged.size() + answers.size());
-  for (ConsensusAnswer& c : answers) {
-    ServerAnswer& a = c.server;
-    // Two names of one server are one server: counted twice, a single server could make a
-    // majority of its own. (With NTS, two key establishment servers that name one NTP server.)
-    if (const Judged* same = SameServer(a, counted)) {
-      tell(Name(a.host, usualPort) + ": answered from " + ToUtf8(a.outcome->server) + ", " +
-           (same->answer.outcome->server == a.outcome->server
-                ? "a server already counted"
-                : "the same server as " + same->name + " (" + ToUtf8(same->answer.outcome->server) +
-                      "): equal stratum, reference id, root delay and reference time") +
-           ": counted once");
-      continue;
-    }
-    Judged j;
-    j.name = Name(a.host, usualPort);
-    j.answer = std::move(a);
-    j.nts = c.nts;
-    judged.push_back(std::move(j));
-    if (judged.back().answer.outcome) counted.push_back(&judged.back());
-  }
-
-  std::vector<selection::Sample> samples;
-  std::vector<std::string> unreachable;
-  bool onlyUnknownHosts = true;
-  // A server that NTS refused to believe, or one that answered without a time to use (a
-  // kiss-o'-death, no synchronised clock), says something about that server: -q does not hide
-  // it.
-  bool refused = false;
-  // Whether the time ran out on any server: only then does a line name the timeout.
-  bool timedOut = false;
-  for (Judged& j : judged) {
-    const auto& o = j.answer.outcome;
-    if (o && !o->notification) {
-      j.sample = static_cast<int>(samples.size());
-      selection::Sample s;
-      s.offsetMicros = o->offsetMicros;
-      s.delayMicros = o->delayMicros;
-      s.rootDelayMicros = o->rootDelayMicros;
-      s.rootDispersionMicros = o->rootDispersionMicros;
-      s.precision = o->precision;
-      s.exchangeMicros = o->exchangeMicros;
-      samples.push_back(s);
-      continue;
-    }
-    const QueryFailure::Kind kind = o ? QueryFailure::Kind::kNetwork : j.answer.failure->kind();
-    if (o || kind != QueryFailure::Kind::kUnknownHost) onlyUnknownHosts = false;
-    if (o || kind == QueryFailure::Kind::kAuthentication) refused = true;
-    if (!o && kind == QueryFailure::Kind::kTimeout) timedOut = true;
-    unreachable.push_back(j.name + " (" + Why(j.answer) + ")");
-    tell(j.name + ": no time to use: " +
-         (o ? ToUtf8(o->description) : ToUtf8(j.answer.failure->description())));
-  }
-  const selection::Selection chosen = selection::Select(samples, request.limits);
-  const std::size_t servers = judged.size();
-
-  // What each server said, for -v and for the performance data.
-  std::vector<std::string> falsetickers;
-  std::vector<std::string> tooFar;
-  std::vector<std::string> leaps;
-  std::vector<std::string> offsets;
-  std::vector<std::string> expiring;
-  std::vector<std::string> sampleNames(samples.size());
-  std::string perServer;
-  for (const Judged& j : judged) {
-    if (j.sample < 0) continue;
-    const QueryOutcome& o = *j.answer.outcome;
-    const selection::Role role = chosen.roles[static_cast<std::size_t>(j.sample)];
-    const std::int64_t lambda = selection::RootDistanceMicros(samples[j.sample]);
-    const char* roleName = role == selection::Role::kTruechimer    ? "truechimer"
-                           : role == selection::Role::kFalseticker ? "falseticker"
-                                                                   : "too far";
-    tell(j.name + ": offset " + Signed(o.offsetMicros) + " s, delay " + SecondsText(o.delayMicros) +
-         " s, root delay " + SecondsText(o.rootDelayMicros) + " s, root dispersion " +
-         SecondsText(o.rootDispersionMicros) + " s, root distance " + SecondsText(lambda) +
-         " s: interval [" + Signed(o.offsetMicros - lambda) + ", " +
-         Signed(o.offsetMicros + lambda) + "] s: " + roleName);
-    sampleNames[static_cast<std::size_t>(j.sample)] = j.name + " " + SignedMillis(o.offsetMicros);
-    offsets.push_back(j.name + " " + SignedMillis(o.offsetMicros));
-    if (role == selection::Role::kFalseticker) {
-      falsetickers.push_back(j.name + " offset " + SignedMillis(o.offsetMicros));
-    } else if (role == selection::Role::kTooFar) {
-      tooFar.push_back(
-          j.name + (request.limits.maxDelayMicros && o.delayMicros > *request.limits.maxDelayMicros
-                        ? " delay " + SignedMillis(o.delayMicros).substr(1)
-                        : " root distance " + SignedMillis(lambda).substr(1)));
-    }
-    // Only the servers the clock is judged by vote on a leap second, as a daemon lets only its
-    // selected sources: a falseticker's leap bits are as wrong as its time may be.
-    if (role == selection::Role::kTruechimer && (o.leap == 1 || o.leap == 2)) {
-      leaps.push_back(j.name + (o.leap == 1 ? " (insert)" : " (delete)"));
-    }
-    perServer += " " + Label("offset", j.name) + "=" + SecondsText(o.offsetMicros) + "s " +
-                 Label("delay", j.name) + "=" + SecondsText(o.delayMicros) + "s " +
-                 Label("stratum", j.name) + "=" + std::to_string(o.stratum);
-    if (j.nts) {
-      perServer += " " + Label("ke_time", j.name) + "=" + SecondsText(j.nts->keMicros) + "s";
-      const std::int64_t days = DaysLeft(j.nts->certificateNotAfter,
-                                         request.utcMicros ? request.utcMicros() : UtcMicrosNow());
-      tell(j.name + ": key establishment " + SecondsText(j.nts->keMicros) + " s, certificate " +
-           std::to_string(days) + " days left");
-      if (request.certWarningDays && days < *request.certWarningDays) {
-        expiring.push_back(j.name + " in " + std::to_string(days) + (days == 1 ? " day" : " days"));
-      }
-    }
-  }
-  const std::string counts =
-      "truechimers=" + std::to_string(chosen.truechimers) + ";" +
-      (request.truechimersWarning ? request.truechimersWarning->text() : "") + ";" +
-      (request.truechimersCritical ? request.truechimersCritical->text() : "") + ";0;" +
-      std::to_string(servers) + " servers=" + std::to_string(servers) + perServer;
-
-  if (samples.empty()) {
-    const State state = onlyUnknownHosts              ? State::kUnknown
-                        : (request.quiet && !refused) ? State::kUnknown
-                                                      : State::kCritical;
-    return {state,
-            "No usable answer from " + Count(servers, "server", "servers") +
-                (timedOut ? " within " + std::to_string(request.timeoutSeconds) + " s" : "") +
-                " (" + Note("unreachable", "unreachable", unreachable) + ")|" + counts};
-  }
-  if (!chosen.majority) {
-    std::vector<std::string> notes;
-    if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
-    if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));
-    const std::size_t usable = samples.size() - tooFar.size();
-    std::string line;
-    if (usable == 0) {
-      tell("No server within the limits: nothing to select from");
-      line = "No server within the limits of distance and delay: the clock cannot be judged";
-    } else if (!chosen.groups.empty()) {
-      // Each group alone would be a majority, and one server at least belongs to both: which of
-      // them is right, nobody can say.
-      std::vector<std::string> groups;
-      for (const auto& group : chosen.groups) {
-        std::vector<std::string> members;
-        for (const std::size_t s : group) members.push_back(sampleNames[s]);
-        groups.push_back("group " + std::to_string(groups.size() + 1) + ": " + Listed(members));
-      }
-      tell("The largest overlap, " + Count(chosen.groups.front().size(), "interval", "intervals") +
-           ", is reached in " + std::to_string(chosen.groups.size()) + " separate places");
-      line = "No majority: the " + Count(usable, "server", "servers") + " that answered form " +
-             std::to_string(chosen.groups.size()) + " groups of " +
-             std::to_string(chosen.groups.front().size()) +
-             " that cannot all be right, the clock cannot be judged (" +
-             Joined(Named(groups), "; ") + ")";
-    } else {
-      tell("No intersection holds more than half of the " +
-           Count(usable, "usable interval", "usable intervals"));
-      line = "No majority: no more than half of the " +
-             Count(usable, "server that answered agrees", "servers that answered agree") +
-             ", the clock cannot be judged (" + Listed(offsets) + ")";
-    }
-    return {State::kCritical,
-            line + (notes.empty() ? "" : " (" + Joined(notes, "; ") + ")") + "|" + counts};
-  }
-
-  tell("Intersection [" + Signed(chosen.lowMicros) + ", " + Signed(chosen.highMicros) + "] s of " +
-       Count(static_cast<std::size_t>(chosen.truechimers), "truechimer", "truechimers") +
-       "; their offset, weighted by 1 / root distance: " + Signed(*chosen.offsetMicros) + " s");
-  const std::int64_t judgedOffset = *chosen.offsetMicros - request.expectedMicros;
-  const double magnitude = std::abs(static_cast<double>(judgedOffset)) / 1e6;
-  State state = StateOf(magnitude, request.warning, request.critical);
-  std::vector<std::string> notes;
-  if (request.truechimersCritical && request.truechimersCritical->Alerts(chosen.truechimers)) {
-    state = Worse(state, State::kCritical);
-  } else if (request.truechimersWarning) {
-    if (request.truechimersWarning->Alerts(chosen.truechimers)) {
-      state = Worse(state, State::kWarning);
-    }
-  } else if (2 * static_cast<std::size_t>(chosen.truechimers) <= servers) {
-    // A majority of the replies, but not of the servers asked: the others were silent or
-    // answered without a time, and a check that exists to survive one wrong server must not
-    // be OK on one server's word.
-    state = Worse(state, State::kWarning);
-    notes.push_back("no majority of the servers asked");
-  }
-  if (!falsetickers.empty()) state = Worse(state, request.falseticker);
-  if (!falsetickers.empty()) notes.push_back(Note("falseticker", "falsetickers", falsetickers));
-  if (!expiring.empty()) {
-    // The certificate administrators most often let lapse: WARNING while there is time.
-    notes.push_back(Note("certificate expires", "certificates expire", expiring));
-    state = Worse(state, State::kWarning);
-  }
-  if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
-  if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));
-  if (!leaps.empty()) {
-    std::string note = "leap second announced by " + Listed(leaps);
-    const std::int64_t now = request.utcMicros ? request.utcMicros() : UtcMicrosNow();
-    if (!IsLeapDay(now / 1000000)) {
-      note += " on a day that has none";
-      if (request.leapWarning) state = Worse(state, State::kWarning);
-    }
-    notes.push_back(note);
-  }
-
-  std::string line = "Offset " + SecondsText(judgedOffset) + " seconds";
-  if (!request.expectedText.empty()) line += " from the expected " + request.expectedText;
-  line += ", " + std::to_string(chosen.truechimers) + " of " +
-          Count(servers, "server agrees", "servers agree");
-  if (!notes.empty()) line += " (" + Joined(notes, "; ") + ")";
-  return {state, line + "|offset=" + SecondsText(judgedOffset) + "s;" +
-                     request.warning.PerformanceText() + ";" + request.critical.PerformanceText() +
-                     " " + counts};
+  const measure::Criteria criteria = CriteriaOf(request);
+  const measure::Measurement m = measure::MeasureSeveral(MeasurementOf(request), network);
+  const measure::Judgement j = measure::Judge(m, criteria);
+  return {j.state, output::PluginText(m, j, criteria)};
 }
 
 }  // namespace brevun::cli

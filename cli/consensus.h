@@ -1,7 +1,7 @@
 // brevun-check with several servers: is this machine's clock right, when any one server may be
-// wrong, silent or free-running while it still claims to be synchronised? Every server is asked
-// at once; the replies are judged as a time daemon selects its servers (timesource/selection.h),
-// and the local clock by the offset of those that agree.
+// wrong, silent or free-running while it still claims to be synchronised? The options' request,
+// split into what the measurement layer asks (measure/several.h) and what the judgement judges
+// by, and the plugin line of the two.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +13,19 @@
 #include "cli/offset_check.h"
 #include "cli/state.h"
 #include "cli/threshold.h"
-#include "timesource/selection.h"
-#include "timesource/timequery.h"
+#include "measure/judgement.h"
+#include "measure/several.h"
 
 namespace brevun::cli {
 
+using measure::ConsensusAnswer;
+using measure::ConsensusNetwork;
+using measure::ConsensusServer;
+using measure::RealNetwork;
+
 struct ConsensusRequest {
   std::vector<TimeHost> hosts;  // as given, with their default ports
-  // Every address a name resolves to is a server of its own, at most maxServers in all.
+  // Every address a name resolves to is a server of its own, at most maxServers of each name.
   bool allAddresses = false;
   std::size_t maxServers = 4;
   AddressFamily family = AddressFamily::kAny;
@@ -45,34 +50,11 @@ struct ConsensusRequest {
   std::function<std::int64_t()> utcMicros;
 };
 
-// One server to ask, and the name it was given as: each address of a name is a server of its
-// own, yet an NTS certificate names the name.
-struct ConsensusServer {
-  TimeHost host;
-  std::u16string name;
-};
+measure::SeveralRequest MeasurementOf(const ConsensusRequest& request);
+measure::Criteria CriteriaOf(const ConsensusRequest& request);
 
-// One server's answer (a time, a notification or why there is none), and with NTS what its key
-// establishment showed.
-struct ConsensusAnswer {
-  ServerAnswer server;
-  std::optional<NtsFacts> nts;
-};
-
-// What the judgement needs of the network, so that tables can stand in for it.
-struct ConsensusNetwork {
-  // AddressesOf: the addresses of one name as servers of their own. Throws QueryFailure.
-  std::function<std::vector<TimeHost>(const TimeHost&, const QueryOptions&, std::size_t limit)>
-      expand;
-  // Every server at once (QueryEach, or NTS queries side by side), the answers in the order of
-  // the servers.
-  std::function<std::vector<ConsensusAnswer>(const std::vector<ConsensusServer>&,
-                                             const QueryOptions&)>
-      query;
-};
-
-// The network as SNTP asks it.
-ConsensusNetwork RealNetwork();
+// The measurement of a run that ran out of time before the servers' answers were in.
+measure::Measurement Unfinished(const ConsensusRequest& request);
 
 // Asks the servers and judges the clock by the ones that agree. Never throws for what a
 // server or the network does.

@@ -20,7 +20,7 @@
 #include "cli/com_check.h"
 #include "win/wide_text.h"
 #else
-#include "cli/nts_network.h"
+#include "measure/nts_network.h"
 #endif
 
 namespace {
@@ -92,7 +92,7 @@ int CheckThroughComponent(const brevun::cli::Options& options, const std::u16str
 #endif
 
 #ifndef _WIN32
-brevun::cli::NtsSettings NtsSettingsFor(const brevun::cli::Options& options) {
+brevun::measure::NtsSettings NtsSettingsFor(const brevun::cli::Options& options) {
   return {options.ntsServerName, options.ntsCa};
 }
 #endif
@@ -116,8 +116,8 @@ int MeasureOffset(const brevun::cli::Options& options) {
 #ifdef _WIN32
   const OffsetQuery query = brevun::QueryTime;
 #else
-  const OffsetQuery query =
-      options.nts ? NtsQuery(NtsSettingsFor(options)) : OffsetQuery(brevun::QueryTime);
+  const OffsetQuery query = options.nts ? brevun::measure::NtsQuery(NtsSettingsFor(options))
+                                        : OffsetQuery(brevun::QueryTime);
 #endif
   const Verdict verdict = CheckOffset(request, query);
   DisarmWatchdog();
@@ -146,7 +146,7 @@ int JudgeConsensus(const brevun::cli::Options& options) {
   const ConsensusNetwork network = RealNetwork();
 #else
   const ConsensusNetwork network =
-      options.nts ? NtsNetwork(NtsSettingsFor(options)) : RealNetwork();
+      options.nts ? brevun::measure::NtsNetwork(NtsSettingsFor(options)) : RealNetwork();
 #endif
   const Verdict verdict = CheckConsensus(request, network);
   DisarmWatchdog();
@@ -182,7 +182,7 @@ int Run(int argc, char** argv) {
 #else
       // Before the run's clock starts: a system without the libraries gets its answer at once.
       try {
-        brevun::cli::LoadNts();
+        brevun::measure::LoadNts();
       } catch (const brevun::Failure& f) {
         return Unknown(brevun::ToUtf8(f.description()));
       }

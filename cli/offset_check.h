@@ -1,39 +1,28 @@
 // brevun-check -H: the offset a time protocol measures between a server's clock and ours (or
-// between two servers), judged by threshold ranges, as one line for a monitoring system.
+// between two servers), judged by threshold ranges. The options' request, split into what the
+// measurement layer asks and what the judgement judges by, and the plugin line of the two.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "cli/state.h"
 #include "cli/threshold.h"
-#include "timesource/timehost.h"
-#include "timesource/timequery.h"
+#include "measure/judgement.h"
+#include "measure/offset.h"
+#include "measure/units.h"
 
 namespace brevun::cli {
 
-// What an NTS key establishment showed, beside the time of the exchange that followed it.
-struct NtsFacts {
-  std::int64_t keMicros = 0;             // the key establishment's time
-  std::int64_t certificateNotAfter = 0;  // Unix seconds
-};
-
-// A server's answer as the check reads it: the time (or a notification), and with --nts what
-// the key establishment showed.
-struct OffsetAnswer {
-  // SNTP's and the Time Protocol's answers, as QueryTime gives them.
-  OffsetAnswer(QueryOutcome t = {}) : time(std::move(t)) {}  // NOLINT(google-explicit-constructor)
-  QueryOutcome time;
-  std::optional<NtsFacts> nts;
-};
-
-struct OffsetServer {
-  TimeHost host;
-  Source protocol = Source::kSntp;  // kSntp or kTime
-};
+using measure::DaysLeft;
+using measure::IsLeapDay;
+using measure::NtsFacts;
+using measure::OffsetAnswer;
+using measure::OffsetQuery;
+using measure::OffsetServer;
+using measure::SecondsText;
 
 struct OffsetRequest {
   OffsetServer first;
@@ -66,30 +55,24 @@ struct OffsetRequest {
   std::function<void(State, const std::string&)> beforeQuery;
 };
 
-// How the check asks a server: QueryTime in the real run, an NTS query with --nts.
-using OffsetQuery = std::function<OffsetAnswer(Source, const TimeHost&, const QueryOptions&)>;
-
 struct Verdict {
   State state = State::kUnknown;
   std::string line;  // one line, without its line break
 };
 
-// Asks the server(s) through `query` and judges the offset. Never throws for what a server
-// or the network does; each failure is a verdict with one plain sentence.
+// What the measurement layer is asked, and what the judgement judges by.
+measure::OffsetRequest MeasurementOf(const OffsetRequest& request);
+measure::Criteria CriteriaOf(const OffsetRequest& request);
+
+// The measurement of a run that ran out of time while it asked `server`.
+measure::Measurement Unfinished(const OffsetRequest& request, const OffsetServer& server);
+
+// Asks the server(s) through `query` and judges the offset: the state and the plugin line.
+// Never throws for what a server or the network does; each failure is a verdict with one plain
+// sentence.
 Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query);
 
 // The line and state the run ends with when a query to `host` gets no answer in time.
 Verdict NoAnswer(const OffsetRequest& request, const TimeHost& host);
-
-// Whether a leap second may be announced on the UTC day of unixSeconds: the last days of
-// June and December, where RFC 5905 section 7.3 and the IERS put them.
-bool IsLeapDay(std::int64_t unixSeconds);
-
-// Microseconds as seconds with six decimals: "-0.000012", "1.900000".
-std::string SecondsText(std::int64_t micros);
-
-// Whole days from nowUnixMicros until notAfter (Unix seconds), rounded down: what perfdata
-// reports and --nts-cert-warning judges.
-std::int64_t DaysLeft(std::int64_t notAfter, std::int64_t nowUnixMicros);
 
 }  // namespace brevun::cli

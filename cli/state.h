@@ -1,12 +1,12 @@
-// The four states of a monitoring plugin, which are also its exit codes.
+// The plugin's states, as the measurement layer judges them.
 #pragma once
+
+#include "measure/state.h"
 
 namespace brevun::cli {
 
-enum class State { kOk = 0, kWarning = 1, kCritical = 2, kUnknown = 3 };
-const char* StateName(State state);
-
-// The more serious of two judged states (OK, WARNING, CRITICAL).
-inline State Worse(State a, State b) { return static_cast<int>(a) >= static_cast<int>(b) ? a : b; }
+using measure::State;
+using measure::StateName;
+using measure::Worse;
 
 }  // namespace brevun::cli

@@ -1,9 +1,9 @@
-#include "cli/threshold.h"
+#include "measure/threshold.h"
 
 #include <cmath>
 #include <cstdlib>
 
-namespace brevun::cli {
+namespace brevun::measure {
 
 bool IsPlainDecimal(const std::string& text) {
   std::size_t i = 0;
@@ -94,4 +94,4 @@ bool ThresholdRange::Alerts(double value) const {
   return inside_ ? within : !within;
 }
 
-}  // namespace brevun::cli
+}  // namespace brevun::measure

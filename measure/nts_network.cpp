@@ -1,15 +1,14 @@
-#include "cli/nts_network.h"
+#include "measure/nts_network.h"
 
 #include <new>
 #include <vector>
 
 #include "check/text.h"
-#include "cli/arguments.h"
 #include "nts/ke_records.h"
 #include "nts/nts_query.h"
 #include "nts/tls_library.h"
 
-namespace brevun::cli {
+namespace brevun::measure {
 
 static_assert(kNtsKePort == nts::kKePort);
 
@@ -71,4 +70,4 @@ ConsensusNetwork NtsNetwork(const NtsSettings& settings) {
   return network;
 }
 
-}  // namespace brevun::cli
+}  // namespace brevun::measure

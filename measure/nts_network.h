@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "cli/consensus.h"
-#include "cli/offset_check.h"
+#include "measure/offset.h"
+#include "measure/several.h"
 
-namespace brevun::cli {
+namespace brevun::measure {
 
 struct NtsSettings {
   std::optional<std::string> serverName;  // --nts-server-name; else each -H's own name
@@ -27,4 +27,4 @@ OffsetQuery NtsQuery(const NtsSettings& settings);
 // deadline; the addresses of a name as SNTP finds them.
 ConsensusNetwork NtsNetwork(const NtsSettings& settings);
 
-}  // namespace brevun::cli
+}  // namespace brevun::measure
