@@ -6,7 +6,9 @@
 # a silent one every few seconds for about a minute, and one service asks several of them at
 # once (an array of hosts), the 1.9 s one a falseticker among them. The states come back from
 # the engine's state file, and the performance data as the engine's perfdata writer wrote it
-# and its own parser reads it (label, value, unit, thresholds).
+# and its own parser reads it (label, value, unit, thresholds). The engine merges the plugin's
+# standard error into the output: a service with brevun_verbose set still starts with the
+# status line, a command that passes -v does not.
 # Usage: icinga_test.sh BREVUN-CHECK [SECONDS]
 set -u
 bin=$(readlink -f "$1")
@@ -88,6 +90,20 @@ object Service "several" {
   vars.brevun_timeout = 3
   vars.brevun_falseticker = "critical"
 }
+object Service "verbose" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_port = $chronyd_port
+  vars.brevun_verbose = true
+}
+object CheckCommand "brevun-traced" {
+  command = [ PluginDir + "/brevun-check", "-H", "127.0.0.1:$chronyd_port", "-v" ]
+}
+object Service "traced" {
+  import "brevun-fast"
+  host_name = "loopback"
+  check_command = "brevun-traced"
+}
 object Service "silent-quiet" {
   import "brevun-fast"
   host_name = "loopback"
@@ -99,7 +115,7 @@ CONF
 
 icinga_validate "$work" "the test's configuration" || { finish; exit 1; }
 icinga_start "$work"
-services=(chronyd ahead behind silent silent-quiet)
+services=(chronyd ahead behind silent silent-quiet verbose traced)
 # Until every service has been checked three times, or the time is up.
 deadline=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$deadline" ]; do
@@ -154,6 +170,9 @@ expect_service ahead 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0
 expect_service behind 2 "^TIME CRITICAL - Offset -1\.[89][0-9]+ seconds"
 expect_service silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$"
 expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$"
+# The status line first, with the verbose switch set; and what -v would do to it.
+expect_service verbose 0 "^TIME OK - Offset -?0\.0[0-9]+ seconds \(127\.0\.0\.1:$chronyd_port, SNTP"
+expect_service traced 0 "^SNTP query to 127\.0\.0\.1:$chronyd_port .* TIME OK - Offset "
 expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
 
 # The performance data as the perfdata writer wrote it, read by the engine's own parser.
