@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# brevun-check inside a real Icinga 2: the CheckCommand of contrib/ passes `icinga2 daemon -C`
-# with no warning, then an Icinga 2 of its own (its own configuration, state and spool folders
-# under a throwaway folder, in a network and process namespace of its own, so it reaches only
-# the loopback servers started here) checks chronyd, a server 0.7 s ahead, one 1.9 s behind and
-# a silent one every few seconds for about a minute, and one service asks several of them at
-# once (an array of hosts), the 1.9 s one a falseticker among them. The states come back from
-# the engine's state file, and the performance data as the engine's perfdata writer wrote it
-# and its own parser reads it (label, value, unit, thresholds). The engine merges the plugin's
-# standard error into the output: a service with brevun_verbose set still starts with the
-# status line, a command that passes -v does not.
+# brevun-check inside a real Icinga 2: the README's single-node blocks and the CheckCommand of
+# contrib/ pass `icinga2 daemon -C` with no warning, then an Icinga 2 of its own (its own
+# configuration, state and spool folders under a throwaway folder, in a network and process
+# namespace of its own, so it reaches only the loopback servers started here) checks chronyd, a
+# server 0.7 s ahead, one 1.9 s behind and a silent one every few seconds for about a minute,
+# and one service asks several of them at once (an array of hosts), the 1.9 s one a falseticker
+# among them. The states come back from the engine's state file, and the performance data as
+# the engine's perfdata writer wrote it and its own parser reads it (label, value, unit,
+# thresholds). The engine merges the plugin's standard error into the output: a service with
+# brevun_verbose set still starts with the status line, a command that passes -v does not.
 # Usage: icinga_test.sh BREVUN-CHECK [SECONDS]
 set -u
 bin=$(readlink -f "$1")
@@ -24,6 +24,23 @@ source "$here/lib.sh"
 cd "$work"
 icinga_node "$work"
 mkdir -p spool/perfdata
+
+# The README's blocks for a single Icinga 2, verbatim, beside the CheckCommand.
+readme=$work/readme
+icinga_node "$readme"
+if written=$(python3 "$here/readme_icinga2.py" "$root/README.md" standalone "$readme/etc" 2>&1); then
+  cat >"$readme/etc/icinga2.conf" <<CONF
+const PluginDir = "$(dirname "$bin")"
+const NodeName = "brevun-test"
+include <itl>
+include <plugins>
+include "$root/contrib/brevun-check.icinga2.conf"
+include_recursive "conf.d"
+CONF
+  icinga_validate "$readme" "the README's blocks ($(echo $written))"
+else
+  fail "README blocks: $written"
+fi
 
 start_chronyd "$work" || { fail "chronyd did not start"; finish; exit 1; }
 start_offset_server 0.7; ahead=$port
