@@ -15,7 +15,7 @@ pkgs=(
   xvfb x11-utils imagemagick fonts-wine
   chrony openbsd-inetd rdate tzdata
   fp-utils zip unzip python3 valgrind dpkg-dev iproute2
-  icinga2-bin monitoring-plugins-basic groff-base
+  icinga2-bin monitoring-plugins-basic groff-base curl
   wixl msitools
   lintian devscripts
   libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates

@@ -1,40 +1,46 @@
 #!/usr/bin/env bash
-# brevun-check inside a real Icinga 2: the CheckCommand of contrib/ passes `icinga2 daemon -C`,
-# then an Icinga 2 of its own (its own configuration, state and spool folders under a
-# throwaway folder, in a network and process namespace of its own, so it reaches only the
-# loopback servers started here) checks chronyd, a server 0.7 s ahead, one 1.9 s behind and a
-# silent one every few seconds for about a minute, and one service asks several of them at
-# once (an array of hosts), the 1.9 s one a falseticker among them. The states come back from the engine's state
-# file, and the performance data as the engine's perfdata writer wrote it and its own parser
-# reads it (label, value, unit, thresholds).
+# brevun-check inside a real Icinga 2: the README's single-node blocks and the CheckCommand of
+# contrib/ pass `icinga2 daemon -C` with no warning, then an Icinga 2 of its own (its own
+# configuration, state and spool folders under a throwaway folder, in a network and process
+# namespace of its own, so it reaches only the loopback servers started here) checks chronyd, a
+# server 0.7 s ahead, one 1.9 s behind and a silent one every few seconds for about a minute,
+# and one service asks several of them at once (an array of hosts), the 1.9 s one a falseticker
+# among them. The states come back from the engine's state file, and the performance data as
+# the engine's perfdata writer wrote it and its own parser reads it (label, value, unit,
+# thresholds). The engine merges the plugin's standard error into the output: a service with
+# brevun_verbose set still starts with the status line, a command that passes -v does not.
 # Usage: icinga_test.sh BREVUN-CHECK [SECONDS]
 set -u
 bin=$(readlink -f "$1")
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-
-if [ "${BREVUN_ICINGA_INSIDE:-}" != 1 ]; then
-  missing=""
-  [ "$(id -u)" -eq 0 ] || missing="root"
-  command -v icinga2 >/dev/null || missing="$missing icinga2"
-  [ -x /usr/sbin/chronyd ] || missing="$missing chronyd"
-  command -v unshare >/dev/null || missing="$missing unshare"
-  if [ -n "$missing" ]; then
-    echo "SKIP: needs$missing"
-    exit 77
-  fi
-  # The namespace's first process is this script; when it ends, the kernel ends every process
-  # left in the namespace (Icinga 2 forks helpers of its own), and --kill-child ends it if the
-  # time bound ends unshare first.
-  BREVUN_ICINGA_INSIDE=1 exec timeout $((seconds + 120)) \
-    unshare --net --pid --fork --mount-proc --kill-child bash "$0" "$@"
-fi
+source "$here/icinga_lib.sh"
+icinga_requires /usr/sbin/chronyd python3
+icinga_isolate $((seconds + 120)) "$0" "$@"
 
 ip link set lo up
 source "$here/lib.sh"
 cd "$work"
-mkdir -p etc lib log cache run spool/tmp spool/perfdata
+icinga_node "$work"
+mkdir -p spool/perfdata
+
+# The README's blocks for a single Icinga 2, verbatim, beside the CheckCommand.
+readme=$work/readme
+icinga_node "$readme"
+if written=$(python3 "$here/readme_icinga2.py" "$root/README.md" standalone "$readme/etc" 2>&1); then
+  cat >"$readme/etc/icinga2.conf" <<CONF
+const PluginDir = "$(dirname "$bin")"
+const NodeName = "brevun-test"
+include <itl>
+include <plugins>
+include "$root/contrib/brevun-check.icinga2.conf"
+include_recursive "conf.d"
+CONF
+  icinga_validate "$readme" "the README's blocks ($(echo $written))"
+else
+  fail "README blocks: $written"
+fi
 
 start_chronyd "$work" || { fail "chronyd did not start"; finish; exit 1; }
 start_offset_server 0.7; ahead=$port
@@ -101,6 +107,20 @@ object Service "several" {
   vars.brevun_timeout = 3
   vars.brevun_falseticker = "critical"
 }
+object Service "verbose" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_port = $chronyd_port
+  vars.brevun_verbose = true
+}
+object CheckCommand "brevun-traced" {
+  command = [ PluginDir + "/brevun-check", "-H", "127.0.0.1:$chronyd_port", "-v" ]
+}
+object Service "traced" {
+  import "brevun-fast"
+  host_name = "loopback"
+  check_command = "brevun-traced"
+}
 object Service "silent-quiet" {
   import "brevun-fast"
   host_name = "loopback"
@@ -110,19 +130,9 @@ object Service "silent-quiet" {
 }
 CONF
 
-icinga=(icinga2 daemon -c "$work/etc/icinga2.conf" -DDataDir="$work/lib" -DLogDir="$work/log"
-        -DCacheDir="$work/cache" -DSpoolDir="$work/spool" -DInitRunDir="$work/run"
-        -DRunAsUser=root -DRunAsGroup=root)
-if "${icinga[@]}" -C >"$work/validate.log" 2>&1; then
-  pass "icinga2 daemon -C accepts the CheckCommand"
-else
-  fail "icinga2 daemon -C: $(grep -E 'critical|Error' "$work/validate.log" | head -5)"
-  finish; exit 1
-fi
-
-"${icinga[@]}" >"$work/icinga.log" 2>&1 &
-icinga_pid=$!
-services=(chronyd ahead behind silent silent-quiet)
+icinga_validate "$work" "the test's configuration" || { finish; exit 1; }
+icinga_start "$work"
+services=(chronyd ahead behind silent silent-quiet verbose traced)
 # Until every service has been checked three times, or the time is up.
 deadline=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$deadline" ]; do
@@ -136,13 +146,7 @@ while [ "$SECONDS" -lt "$deadline" ]; do
 done
 echo "     Icinga 2 ran $SECONDS s"
 # The engine writes its state file as it stops.
-kill -TERM "$icinga_pid"
-for i in $(seq 60); do
-  [ -s lib/icinga2.state ] && ! kill -0 "$icinga_pid" 2>/dev/null && break
-  # Its forked helpers may outlive it a while; the namespace's end takes them.
-  [ -s lib/icinga2.state ] && [ "$i" -gt 20 ] && break
-  sleep 0.5
-done
+icinga_stop "$icinga_pid"
 [ -s lib/icinga2.state ] || { fail "no state file; log: $(tail -5 "$work/icinga.log")"; finish; exit 1; }
 
 # state file: netstrings of JSON objects; prints "service state exit output" per service,
@@ -183,6 +187,9 @@ expect_service ahead 1 "^TIME WARNING - Offset 0\.[67][0-9]+ seconds \(127\.0\.0
 expect_service behind 2 "^TIME CRITICAL - Offset -1\.[89][0-9]+ seconds"
 expect_service silent 2 "^TIME CRITICAL - No answer from 127\.0\.0\.1:$silent within 2 s$"
 expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$silent within 2 s$"
+# The status line first, with the verbose switch set; and what -v would do to it.
+expect_service verbose 0 "^TIME OK - Offset -?0\.0[0-9]+ seconds \(127\.0\.0\.1:$chronyd_port, SNTP"
+expect_service traced 0 "^SNTP query to 127\.0\.0\.1:$chronyd_port .* TIME OK - Offset "
 expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(no majority of the servers asked; falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
 
 # The performance data as the perfdata writer wrote it, read by the engine's own parser.
@@ -200,7 +207,7 @@ check_perf() {
     *) fail "perfdata of $1 ($perf): thresholds not -0.5:0.5 and -1:1"; return ;;
   esac
   local parsed
-  parsed=$(icinga2 console --eval "parse_performance_data(\"$perf\")" 2>&1 | tail -n1)
+  parsed=$(icinga_parse_perf "$work" "$perf")
   if python3 - "$parsed" "$2" <<'PY'
 import json, sys
 p = json.loads(sys.argv[1])
@@ -220,7 +227,7 @@ check_perf behind -1.9
 several=$(cat spool/perfdata/service-perfdata* | grep "SERVICEDESC::several	" | tail -n1 |
           tr '\t' '\n' | sed -n 's/^SERVICEPERFDATA:://p')
 item=$(printf '%s\n' "$several" | grep -oE "'?offset_127\.0\.0\.1:$in_step'?=[^ ]*")
-parsed=$(icinga2 console --eval "parse_performance_data(\"$item\")" 2>&1 | tail -n1)
+parsed=$(icinga_parse_perf "$work" "$item")
 if printf '%s\n' "$several" | grep -q ' truechimers=2;;;0;4 servers=4 ' &&
    printf '%s\n' "$parsed" | grep -q "\"label\":\"offset_127.0.0.1:$in_step\""; then
   pass "perfdata of several as Icinga 2 parses it: $item -> $parsed"
