@@ -139,6 +139,13 @@ int ServerCount(const std::string& text) {
   return static_cast<int>(*v);
 }
 
+output::Format FormatOf(const std::string& name, const std::string& text) {
+  if (text == "plugin") return output::Format::kPlugin;
+  if (text == "json") return output::Format::kJson;
+  if (text == "openmetrics") return output::Format::kOpenMetrics;
+  throw UsageError(name + " must be plugin, json or openmetrics, not '" + text + "'");
+}
+
 State StateOf(const std::string& name, const std::string& text) {
   std::string lower;
   for (const char c : text) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
@@ -161,6 +168,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
   Options o;
   std::string consensusOption;  // the last option that only several servers use
   std::string ntsOption;        // the last option that only --nts uses
+  std::string outputOption;     // the last option that only -H's measurement writes by
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
@@ -252,6 +260,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
       consensusOption = arg;
     } else if (arg == "--leap-warning") {
       flag(o.leapWarning);
+    } else if (arg == "--output") {
+      o.output = FormatOf(arg, value());
+      outputOption = arg;
+    } else if (arg == "--output-file") {
+      o.outputFile = value();
+      if (o.outputFile->empty()) throw UsageError(arg + " needs a file name");
+      outputOption = arg;
     } else if (arg == "--nts") {
       flag(o.nts);
     } else if (arg == "--nts-port") {
@@ -291,6 +306,11 @@ Options ParseArguments(const std::vector<std::string>& args) {
           "with --nts, -H names the key establishment server: give its port as HOST:PORT or "
           "with --nts-port, not --port (the NTP server and port are the ones it names)");
     }
+  }
+  if (!outputOption.empty() && !MeasuresOffset(o)) {
+    throw UsageError(outputOption +
+                     " writes -H's measurement; the component's check (--parameter, --raw, "
+                     "--com, --print-parameter, --configure) writes its own line");
   }
   if (o.configure) {
     // The dialog gets the parameter string the options compose, limit included.
@@ -398,6 +418,8 @@ std::string HelpText() {
          "  -q, --quiet                UNKNOWN instead of CRITICAL when no offset can be had\n"
          "  -v, --verbose              each address, request and reply, on standard error\n"
          "  -t, --timeout SECONDS      the whole run ends within this time (default 10)\n"
+         "      --output FORMAT        plugin (one line; default), json or openmetrics\n"
+         "      --output-file FILE     write the result to FILE, replaced at once\n"
          "      --all-addresses        every address of each name is a server of its own\n"
          "      --max-servers N        with --all-addresses, ask at most N addresses of each\n"
          "                             name (1 to 64, default 4); every -H is asked\n"

@@ -12,6 +12,7 @@
 #include "cli/state.h"
 #include "cli/threshold.h"
 #include "measure/measurement.h"
+#include "output/writer.h"
 #include "timesource/net.h"
 
 namespace brevun::cli {
@@ -64,6 +65,10 @@ struct Options {
   std::optional<std::int64_t> maxDelayMicros;
   // A server announcing a leap second on a day that has none is misconfigured: WARNING.
   bool leapWarning = false;
+
+  // How -H's result is written (--output), and where (--output-file; else standard output).
+  output::Format output = output::Format::kPlugin;
+  std::optional<std::string> outputFile;
 
   // --nts: Network Time Security (RFC 8915). Each -H names a key establishment server, on
   // ntsPort unless its text has a port; the NTP server is the one that server names.

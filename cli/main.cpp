@@ -1,7 +1,9 @@
 // brevun-check: the time comparison check from a command line, as a monitoring plugin.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -16,6 +18,8 @@
 #include "cli/outcome.h"
 #include "cli/plugin.h"
 #include "cli/watchdog.h"
+#include "measure/judgement.h"
+#include "output/writer.h"
 #ifdef _WIN32
 #include "cli/com_check.h"
 #include "win/wide_text.h"
@@ -97,21 +101,55 @@ brevun::measure::NtsSettings NtsSettingsFor(const brevun::cli::Options& options)
 }
 #endif
 
+// Where -H's result goes: standard output, or the file --output-file names, replaced at once.
+// A file that cannot be written is UNKNOWN, on standard output: the run's result is lost.
+int Emit(const brevun::cli::Options& options, const std::string& text, State state) {
+  if (!options.outputFile) {
+    std::fputs(text.c_str(), stdout);
+    return Exit(state);
+  }
+  const std::string& path = *options.outputFile;
+  if (!brevun::output::WriteAtomically(path.c_str(), brevun::output::TemporaryPath(path).c_str(),
+                                       text.data(), text.size())) {
+    return Unknown("cannot write " + path + ": " + std::strerror(errno));
+  }
+  return Exit(state);
+}
+
+// The watchdog's ending for a measurement the timeout cuts short, in the run's format.
+void Prepare(const brevun::cli::Options& options, const brevun::measure::Measurement& unfinished,
+             const brevun::measure::Criteria& criteria, bool arm) {
+  const brevun::measure::Judgement j = brevun::measure::Judge(unfinished, criteria);
+  const std::string text = brevun::output::Document(options.output, unfinished, j, criteria);
+  if (arm) {
+    if (options.outputFile) brevun::cli::WatchdogWritesTo(*options.outputFile);
+    brevun::cli::ArmWatchdog(std::int64_t{options.timeout} * 1000, text, Exit(j.state));
+  } else {
+    brevun::cli::SetWatchdogEnding(text, Exit(j.state));
+  }
+}
+
+// The measurement judged and written in the run's format.
+int Report(const brevun::cli::Options& options, const brevun::measure::Measurement& measurement,
+           const brevun::measure::Criteria& criteria) {
+  const brevun::measure::Judgement j = brevun::measure::Judge(measurement, criteria);
+  const std::string text = brevun::output::Document(options.output, measurement, j, criteria);
+  brevun::cli::DisarmWatchdog();
+  return Emit(options, text, j.state);
+}
+
+void ToStandardError(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
 // -H: the offset the protocol measures, judged by the threshold ranges.
 int MeasureOffset(const brevun::cli::Options& options) {
   using namespace brevun::cli;
-  OffsetRequest request = OffsetRequestFor(options);
-  if (options.verbose) {
-    request.verbose = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
-  }
-  const auto ending = [](State state, const std::string& line) {
-    return std::string("TIME ") + StateName(state) + " - " + line;
-  };
-  const Verdict late = NoAnswer(request, request.first.host);
-  ArmWatchdog(std::int64_t{options.timeout} * 1000, ending(late.state, late.line),
-              Exit(late.state));
-  request.beforeQuery = [&](State state, const std::string& line) {
-    SetWatchdogEnding(ending(state, line), Exit(state));
+  const OffsetRequest request = OffsetRequestFor(options);
+  const brevun::measure::Criteria criteria = CriteriaOf(request);
+  brevun::measure::OffsetRequest asked = MeasurementOf(request);
+  if (options.verbose) asked.verbose = ToStandardError;
+  Prepare(options, Unfinished(request, request.first), criteria, true);
+  asked.beforeQuery = [&](const OffsetServer& server) {
+    Prepare(options, Unfinished(request, server), criteria, false);
   };
 #ifdef _WIN32
   const OffsetQuery query = brevun::QueryTime;
@@ -119,39 +157,30 @@ int MeasureOffset(const brevun::cli::Options& options) {
   const OffsetQuery query = options.nts ? brevun::measure::NtsQuery(NtsSettingsFor(options))
                                         : OffsetQuery(brevun::QueryTime);
 #endif
-  const Verdict verdict = CheckOffset(request, query);
-  DisarmWatchdog();
-  std::printf("%s\n", ending(verdict.state, verdict.line).c_str());
-  return Exit(verdict.state);
+  return Report(options, brevun::measure::MeasureOffset(asked, query), criteria);
 }
 
 // -H more than once, or --all-addresses: the servers that agree judge the clock.
 int JudgeConsensus(const brevun::cli::Options& options) {
   using namespace brevun::cli;
-  ConsensusRequest request = ConsensusRequestFor(options);
+  const ConsensusRequest request = ConsensusRequestFor(options);
 #if defined(__GLIBC__)
   // A query thread's first allocation would otherwise reserve a heap arena of its own (a
   // 128 MB mapping, trimmed at once): a good part of what a second server costs. The threads
   // of one run allocate little and seldom, so they share the main heap.
   mallopt(M_ARENA_MAX, 1);
 #endif
-  if (options.verbose) {
-    request.verbose = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
-  }
-  ArmWatchdog(
-      std::int64_t{options.timeout} * 1000,
-      "TIME CRITICAL - No result from the servers within " + std::to_string(options.timeout) + " s",
-      Exit(State::kCritical));
+  const brevun::measure::Criteria criteria = CriteriaOf(request);
+  brevun::measure::SeveralRequest asked = MeasurementOf(request);
+  if (options.verbose) asked.verbose = ToStandardError;
+  Prepare(options, Unfinished(request), criteria, true);
 #ifdef _WIN32
   const ConsensusNetwork network = RealNetwork();
 #else
   const ConsensusNetwork network =
       options.nts ? brevun::measure::NtsNetwork(NtsSettingsFor(options)) : RealNetwork();
 #endif
-  const Verdict verdict = CheckConsensus(request, network);
-  DisarmWatchdog();
-  std::printf("TIME %s - %s\n", StateName(verdict.state), verdict.line.c_str());
-  return Exit(verdict.state);
+  return Report(options, brevun::measure::MeasureSeveral(asked, network), criteria);
 }
 
 // The program itself, with its arguments in UTF-8.

@@ -16,6 +16,8 @@
 #include <csignal>
 #endif
 
+#include "output/writer.h"
+
 namespace brevun::cli {
 
 namespace {
@@ -24,6 +26,14 @@ struct Ending {
   std::string line;
   int exitCode;
 };
+
+// Where the endings go: standard output, or a file replaced at once. Set before the watchdog
+// is armed and never changed after.
+struct Destination {
+  std::string path;
+  std::string temporary;
+};
+const Destination* g_file = nullptr;
 
 // Endings are only ever added, never changed or freed, not even by the static destructors
 // at exit: the signal handler or timer thread may be reading any of them when the run moves
@@ -34,6 +44,15 @@ std::atomic<const Ending*> g_ending{nullptr};
 void Fire() {
   const Ending* ending = g_ending.load();
   if (!ending) return;
+  if (g_file != nullptr) {
+    output::WriteAtomically(g_file->path.c_str(), g_file->temporary.c_str(), ending->line.data(),
+                            ending->line.size());
+#ifdef _WIN32
+    ExitProcess(static_cast<UINT>(ending->exitCode));
+#else
+    _exit(ending->exitCode);
+#endif
+  }
 #ifdef _WIN32
   std::fflush(stdout);
   DWORD written = 0;
@@ -67,8 +86,12 @@ void OnAlarm(int) { Fire(); }
 
 }  // namespace
 
+void WatchdogWritesTo(const std::string& path) {
+  g_file = new Destination{path, output::TemporaryPath(path)};
+}
+
 void SetWatchdogEnding(const std::string& line, int exitCode) {
-  g_endings->push_back({line + "\n", exitCode});
+  g_endings->push_back({!line.empty() && line.back() == '\n' ? line : line + "\n", exitCode});
   g_ending.store(&g_endings->back());
 }
 

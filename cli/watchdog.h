@@ -8,8 +8,13 @@
 namespace brevun::cli {
 
 // Arms the watchdog once per process: after `milliseconds`, `line` is written to standard
-// output and the process exits with `exitCode`.
+// output (with a line break when it ends without one: a line, or a whole document) and the
+// process exits with `exitCode`.
 void ArmWatchdog(std::int64_t milliseconds, const std::string& line, int exitCode);
+
+// From now on the watchdog writes its ending to the file at path instead of standard output,
+// replacing the file at once (output/writer.h: WriteAtomically). Called before ArmWatchdog.
+void WatchdogWritesTo(const std::string& path);
 
 // Changes what the watchdog writes and exits with, as the run moves on (the server being
 // asked at the moment is the one to name).

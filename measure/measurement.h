@@ -37,6 +37,10 @@ enum class Role {
   kCountedOnce,  // several: the same server as one counted already, reached another way
 };
 
+// The role as one word for machines: "used", "truechimer", "falseticker", "too-far",
+// "unreachable", "counted-once".
+const char* RoleName(Role role);
+
 // A server's part in the measurement.
 struct ServerResult {
   TimeHost host;                        // as asked: an address of a name, with --all-addresses
@@ -83,6 +87,9 @@ struct Measurement {
   // the second, or the truechimers' combined offset.
   std::optional<std::int64_t> offsetMicros;
   std::optional<Consensus> consensus;
+  // Several servers: the limits beyond which an answer was too far to be used.
+  std::int64_t maxDistanceMicros = 0;
+  std::optional<std::int64_t> maxDelayMicros;
   // A failure that says nothing about any server (the network could not even be used).
   std::optional<std::u16string> error;
   // False for a run cut short by its timeout: what was known when the time ran out.

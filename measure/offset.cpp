@@ -32,12 +32,6 @@ void TellAnswer(const OffsetRequest& request, const OffsetServer& server,
 
 }  // namespace
 
-std::size_t Measurement::Counted() const {
-  std::size_t n = 0;
-  for (const ServerResult& s : servers) n += s.role == Role::kCountedOnce ? 0 : 1;
-  return n;
-}
-
 Measurement MeasureOffset(const OffsetRequest& request, const OffsetQuery& query) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();

@@ -87,6 +87,8 @@ Measurement MeasureSeveral(const SeveralRequest& request, const ConsensusNetwork
   m.mode = Measurement::Mode::kSeveral;
   m.nts = request.nts;
   m.family = request.family;
+  m.maxDistanceMicros = request.limits.maxDistanceMicros;
+  m.maxDelayMicros = request.limits.maxDelayMicros;
 
   // The servers: each -H, or each address of each -H; every one once.
   std::vector<ConsensusServer> asked;

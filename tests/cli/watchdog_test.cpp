@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -57,6 +59,25 @@ TEST(Watchdog, ADisarmedWatchdogAddsNothingWhileTheProcessEnds) {
   });
   EXPECT_EQ(e.exitCode, 0);
   EXPECT_EQ(e.output, "");
+}
+
+// With --output-file the last words go to the file, replaced at once, and nothing to the pipe.
+TEST(Watchdog, WritesItsEndingToTheOutputFile) {
+  char folder[] = "/tmp/brevun-watchdog-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/brevun.prom";
+  const Ended e = InChild([&] {
+    brevun::cli::WatchdogWritesTo(path);
+    brevun::cli::ArmWatchdog(50, "brevun_state 2\n# EOF\n", 2);
+    usleep(2000 * 1000);
+  });
+  EXPECT_EQ(e.exitCode, 2);
+  EXPECT_EQ(e.output, "");
+  std::ifstream in(path);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, "brevun_state 2\n# EOF\n");
+  unlink(path.c_str());
+  rmdir(folder);
 }
 
 }  // namespace

@@ -1,0 +1,196 @@
+#include "output/json.h"
+
+#include <cstdio>
+
+#include "check/datetime.h"
+#include "check/text.h"
+#include "measure/units.h"
+
+namespace brevun::output {
+
+namespace {
+
+using measure::Measurement;
+using measure::Role;
+using measure::RoleName;
+using measure::SecondsText;
+using measure::ServerResult;
+
+// Members of one object, written in order; each value already JSON.
+class Object {
+ public:
+  Object& Add(const char* key, const std::string& json) {
+    text_ += (text_.empty() ? "" : ",") + JsonString(key) + ":" + json;
+    return *this;
+  }
+  Object& Text(const char* key, const std::string& value) { return Add(key, JsonString(value)); }
+  Object& Seconds(const char* key, std::int64_t micros) { return Add(key, SecondsText(micros)); }
+  Object& Number(const char* key, long long value) { return Add(key, std::to_string(value)); }
+  Object& Bool(const char* key, bool value) { return Add(key, value ? "true" : "false"); }
+  std::string Json() const { return "{" + text_ + "}"; }
+
+ private:
+  std::string text_;
+};
+
+std::string Array(const std::vector<std::string>& items) {
+  std::string s;
+  for (const std::string& item : items) s += (s.empty() ? "" : ",") + item;
+  return "[" + s + "]";
+}
+
+std::string Strings(const std::vector<std::string>& items) {
+  std::vector<std::string> quoted;
+  for (const std::string& item : items) quoted.push_back(JsonString(item));
+  return Array(quoted);
+}
+
+const char* ModeName(Measurement::Mode mode) {
+  switch (mode) {
+    case Measurement::Mode::kOneServer:
+      return "one-server";
+    case Measurement::Mode::kTwoServers:
+      return "two-servers";
+    case Measurement::Mode::kSeveral:
+      break;
+  }
+  return "several";
+}
+
+// A Unix time as RFC 3339 text in UTC, to the second.
+std::string Rfc3339(std::int64_t unixSeconds) {
+  const CivilTime t = ToCivil(unixSeconds);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+std::string Server(const Measurement& m, const ServerResult& s) {
+  Object o;
+  o.Text("name", s.name).Text("host", ToUtf8(s.host.Text()));
+  o.Text("protocol", m.nts ? "NTS" : ToUtf8(ProtocolName(s.protocol)));
+  o.Text("role", RoleName(s.role));
+  if (s.role == Role::kCountedOnce) o.Text("same_as", s.sameAs);
+  if (s.answer && !s.answer->server.empty()) o.Text("address", ToUtf8(s.answer->server));
+  if (s.failure) {
+    o.Text("why", ToUtf8(InFewWords(s.failure->kind())))
+        .Text("description", ToUtf8(s.failure->description()));
+  } else if (s.answer && s.answer->notification) {
+    const bool kiss = s.answer->code == kNotifyKissOfDeath;
+    o.Text("why", kiss ? "kiss-o'-death" : "not synchronised")
+        .Text("description", ToUtf8(s.answer->description));
+  }
+  if (s.answer) {
+    const QueryOutcome& a = *s.answer;
+    if (!a.notification) {
+      o.Seconds("offset_seconds", a.offsetMicros);
+      if (s.protocol == Source::kSntp) o.Seconds("delay_seconds", a.delayMicros);
+    }
+    if (s.protocol == Source::kSntp) {
+      o.Number("stratum", a.stratum)
+          .Number("leap", a.leap)
+          .Text("reference_id", ToUtf8(a.referenceId))
+          .Seconds("root_delay_seconds", a.rootDelayMicros)
+          .Seconds("root_dispersion_seconds", a.rootDispersionMicros)
+          .Number("precision", a.precision);
+    }
+    if (m.mode == Measurement::Mode::kSeveral && !a.notification) {
+      o.Seconds("root_distance_seconds", s.rootDistanceMicros);
+    }
+  }
+  if (s.nts) {
+    o.Add("nts", Object()
+                     .Seconds("key_establishment_seconds", s.nts->keMicros)
+                     .Number("certificate_expiry_timestamp_seconds", s.nts->certificateNotAfter)
+                     .Text("certificate_expiry", Rfc3339(s.nts->certificateNotAfter))
+                     .Number("certificate_days_left",
+                             measure::DaysLeft(s.nts->certificateNotAfter, m.utcMicros))
+                     .Json());
+  }
+  return o.Json();
+}
+
+std::string Thresholds(const Measurement& m, const measure::Criteria& c) {
+  Object o;
+  o.Text("warning", c.warning.text()).Text("critical", c.critical.text());
+  if (!c.expectedText.empty()) o.Seconds("expected_offset_seconds", c.expectedMicros);
+  o.Number("timeout_seconds", c.timeoutSeconds).Bool("quiet", c.quiet);
+  o.Bool("leap_warning", c.leapWarning);
+  if (c.certWarningDays) o.Number("certificate_warning_days", *c.certWarningDays);
+  if (m.mode == Measurement::Mode::kSeveral) {
+    if (c.truechimersWarning) o.Text("truechimers_warning", c.truechimersWarning->text());
+    if (c.truechimersCritical) o.Text("truechimers_critical", c.truechimersCritical->text());
+    o.Text("falseticker", measure::StateName(c.falseticker));
+    o.Seconds("max_distance_seconds", m.maxDistanceMicros);
+    if (m.maxDelayMicros) o.Seconds("max_delay_seconds", *m.maxDelayMicros);
+  }
+  return o.Json();
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string s = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      s += '\\';
+      s += c;
+    } else if (u < 0x20 || u == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      s += escaped;
+    } else {
+      s += c;
+    }
+  }
+  return s + "\"";
+}
+
+std::string JsonDocument(const Measurement& m, const measure::Judgement& j,
+                         const measure::Criteria& c) {
+  Object doc;
+  doc.Text("state", measure::StateName(j.state)).Number("exit_code", static_cast<int>(j.state));
+  std::vector<std::string> reasons;
+  for (const measure::Reason& r : j.reasons) {
+    Object reason;
+    reason.Text("code", r.code).Text("state", measure::StateName(r.state));
+    if (!r.text.empty()) reason.Text("text", r.text);
+    if (!r.servers.empty()) reason.Add("servers", Strings(r.servers));
+    reasons.push_back(reason.Json());
+  }
+  doc.Add("reasons", Array(reasons));
+  doc.Text("mode", ModeName(m.mode)).Bool("nts", m.nts).Bool("finished", m.finished);
+  if (m.utcMicros != 0) doc.Text("time", Rfc3339(m.utcMicros / 1000000));
+  doc.Add("offset_seconds", j.offsetMicros ? SecondsText(*j.offsetMicros) : "null");
+  if (m.offsetMicros && c.expectedMicros != 0)
+    doc.Seconds("measured_offset_seconds", *m.offsetMicros);
+  if (m.consensus && m.finished) {
+    const measure::Consensus& k = *m.consensus;
+    doc.Bool("majority", k.majority)
+        .Number("truechimers", k.truechimers)
+        .Number("servers_counted", static_cast<long long>(m.Counted()));
+    if (k.majority) {
+      doc.Add("intersection_seconds",
+              "[" + SecondsText(k.lowMicros) + "," + SecondsText(k.highMicros) + "]");
+    }
+    if (!k.groups.empty()) {
+      std::vector<std::string> groups;
+      for (const auto& group : k.groups) {
+        std::vector<std::string> names;
+        for (const std::size_t i : group) names.push_back(m.servers[i].name);
+        groups.push_back(Strings(names));
+      }
+      doc.Add("groups", Array(groups));
+    }
+  }
+  if (m.error) doc.Text("error", ToUtf8(*m.error));
+  std::vector<std::string> servers;
+  for (const ServerResult& s : m.servers) servers.push_back(Server(m, s));
+  doc.Add("servers", Array(servers));
+  doc.Add("thresholds", Thresholds(m, c));
+  return doc.Json() + "\n";
+}
+
+}  // namespace brevun::output
