@@ -272,14 +272,18 @@ Report MakeReport(const Tracking& t, const std::vector<SourceData>& sources,
   r.reference =
       !t.referenceAddress.empty() ? t.referenceAddress : detail::ReferenceIdText(t.referenceId);
   // The correction chronyd still has to make: positive when our clock is behind true time.
+  // An unsynchronised chronyd has none to make and says 0, which is no estimate.
   std::int64_t micros = 0;
-  if (detail::SecondsToMicros(t.correction, micros)) r.offsetMicros = micros;
+  if (r.synchronised && detail::SecondsToMicros(t.correction, micros)) r.offsetMicros = micros;
   r.rootDelayMicros = detail::ClampedMicros(t.rootDelay);
   r.rootDispersionMicros = detail::ClampedMicros(t.rootDispersion);
   if (std::isfinite(t.frequencyPpm)) r.frequencyPpm = t.frequencyPpm;
   if (std::isfinite(t.skewPpm)) r.skewPpm = t.skewPpm;
+  // The reference time is on chronyd's own timescale, which is our clock plus the correction
+  // it has yet to make (all of it, for a chronyd that may not touch the clock).
   if (t.referenceUnixMicros) {
-    r.lastUpdateAgeSeconds = detail::FloorSeconds(nowUnixMicros - *t.referenceUnixMicros);
+    r.lastUpdateAgeSeconds = detail::FloorSeconds(nowUnixMicros + r.offsetMicros.value_or(0) -
+                                                  *t.referenceUnixMicros);
   }
   for (const auto& d : sources) {
     if (!d.unresolved) r.sources.push_back(MakeSource(d));

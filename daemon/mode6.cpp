@@ -316,7 +316,8 @@ Report MakeReport(const std::vector<Variable>& v, std::int64_t nowUnixSeconds) {
   r.stratum = SmallWhole(v, "stratum", 16);
   r.synchronised = r.leap != 3 && r.stratum >= 1 && r.stratum <= 15;
   if (const auto refid = Find(v, "refid")) r.reference = detail::AsciiText(*refid);
-  r.offsetMicros = MillisecondsValue(v, "offset");
+  // An unsynchronised ntpd's offset (0) is no estimate.
+  if (r.synchronised) r.offsetMicros = MillisecondsValue(v, "offset");
   r.rootDelayMicros = MillisecondsValue(v, "rootdelay").value_or(0);
   r.rootDispersionMicros = MillisecondsValue(v, "rootdisp").value_or(0);
   if (const auto text = Find(v, "frequency")) r.frequencyPpm = DecimalValue(*text);
