@@ -66,3 +66,15 @@ refuse() {
     printf '     %s\n' "$out"
   fi
 }
+
+# expect_failure NAME PATTERN PROBE-ARGS...: the read fails (exit 2) with a line matching PATTERN.
+expect_failure() {
+  local name=$1 pattern=$2
+  shift 2
+  read_daemon "$@"
+  if [ "$rc" -eq 2 ] && grep -Eq -- "$pattern" <<<"$out"; then
+    pass "$name: $out"
+  else
+    fail "$name: exit $rc (wanted 2), wanted '$pattern', got: $out"
+  fi
+}
