@@ -19,8 +19,7 @@ Report ReadAuto(const Options& options, const KernelSeam& kernel) {
       return std::nullopt;
     }
   };
-  std::optional<Report> report =
-      attempt(Kind::kChrony, deadline.RemainingMilliseconds() / 2);
+  std::optional<Report> report = attempt(Kind::kChrony, deadline.RemainingMilliseconds() / 2);
   if (!report) report = attempt(Kind::kNtp, deadline.RemainingMilliseconds());
   if (!report) {
     try {

@@ -15,9 +15,12 @@ namespace {
 
 const char16_t* CommandName(chrony::Command command) {
   switch (command) {
-    case chrony::kNSources: return u"n_sources";
-    case chrony::kSourceData: return u"source_data";
-    case chrony::kTracking: break;
+    case chrony::kNSources:
+      return u"n_sources";
+    case chrony::kSourceData:
+      return u"source_data";
+    case chrony::kTracking:
+      break;
   }
   return u"tracking";
 }
@@ -34,9 +37,8 @@ Answer Ask(DatagramLink& link, const Exchange& x, chrony::Command command, std::
   net::RandomBytes(&sequence, sizeof sequence);
   std::uint16_t attempt = 0;
   Retransmission schedule;
-  const std::u16string what =
-      std::u16string(CommandName(command)) +
-      (command == chrony::kSourceData ? u" " + trace::Number(index) : u"");
+  const std::u16string what = std::u16string(CommandName(command)) +
+                              (command == chrony::kSourceData ? u" " + trace::Number(index) : u"");
   const auto send = [&] {
     const auto request = chrony::EncodeRequest(command, sequence, attempt, index);
     link.Send(request.data(), request.size());
@@ -87,8 +89,11 @@ Answer Ask(DatagramLink& link, const Exchange& x, chrony::Command command, std::
       case chrony::Reply::Kind::kOk:
         break;
     }
-    trace::Say(x.trace, [&] { return u"Reply to " + what + u" (" + trace::Number(static_cast<long long>(*got)) + u" bytes)"; });
-    return {0, std::vector<std::uint8_t>(reply.body, static_cast<const std::uint8_t*>(buffer) + *got)};
+    trace::Say(x.trace, [&] {
+      return u"Reply to " + what + u" (" + trace::Number(static_cast<long long>(*got)) + u" bytes)";
+    });
+    return {0,
+            std::vector<std::uint8_t>(reply.body, static_cast<const std::uint8_t*>(buffer) + *got)};
   }
 }
 
@@ -133,23 +138,22 @@ Report ReadChrony(const Options& options) {
   const net::NetworkSession session;
   std::vector<Endpoint> endpoints;
   const auto unixEndpoint = [&](const std::string& path) {
-    endpoints.push_back({FromUtf8(path), [&options, path](std::int64_t until) {
-                           UnixLink link(path);
-                           return ExchangeChrony(link, {nullptr, FromUtf8(path), until,
-                                                        options.trace});
-                         }});
+    endpoints.push_back(
+        {FromUtf8(path), [&options, path](std::int64_t until) {
+           UnixLink link(path);
+           return ExchangeChrony(link, {nullptr, FromUtf8(path), until, options.trace});
+         }});
   };
   const auto udpEndpoint = [&](const TimeHost& host) {
-    endpoints.push_back({host.Text(), [&options, host](std::int64_t until) {
-                           const net::Deadline deadline(until);
-                           const auto addresses =
-                               net::Resolve(host.host, host.port, net::Transport::kDatagram,
-                                            AddressFamily::kAny, deadline);
-                           const net::Address& server = addresses.front();
-                           SocketLink link(server, deadline);
-                           return ExchangeChrony(link,
-                                                 {&server, server.Text(), until, options.trace});
-                         }});
+    endpoints.push_back(
+        {host.Text(), [&options, host](std::int64_t until) {
+           const net::Deadline deadline(until);
+           const auto addresses = net::Resolve(host.host, host.port, net::Transport::kDatagram,
+                                               AddressFamily::kAny, deadline);
+           const net::Address& server = addresses.front();
+           SocketLink link(server, deadline);
+           return ExchangeChrony(link, {&server, server.Text(), until, options.trace});
+         }});
   };
   const std::u16string endpoint = TrimBlanks(options.endpoint);
   if (endpoint.empty()) {

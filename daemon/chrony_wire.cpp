@@ -47,9 +47,12 @@ struct Shape {
 
 Shape ShapeOf(Command command) {
   switch (command) {
-    case kNSources: return {0, kRpyNSources, kNSourcesSize};
-    case kSourceData: return {4, kRpySourceData, kSourceDataSize};
-    case kTracking: break;
+    case kNSources:
+      return {0, kRpyNSources, kNSourcesSize};
+    case kSourceData:
+      return {4, kRpySourceData, kSourceDataSize};
+    case kTracking:
+      break;
   }
   return {0, kRpyTracking, kTrackingSize};
 }
@@ -74,8 +77,8 @@ double DecodeFloat(std::uint32_t wire) {
 std::vector<std::uint8_t> EncodeRequest(Command command, std::uint32_t sequence,
                                         std::uint16_t attempt, std::uint32_t index) {
   const Shape shape = ShapeOf(command);
-  const std::size_t length = std::max(kRequestHeaderSize + shape.requestFields,
-                                      kReplyHeaderSize + shape.replyFields);
+  const std::size_t length =
+      std::max(kRequestHeaderSize + shape.requestFields, kReplyHeaderSize + shape.replyFields);
   std::vector<std::uint8_t> r(length, 0);
   r[0] = kProtocolVersion;
   r[1] = kRequestType;
@@ -88,15 +91,24 @@ std::vector<std::uint8_t> EncodeRequest(Command command, std::uint32_t sequence,
 
 std::u16string StatusText(int status) {
   switch (status) {
-    case 1: return u"the command failed";
-    case 2: return u"not authorised";
-    case 3: return u"invalid command";
-    case 4: return u"no such source";
-    case 6: return u"not enabled";
-    case 15: return u"inactive";
-    case 18: return u"protocol version not supported";
-    case 19: return u"request of the wrong length";
-    default: break;
+    case 1:
+      return u"the command failed";
+    case 2:
+      return u"not authorised";
+    case 3:
+      return u"invalid command";
+    case 4:
+      return u"no such source";
+    case 6:
+      return u"not enabled";
+    case 15:
+      return u"inactive";
+    case 18:
+      return u"protocol version not supported";
+    case 19:
+      return u"request of the wrong length";
+    default:
+      break;
   }
   return u"status " + Number(status);
 }
@@ -239,13 +251,34 @@ Source MakeSource(const SourceData& d) {
   s.reach = d.reach;
   s.stratum = d.stratum;
   switch (d.state) {
-    case 0: s.state = Source::State::kSelected; s.stateText = u"selected"; break;
-    case 1: s.state = Source::State::kOther; s.stateText = u"unusable"; break;
-    case 2: s.state = Source::State::kFalseticker; s.stateText = u"falseticker"; break;
-    case 3: s.state = Source::State::kJittery; s.stateText = u"too variable"; break;
-    case 4: s.state = Source::State::kCombined; s.stateText = u"combined"; break;
-    case 5: s.state = Source::State::kCandidate; s.stateText = u"not combined"; break;
-    default: s.state = Source::State::kOther; s.stateText = u"state " + Number(d.state); break;
+    case 0:
+      s.state = Source::State::kSelected;
+      s.stateText = u"selected";
+      break;
+    case 1:
+      s.state = Source::State::kOther;
+      s.stateText = u"unusable";
+      break;
+    case 2:
+      s.state = Source::State::kFalseticker;
+      s.stateText = u"falseticker";
+      break;
+    case 3:
+      s.state = Source::State::kJittery;
+      s.stateText = u"too variable";
+      break;
+    case 4:
+      s.state = Source::State::kCombined;
+      s.stateText = u"combined";
+      break;
+    case 5:
+      s.state = Source::State::kCandidate;
+      s.stateText = u"not combined";
+      break;
+    default:
+      s.state = Source::State::kOther;
+      s.stateText = u"state " + Number(d.state);
+      break;
   }
   if (d.reach == 0) s.state = Source::State::kUnreachable;
   if (d.sinceSample) {
@@ -282,8 +315,8 @@ Report MakeReport(const Tracking& t, const std::vector<SourceData>& sources,
   // The reference time is on chronyd's own timescale, which is our clock plus the correction
   // it has yet to make (all of it, for a chronyd that may not touch the clock).
   if (t.referenceUnixMicros) {
-    r.lastUpdateAgeSeconds = detail::FloorSeconds(nowUnixMicros + r.offsetMicros.value_or(0) -
-                                                  *t.referenceUnixMicros);
+    r.lastUpdateAgeSeconds =
+        detail::FloorSeconds(nowUnixMicros + r.offsetMicros.value_or(0) - *t.referenceUnixMicros);
   }
   for (const auto& d : sources) {
     if (!d.unresolved) r.sources.push_back(MakeSource(d));

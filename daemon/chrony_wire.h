@@ -66,7 +66,7 @@ struct Tracking {
   int stratum = 0;
   int leap = 3;
   std::optional<std::int64_t> referenceUnixMicros;  // none when chronyd has no reference time
-  double correction = 0;  // seconds: true time minus our clock
+  double correction = 0;                            // seconds: true time minus our clock
   double lastOffset = 0;
   double rmsOffset = 0;
   double frequencyPpm = 0;
@@ -88,8 +88,8 @@ struct SourceData {
   int state = 0;  // chrony's RPY_SD_ST_* code
   int reach = 0;
   std::optional<std::uint32_t> sinceSample;  // none when chronyd has no sample
-  double originalLatest = 0;  // seconds, as measured
-  double latest = 0;          // seconds, adjusted for what the clock did since
+  double originalLatest = 0;                 // seconds, as measured
+  double latest = 0;                         // seconds, adjusted for what the clock did since
   double latestError = 0;
   bool unresolved = false;  // a name chronyd has not resolved yet: no address to show
 };

@@ -10,23 +10,34 @@ namespace brevun::daemon {
 
 const char16_t* KindName(Kind kind) {
   switch (kind) {
-    case Kind::kChrony: return u"chrony";
-    case Kind::kNtp: return u"ntp";
-    case Kind::kKernel: break;
+    case Kind::kChrony:
+      return u"chrony";
+    case Kind::kNtp:
+      return u"ntp";
+    case Kind::kKernel:
+      break;
   }
   return u"kernel";
 }
 
 const char16_t* StateName(Source::State state) {
   switch (state) {
-    case Source::State::kSelected: return u"selected";
-    case Source::State::kCombined: return u"combined";
-    case Source::State::kCandidate: return u"candidate";
-    case Source::State::kFalseticker: return u"falseticker";
-    case Source::State::kUnreachable: return u"unreachable";
-    case Source::State::kJittery: return u"jittery";
-    case Source::State::kOutlier: return u"outlier";
-    case Source::State::kOther: break;
+    case Source::State::kSelected:
+      return u"selected";
+    case Source::State::kCombined:
+      return u"combined";
+    case Source::State::kCandidate:
+      return u"candidate";
+    case Source::State::kFalseticker:
+      return u"falseticker";
+    case Source::State::kUnreachable:
+      return u"unreachable";
+    case Source::State::kJittery:
+      return u"jittery";
+    case Source::State::kOutlier:
+      return u"outlier";
+    case Source::State::kOther:
+      break;
   }
   return u"other";
 }
@@ -48,12 +59,18 @@ std::u16string Within(std::int64_t milliseconds) {
 QueryFailure::Kind MostTelling(QueryFailure::Kind a, QueryFailure::Kind b) {
   const auto rank = [](QueryFailure::Kind k) {
     switch (k) {
-      case QueryFailure::Kind::kMalformed: return 5;
-      case QueryFailure::Kind::kAuthentication: return 4;
-      case QueryFailure::Kind::kTimeout: return 3;
-      case QueryFailure::Kind::kNetwork: return 2;
-      case QueryFailure::Kind::kRefused: return 1;
-      case QueryFailure::Kind::kUnknownHost: break;
+      case QueryFailure::Kind::kMalformed:
+        return 5;
+      case QueryFailure::Kind::kAuthentication:
+        return 4;
+      case QueryFailure::Kind::kTimeout:
+        return 3;
+      case QueryFailure::Kind::kNetwork:
+        return 2;
+      case QueryFailure::Kind::kRefused:
+        return 1;
+      case QueryFailure::Kind::kUnknownHost:
+        break;
     }
     return 0;
   };

@@ -22,14 +22,14 @@ struct Source {
   // The daemon's own verdicts, mapped onto one set: chrony's source states and the selection
   // field of a mode-6 peer status word (RFC 9327 appendix B.2.2).
   enum class State {
-    kSelected,      // the daemon's reference (chrony '*', ntpd sys.peer or pps.peer)
-    kCombined,      // combined with the reference (chrony '+', ntpd candidate)
-    kCandidate,     // selectable but not combined (chrony '-', ntpd backup or excess)
-    kFalseticker,   // outside the majority's interval (chrony 'x', ntpd falsetick)
-    kUnreachable,   // its reachability register is 0: never or no longer heard
-    kJittery,       // too variable (chrony '~')
-    kOutlier,       // dropped by the clustering (ntpd outlier)
-    kOther,         // anything else the daemon refused (chrony '?', ntpd reject)
+    kSelected,     // the daemon's reference (chrony '*', ntpd sys.peer or pps.peer)
+    kCombined,     // combined with the reference (chrony '+', ntpd candidate)
+    kCandidate,    // selectable but not combined (chrony '-', ntpd backup or excess)
+    kFalseticker,  // outside the majority's interval (chrony 'x', ntpd falsetick)
+    kUnreachable,  // its reachability register is 0: never or no longer heard
+    kJittery,      // too variable (chrony '~')
+    kOutlier,      // dropped by the clustering (ntpd outlier)
+    kOther,        // anything else the daemon refused (chrony '?', ntpd reject)
   };
   // The address (or the name where the daemon gives one), printable, no control characters.
   std::u16string name;
@@ -109,7 +109,7 @@ Report ReadKernel(const KernelSeam& seam);
 // others before it did not.
 Report ReadAuto(const Options& options, const KernelSeam& kernel);
 
-const char16_t* KindName(Kind kind);  // "chrony", "ntp", "kernel"
+const char16_t* KindName(Kind kind);             // "chrony", "ntp", "kernel"
 const char16_t* StateName(Source::State state);  // "selected", "combined"...
 
 }  // namespace brevun::daemon

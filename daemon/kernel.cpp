@@ -26,17 +26,17 @@ Report ReadKernel(const KernelSeam& seam) {
   // cannot be trusted (that flag among other reasons).
   const bool unsynchronised = (c.status & kernel::kStaUnsync) != 0 || c.state == kernel::kTimeError;
   r.synchronised = !unsynchronised;
-  r.leap = unsynchronised                        ? 3
-           : (c.status & kernel::kStaIns) != 0   ? 1
-           : (c.status & kernel::kStaDel) != 0   ? 2
-                                                 : 0;
+  r.leap = unsynchronised                      ? 3
+           : (c.status & kernel::kStaIns) != 0 ? 1
+           : (c.status & kernel::kStaDel) != 0 ? 2
+                                               : 0;
   r.estimatedErrorMicros = c.estimatedErrorMicros;
   r.maxErrorMicros = c.maxErrorMicros;
   r.frequencyPpm = static_cast<double>(c.frequency) / 65536.0;
   r.notes.push_back(u"The kernel's time status: " + kernel::StateText(c.state) + u", " +
-                    (unsynchronised ? u"unsynchronised" : u"synchronised") +
-                    u", estimated error " + trace::Number(c.estimatedErrorMicros) +
-                    u" us, maximum error " + trace::Number(c.maxErrorMicros) + u" us");
+                    (unsynchronised ? u"unsynchronised" : u"synchronised") + u", estimated error " +
+                    trace::Number(c.estimatedErrorMicros) + u" us, maximum error " +
+                    trace::Number(c.maxErrorMicros) + u" us");
   if (seam.timesyncdSynchronised && seam.timesyncdSynchronised()) {
     r.reference = u"systemd-timesyncd";
     r.notes.push_back(u"systemd-timesyncd has synchronised the clock since it started");
@@ -46,13 +46,20 @@ Report ReadKernel(const KernelSeam& seam) {
 
 std::u16string kernel::StateText(int state) {
   switch (state) {
-    case kTimeOk: return u"TIME_OK";
-    case kTimeIns: return u"TIME_INS";
-    case kTimeDel: return u"TIME_DEL";
-    case kTimeOop: return u"TIME_OOP";
-    case kTimeWait: return u"TIME_WAIT";
-    case kTimeError: return u"TIME_ERROR";
-    default: break;
+    case kTimeOk:
+      return u"TIME_OK";
+    case kTimeIns:
+      return u"TIME_INS";
+    case kTimeDel:
+      return u"TIME_DEL";
+    case kTimeOop:
+      return u"TIME_OOP";
+    case kTimeWait:
+      return u"TIME_WAIT";
+    case kTimeError:
+      return u"TIME_ERROR";
+    default:
+      break;
   }
   return u"state " + trace::Number(state);
 }
@@ -68,9 +75,9 @@ KernelSeam SystemKernel() {
     tx.modes = 0;  // read only
     const int state = adjtimex(&tx);
     if (state < 0) {
-      throw QueryFailure(QueryFailure::Kind::kNetwork,
-                         u"the kernel's time status cannot be read: " +
-                             FromUtf8(std::strerror(errno)));
+      throw QueryFailure(
+          QueryFailure::Kind::kNetwork,
+          u"the kernel's time status cannot be read: " + FromUtf8(std::strerror(errno)));
     }
     KernelClock c;
     c.state = state;

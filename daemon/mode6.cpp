@@ -93,8 +93,8 @@ std::vector<std::uint8_t> EncodeRequest(Opcode opcode, std::uint16_t sequence,
   return r;
 }
 
-Header ReadHeader(const std::uint8_t* data, std::size_t size, Opcode opcode,
-                  std::uint16_t sequence, std::uint16_t association) {
+Header ReadHeader(const std::uint8_t* data, std::size_t size, Opcode opcode, std::uint16_t sequence,
+                  std::uint16_t association) {
   Header h;
   if (size < kHeaderSize) {
     h.detail = Number(static_cast<long long>(size)) + u" bytes, too short for a response";
@@ -137,15 +137,24 @@ Header ReadHeader(const std::uint8_t* data, std::size_t size, Opcode opcode,
 
 std::u16string ErrorText(int code) {
   switch (code) {
-    case 0: return u"unspecified error";
-    case 1: return u"authentication failure";
-    case 2: return u"invalid message length or format";
-    case 3: return u"invalid opcode";
-    case 4: return u"unknown association";
-    case 5: return u"unknown variable name";
-    case 6: return u"invalid variable value";
-    case 7: return u"administratively prohibited";
-    default: break;
+    case 0:
+      return u"unspecified error";
+    case 1:
+      return u"authentication failure";
+    case 2:
+      return u"invalid message length or format";
+    case 3:
+      return u"invalid opcode";
+    case 4:
+      return u"unknown association";
+    case 5:
+      return u"unknown variable name";
+    case 6:
+      return u"invalid variable value";
+    case 7:
+      return u"administratively prohibited";
+    default:
+      break;
   }
   return u"error " + Number(code);
 }
@@ -167,11 +176,13 @@ Reassembly::Step Reassembly::Add(const Fragment& f) {
     return Fail(u"a fragment ends at byte " + Number(static_cast<long long>(end)) +
                 u", beyond the " + Number(kMaxResponseBytes) + u" a response may have");
   }
+  if (!f.more && total_ && *total_ != end) {
+    return Fail(u"two last fragments end at different bytes");
+  }
   if (total_ && end > *total_) {
     return Fail(u"a fragment lies beyond the response's last byte");
   }
   if (!f.more) {
-    if (total_ && *total_ != end) return Fail(u"two last fragments end at different bytes");
     if (bytes_.size() > end) return Fail(u"a fragment lies beyond the response's last byte");
     total_ = end;
   }
@@ -291,10 +302,10 @@ Source MakeSource(std::uint16_t status, const std::vector<Variable>& v,
     Source::State state;
     const char16_t* text;
   } kSelection[8] = {
-      {Source::State::kOther, u"reject"},         {Source::State::kFalseticker, u"falsetick"},
-      {Source::State::kCandidate, u"excess"},     {Source::State::kOutlier, u"outlier"},
-      {Source::State::kCombined, u"candidate"},   {Source::State::kCandidate, u"backup"},
-      {Source::State::kSelected, u"sys.peer"},    {Source::State::kSelected, u"pps.peer"},
+      {Source::State::kOther, u"reject"},       {Source::State::kFalseticker, u"falsetick"},
+      {Source::State::kCandidate, u"excess"},   {Source::State::kOutlier, u"outlier"},
+      {Source::State::kCombined, u"candidate"}, {Source::State::kCandidate, u"backup"},
+      {Source::State::kSelected, u"sys.peer"},  {Source::State::kSelected, u"pps.peer"},
   };
   const auto& selection = kSelection[(status >> 8) & 7];
   s.state = s.reach == 0 ? Source::State::kUnreachable : selection.state;

@@ -52,8 +52,8 @@ struct Header {
 // Judges a datagram against our request (opcode, sequence, association): kNotOurs when it
 // cannot answer it, kMalformed when it does but its count runs past the datagram or beyond one
 // fragment's data.
-Header ReadHeader(const std::uint8_t* data, std::size_t size, Opcode opcode,
-                  std::uint16_t sequence, std::uint16_t association);
+Header ReadHeader(const std::uint8_t* data, std::size_t size, Opcode opcode, std::uint16_t sequence,
+                  std::uint16_t association);
 
 // The words RFC 9327 section 2.2 gives an error response's code.
 std::u16string ErrorText(int code);

@@ -36,8 +36,8 @@ class NtpSession {
       pending.push_back({sequence_, {}});
       schedule.Sent(link_.MonotonicMillis());
       trace::Say(x_.trace, [&] {
-        return u"Request " + what + u" to " + x_.where + u" (sequence " +
-               trace::Number(sequence_) + u")";
+        return u"Request " + what + u" to " + x_.where + u" (sequence " + trace::Number(sequence_) +
+               u")";
       });
     };
     send();
@@ -51,8 +51,8 @@ class NtpSession {
       }
       std::uint8_t buffer[2048];
       net::Address from;
-      const auto got = link_.Receive(buffer, sizeof buffer,
-                                     std::min(schedule.Next(), x_.deadlineMillis), from);
+      const auto got =
+          link_.Receive(buffer, sizeof buffer, std::min(schedule.Next(), x_.deadlineMillis), from);
       if (!got) continue;
       if (x_.server != nullptr && !from.SameEndpoint(*x_.server)) {
         ++ignored;
@@ -81,23 +81,24 @@ class NtpSession {
       const mode6::Fragment& f = header.fragment;
       if (f.error) {
         const int code = f.status >> 8;
-        trace::Say(x_.trace, [&] { return u"Error response to " + what + u": " + mode6::ErrorText(code); });
+        trace::Say(x_.trace,
+                   [&] { return u"Error response to " + what + u": " + mode6::ErrorText(code); });
         if (code == 4) return std::nullopt;  // unknown association: gone since the list
-        throw QueryFailure(code == 1 || code == 7 ? QueryFailure::Kind::kRefused
-                                                  : QueryFailure::Kind::kMalformed,
-                           u"ntpd refused " + what + u": " + mode6::ErrorText(code));
+        throw QueryFailure(
+            code == 1 || code == 7 ? QueryFailure::Kind::kRefused : QueryFailure::Kind::kMalformed,
+            u"ntpd refused " + what + u": " + mode6::ErrorText(code));
       }
       trace::Say(x_.trace, [&] {
         return u"Fragment of the response to " + what + u": bytes " + trace::Number(f.offset) +
-               u" to " + trace::Number(f.offset + f.count) + (f.more ? u", more to come" : u", the last");
+               u" to " + trace::Number(f.offset + f.count) +
+               (f.more ? u", more to come" : u", the last");
       });
       switch (mine->reassembly.Add(f)) {
         case mode6::Reassembly::Step::kIncomplete:
           continue;
         case mode6::Reassembly::Step::kMalformed:
-          throw QueryFailure(QueryFailure::Kind::kMalformed, u"malformed response to " + what +
-                                                                 u": " +
-                                                                 mine->reassembly.detail());
+          throw QueryFailure(QueryFailure::Kind::kMalformed,
+                             u"malformed response to " + what + u": " + mine->reassembly.detail());
         case mode6::Reassembly::Step::kComplete:
           break;
       }

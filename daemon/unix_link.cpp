@@ -22,11 +22,15 @@ namespace {
 
 [[noreturn]] void Throw(int error) {
   switch (error) {
-    case ENOENT: throw QueryFailure(QueryFailure::Kind::kRefused, u"no such socket");
-    case ECONNREFUSED: throw QueryFailure(QueryFailure::Kind::kRefused, u"nobody listens on it");
+    case ENOENT:
+      throw QueryFailure(QueryFailure::Kind::kRefused, u"no such socket");
+    case ECONNREFUSED:
+      throw QueryFailure(QueryFailure::Kind::kRefused, u"nobody listens on it");
     case EACCES:
-    case EPERM: throw QueryFailure(QueryFailure::Kind::kNetwork, u"permission denied");
-    default: break;
+    case EPERM:
+      throw QueryFailure(QueryFailure::Kind::kNetwork, u"permission denied");
+    default:
+      break;
   }
   throw QueryFailure(QueryFailure::Kind::kNetwork, FromUtf8(std::strerror(error)));
 }
@@ -49,8 +53,8 @@ UnixLink::UnixLink(const std::string& serverPath) {
   // Our own folder, searchable by the daemon (which may run as a user of its own) but listable
   // by nobody else; the system's temporary folder where TMPDIR's is too long for a socket path.
   std::string base = "/tmp";
-  if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/' &&
-                                                std::strlen(tmp) < 64) {
+  if (const char* tmp = std::getenv("TMPDIR");
+      tmp != nullptr && tmp[0] == '/' && std::strlen(tmp) < 64) {
     base = tmp;
   }
   std::vector<char> folder(base.begin(), base.end());

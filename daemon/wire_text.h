@@ -61,10 +61,9 @@ inline std::u16string HexText(std::uint32_t value) {
 // are printable (trailing NULs dropped), its hex digits otherwise; empty for 0.
 inline std::u16string ReferenceIdText(std::uint32_t id) {
   if (id == 0) return {};
-  const unsigned char bytes[4] = {static_cast<unsigned char>(id >> 24),
-                                  static_cast<unsigned char>(id >> 16),
-                                  static_cast<unsigned char>(id >> 8),
-                                  static_cast<unsigned char>(id)};
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(id >> 24), static_cast<unsigned char>(id >> 16),
+      static_cast<unsigned char>(id >> 8), static_cast<unsigned char>(id)};
   std::size_t length = 0;
   while (length < 4 && bytes[length] != 0) ++length;
   bool printable = length > 0;

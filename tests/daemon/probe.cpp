@@ -35,19 +35,26 @@ std::string Optional(const std::optional<T>& value) {
 
 const char* KindWord(QueryFailure::Kind kind) {
   switch (kind) {
-    case QueryFailure::Kind::kUnknownHost: return "unknown-host";
-    case QueryFailure::Kind::kTimeout: return "timeout";
-    case QueryFailure::Kind::kRefused: return "refused";
-    case QueryFailure::Kind::kMalformed: return "malformed";
-    case QueryFailure::Kind::kNetwork: return "network";
-    case QueryFailure::Kind::kAuthentication: break;
+    case QueryFailure::Kind::kUnknownHost:
+      return "unknown-host";
+    case QueryFailure::Kind::kTimeout:
+      return "timeout";
+    case QueryFailure::Kind::kRefused:
+      return "refused";
+    case QueryFailure::Kind::kMalformed:
+      return "malformed";
+    case QueryFailure::Kind::kNetwork:
+      return "network";
+    case QueryFailure::Kind::kAuthentication:
+      break;
   }
   return "authentication";
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: brevun-daemon-probe chrony|ntp|kernel|auto [-e ENDPOINT] "
-                       "[-t SECONDS] [-v]\n");
+  std::fprintf(stderr,
+               "usage: brevun-daemon-probe chrony|ntp|kernel|auto [-e ENDPOINT] "
+               "[-t SECONDS] [-v]\n");
   return 3;
 }
 
@@ -99,12 +106,12 @@ int main(int argc, char** argv) {
     Line("estimated_error_us", Optional(r.estimatedErrorMicros));
     Line("max_error_us", Optional(r.maxErrorMicros));
     for (const auto& s : r.sources) {
-      std::printf("source %s state=%s text=\"%s\" reach=%03o stratum=%d offset_us=%s "
-                  "error_us=%s age_s=%s\n",
-                  ToUtf8(s.name).c_str(), ToUtf8(StateName(s.state)).c_str(),
-                  ToUtf8(s.stateText).c_str(), s.reach, s.stratum,
-                  Optional(s.offsetMicros).c_str(), Optional(s.errorMicros).c_str(),
-                  Optional(s.lastSampleAgeSeconds).c_str());
+      std::printf(
+          "source %s state=%s text=\"%s\" reach=%03o stratum=%d offset_us=%s "
+          "error_us=%s age_s=%s\n",
+          ToUtf8(s.name).c_str(), ToUtf8(StateName(s.state)).c_str(), ToUtf8(s.stateText).c_str(),
+          s.reach, s.stratum, Optional(s.offsetMicros).c_str(), Optional(s.errorMicros).c_str(),
+          Optional(s.lastSampleAgeSeconds).c_str());
     }
     for (const auto& n : r.notes) Line("note", ToUtf8(n));
     return 0;
