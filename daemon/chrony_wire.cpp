@@ -201,8 +201,9 @@ Tracking DecodeTracking(const std::uint8_t* b) {
   if (high == 0x7fffffff) high = 0;  // a daemon with 32-bit seconds sends no high word
   const std::uint32_t low = Read32(b + 32);
   const std::uint32_t nanos = Read32(b + 36);
-  // Seconds beyond what a microsecond count holds are no reference time we can use.
-  if ((high != 0 || low != 0 || nanos != 0) && high < (1u << 20) && nanos < 1000000000u) {
+  // Seconds past 2^40 (some 35000 years) are no reference time, and would overflow a
+  // microsecond count.
+  if ((high != 0 || low != 0 || nanos != 0) && high < 256 && nanos < 1000000000u) {
     const std::int64_t seconds = static_cast<std::int64_t>(std::uint64_t{high} << 32 | low);
     t.referenceUnixMicros = seconds * 1000000 + nanos / 1000;
   }
