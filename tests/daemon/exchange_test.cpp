@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "check/text.h"
 #include "daemon/chrony_wire.h"
 #include "daemon/kernel_status.h"
@@ -142,6 +145,23 @@ TEST(NtpExchange, AnIncompleteResponseAtTheDeadlineSaysHowFarItCame) {
     EXPECT_EQ(f.kind(), QueryFailure::Kind::kTimeout);
     EXPECT_EQ(f.description(), u"incomplete response to READVAR 0: 10 bytes of an unknown number");
   }
+}
+
+TEST(ChronySocket, ANoSuchSocketIsRefusedAndLeavesNothingBehind) {
+  const std::string tmp = ::testing::TempDir() + "daemon-link";
+  ASSERT_EQ(setenv("TMPDIR", tmp.c_str(), 1), 0);
+  std::filesystem::create_directories(tmp);
+  try {
+    ReadChrony({u"/nonexistent/chronyd.sock", 1000, {}});
+    FAIL();
+  } catch (const QueryFailure& f) {
+    EXPECT_EQ(f.kind(), QueryFailure::Kind::kRefused);
+    EXPECT_EQ(f.description(),
+              u"chronyd could not be read: /nonexistent/chronyd.sock: no such socket");
+  }
+  // Our own socket's folder went with the link.
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  unsetenv("TMPDIR");
 }
 
 TEST(Kernel, StatusThroughTheSeam) {
