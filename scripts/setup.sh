@@ -19,6 +19,7 @@ pkgs=(
   wixl msitools
   lintian devscripts
   libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates
+  libcap2-bin libbsd0 libcap2 libssl3
 )
 
 # Tests of this script put stand-ins for apt-get and dpkg first in PATH and name their own
@@ -28,13 +29,34 @@ policy_rc=${BREVUN_POLICY_RC:-/usr/sbin/policy-rc.d}
 update_tries=${BREVUN_APT_UPDATE_TRIES:-3}
 retry_pause=${BREVUN_APT_RETRY_PAUSE:-10}
 
+# ntpsec's ntpd, for the tests that read a daemon through NTP mode 6. Its package conflicts with
+# chrony's, so it is never installed: its files are unpacked into a folder of their own, and the
+# tests run that ntpd from there (its libraries are the ones listed above).
+ntpsec_dir=${BREVUN_NTPSEC_DIR:-/var/cache/brevun/ntpsec}
+
+unpack_ntpsec() {
+  [ -x "$ntpsec_dir/usr/sbin/ntpd" ] && return 0
+  echo "setup: unpacking ntpsec into $ntpsec_dir" >&2
+  mkdir -p "$ntpsec_dir"
+  rm -f "$ntpsec_dir"/ntpsec_*.deb
+  if ! (cd "$ntpsec_dir" && apt-get download -qq ntpsec) >&2 ||
+     ! dpkg -x "$ntpsec_dir"/ntpsec_*.deb "$ntpsec_dir" >&2; then
+    echo "setup: ntpsec could not be unpacked; the tests that need it will skip" >&2
+    return 0
+  fi
+  rm -f "$ntpsec_dir"/ntpsec_*.deb
+}
+
 missing=()
 for p in "${pkgs[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  unpack_ntpsec
+  exit 0
+fi
 
 echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
@@ -105,4 +127,5 @@ else
   fi
 fi
 [ -n "$installed" ] || { echo "setup: the packages could not be installed" >&2; exit 1; }
+unpack_ntpsec
 echo "setup: done" >&2

@@ -5,7 +5,9 @@
 #
 #   start_chronyd DIR [ADDRESS PORT]
 #                           sets chronyd_port; config and log in DIR; 127.0.0.1 and a free
-#                           port unless given
+#                           port unless given; it serves its own address and 127.0.0.1 (the source of
+#                           loopback requests to other 127.x addresses); no command socket (bindcmdaddress /), so that
+#                           it never takes chrony's Unix socket from another chronyd
 #   start_inetd_time DIR    returns 2, with the reason in inetd_unavailable, when port 37
 #                           is not ours to take
 #   start_silent DIR udp|tcp
@@ -44,8 +46,10 @@ start_chronyd() {
 port $chronyd_port
 bindaddress $address
 allow $address
+allow 127.0.0.1
 local stratum 8
 cmdport 0
+bindcmdaddress /
 pidfile $dir/chronyd.pid
 driftfile $dir/chrony.drift
 CONF

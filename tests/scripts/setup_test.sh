@@ -50,6 +50,8 @@ case "$name $1" in
         echo "E: Unable to correct problems, you have held broken packages." >&2
         exit 100 ;;
     esac ;;
+  "apt-get download") touch "$PWD/ntpsec_1.2_amd64.deb" ;;
+  "dpkg -x") mkdir -p "$3/usr/sbin" && printf '#!/bin/sh\n' >"$3/usr/sbin/ntpd" && chmod +x "$3/usr/sbin/ntpd" ;;
   *) echo "stand-in: unexpected call: $name $*" >&2; exit 99 ;;
 esac
 SH
@@ -83,12 +85,15 @@ while IFS='|' read -r name i386 policy updates installs want_rc want_updates wan
   [ "$want_updates" -eq 0 ] && touch "$state/all-installed"
   printf '%s\n' $updates >"$state/update"
   printf '%s\n' $installs >"$state/install"
+  # ntpsec already unpacked: the table is about the packages.
+  mkdir -p "$state/ntpsec/usr/sbin" && printf '#!/bin/sh\n' >"$state/ntpsec/usr/sbin/ntpd"
+  chmod +x "$state/ntpsec/usr/sbin/ntpd"
   policy_file=$state/policy-rc.d
   if [ "$policy" = user ]; then cp "$user_policy" "$policy_file"; chmod 750 "$policy_file"; fi
 
   STATE=$state BREVUN_POLICY_RC=$policy_file BREVUN_OS_RELEASE=$work/os-release \
     BREVUN_APT_UPDATE_TRIES=3 BREVUN_APT_RETRY_PAUSE=0 PATH=$work/bin:$PATH TMPDIR=$state \
-    bash "$setup" >"$state/out" 2>"$state/err"
+    BREVUN_NTPSEC_DIR=$state/ntpsec bash "$setup" >"$state/out" 2>"$state/err"
   rc=$?
   problems=()
   [ "$rc" -eq "$want_rc" ] || problems+=("exit $rc, wanted $want_rc")
@@ -129,5 +134,26 @@ while IFS='|' read -r name i386 policy updates installs want_rc want_updates wan
     sed 's/^/    | /' "$state/err"
   fi
 done <<<"$cases"
+
+# ntpsec's ntpd is unpacked (never installed: its package conflicts with chrony's) when it is
+# missing, even with every package present, and left alone once it is there.
+state=$work/state-ntpsec
+mkdir -p "$state"
+touch "$state/all-installed"
+for run in first second; do
+  : >"$state/calls"
+  STATE=$state BREVUN_POLICY_RC=$state/policy-rc.d BREVUN_OS_RELEASE=$work/os-release \
+    PATH=$work/bin:$PATH TMPDIR=$state BREVUN_NTPSEC_DIR=$state/ntpsec \
+    bash "$setup" >"$state/out" 2>"$state/err"
+  rc=$?
+  unpacked=$(grep -cE '^(apt-get download .*ntpsec|dpkg -x .*ntpsec_.*\.deb )' "$state/calls")
+  want=2; [ "$run" = second ] && want=0
+  if [ "$rc" -eq 0 ] && [ "$unpacked" -eq "$want" ] && [ -x "$state/ntpsec/usr/sbin/ntpd" ] &&
+     [ -z "$(ls "$state/ntpsec"/*.deb 2>/dev/null)" ]; then
+    pass "ntpsec unpacked, $run run ($unpacked calls)"
+  else
+    fail "ntpsec unpacked, $run run: exit $rc, $unpacked calls (wanted $want): $(cat "$state/calls" "$state/err")"
+  fi
+done
 echo "$passes passed, $fails failed"
 [ "$fails" -eq 0 ]
