@@ -139,6 +139,39 @@ int ServerCount(const std::string& text) {
   return static_cast<int>(*v);
 }
 
+bool IsDaemonKind(const std::string& text) {
+  return text == "auto" || text == "chrony" || text == "ntp" || text == "kernel";
+}
+
+// --daemon's kind; empty for auto.
+std::optional<daemon::Kind> DaemonKind(const std::string& name, const std::string& text) {
+  if (text == "chrony") return daemon::Kind::kChrony;
+  if (text == "ntp") return daemon::Kind::kNtp;
+  if (text == "kernel") return daemon::Kind::kKernel;
+  if (text == "auto") return std::nullopt;
+  throw UsageError(name + " must be auto, chrony, ntp or kernel, not '" + text + "'");
+}
+
+// The threshold a --daemon figure's option sets, or nullptr for any other option.
+std::optional<ThresholdRange>* DaemonRange(Options& o, const std::string& arg) {
+  const std::pair<const char*, std::optional<ThresholdRange>*> ranges[] = {
+      {"--error-warning", &o.errorWarning},
+      {"--error-critical", &o.errorCritical},
+      {"--stratum-warning", &o.stratumWarning},
+      {"--stratum-critical", &o.stratumCritical},
+      {"--reachable-warning", &o.reachableWarning},
+      {"--reachable-critical", &o.reachableCritical},
+      {"--selectable-warning", &o.selectableWarning},
+      {"--selectable-critical", &o.selectableCritical},
+      {"--update-warning", &o.updateWarning},
+      {"--update-critical", &o.updateCritical},
+  };
+  for (const auto& [name, range] : ranges) {
+    if (arg == name) return range;
+  }
+  return nullptr;
+}
+
 output::Format FormatOf(const std::string& name, const std::string& text) {
   if (text == "plugin") return output::Format::kPlugin;
   if (text == "json") return output::Format::kJson;
@@ -169,6 +202,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
   std::string consensusOption;  // the last option that only several servers use
   std::string ntsOption;        // the last option that only --nts uses
   std::string outputOption;     // the last option that only -H's measurement writes by
+  std::string daemonOption;     // the last option that only --daemon uses
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
@@ -260,6 +294,21 @@ Options ParseArguments(const std::vector<std::string>& args) {
       consensusOption = arg;
     } else if (arg == "--leap-warning") {
       flag(o.leapWarning);
+    } else if (arg == "--daemon") {
+      o.daemon = true;
+      // The kind is optional: "--daemon=chrony", or "--daemon chrony" when a kind follows.
+      if (inlineValue) {
+        o.daemonKind = DaemonKind(arg, *inlineValue);
+      } else if (i + 1 < args.size() && IsDaemonKind(args[i + 1])) {
+        o.daemonKind = DaemonKind(arg, args[++i]);
+      }
+    } else if (arg == "--daemon-address") {
+      o.daemonAddress = value();
+      if (o.daemonAddress->empty()) throw UsageError(arg + " needs an address or a socket path");
+      daemonOption = arg;
+    } else if (auto* range = DaemonRange(o, arg)) {
+      *range = Range(arg, value());
+      daemonOption = arg;
     } else if (arg == "--output") {
       o.output = FormatOf(arg, value());
       outputOption = arg;
@@ -307,7 +356,19 @@ Options ParseArguments(const std::vector<std::string>& args) {
           "with --nts-port, not --port (the NTP server and port are the ones it names)");
     }
   }
-  if (!outputOption.empty() && !MeasuresOffset(o)) {
+  if (!o.daemon && !daemonOption.empty()) throw UsageError(daemonOption + " belongs to --daemon");
+  if (o.daemon) {
+    if (o.parameter || o.raw || o.com || o.printParameter || o.configure) {
+      throw UsageError(
+          "--daemon reads this machine's time daemon; the component's check (--parameter, --raw, "
+          "--com, --print-parameter, --configure) has no daemon");
+    }
+    if (o.secondHost) {
+      throw UsageError(
+          "--daemon judges this machine's clock; --second-host compares two servers instead");
+    }
+  }
+  if (!outputOption.empty() && !MeasuresOffset(o) && !ReadsDaemon(o)) {
     throw UsageError(outputOption +
                      " writes -H's measurement; the component's check (--parameter, --raw, "
                      "--com, --print-parameter, --configure) writes its own line");
@@ -322,8 +383,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
         "--parameter carries its own sources and limit; do not combine it with --host, "
         "--second-host, --second-protocol or --critical");
   }
-  if (!o.parameter && o.hosts.empty()) {
-    throw UsageError("name a time server with --host, or give --parameter");
+  if (!o.parameter && o.hosts.empty() && !o.daemon) {
+    throw UsageError("name a time server with --host, give --parameter, or check --daemon");
   }
   if (o.hosts.size() > 1 && !MeasuresOffset(o)) {
     throw UsageError(
@@ -345,6 +406,21 @@ Options ParseArguments(const std::vector<std::string>& args) {
   }
   if (o.secondHost && o.secondProtocol == Source::kLocal) {
     throw UsageError("--second-host names a server, but --second-protocol is local");
+  }
+  if (ReadsDaemon(o)) {
+    const auto orDefault = [](std::optional<ThresholdRange>& range, const char* text) {
+      if (!range) range = ThresholdRange::Parse(text, nullptr);
+    };
+    orDefault(o.errorWarning, kDaemonErrorWarning);
+    orDefault(o.errorCritical, kDaemonErrorCritical);
+    orDefault(o.stratumWarning, kDaemonStratumWarning);
+    orDefault(o.reachableCritical, kDaemonReachableCritical);
+    orDefault(o.selectableCritical, kDaemonSelectableCritical);
+    orDefault(o.updateWarning, kDaemonUpdateWarning);
+    orDefault(o.updateCritical, kDaemonUpdateCritical);
+    o.warningRange = Range("--warning", o.warningText.value_or(kDaemonWarning));
+    o.criticalRange = Range("--critical", o.criticalText.value_or(kDaemonCritical));
+    return o;
   }
   if (MeasuresOffset(o)) {
     o.warningRange = Range("--warning", o.warningText.value_or(NumberText(kDefaultWarning)));
@@ -371,6 +447,11 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
 bool MeasuresOffset(const Options& options) {
   return !options.hosts.empty() && !options.parameter && !options.raw && !options.com &&
+         !options.printParameter && !options.configure;
+}
+
+bool ReadsDaemon(const Options& options) {
+  return options.daemon && !options.parameter && !options.raw && !options.com &&
          !options.printParameter && !options.configure;
 }
 

@@ -11,6 +11,7 @@
 #include "check/parameter.h"
 #include "cli/state.h"
 #include "cli/threshold.h"
+#include "daemon/daemon.h"
 #include "measure/measurement.h"
 #include "output/writer.h"
 #include "timesource/net.h"
@@ -66,6 +67,23 @@ struct Options {
   // A server announcing a leap second on a day that has none is misconfigured: WARNING.
   bool leapWarning = false;
 
+  // --daemon: this machine's own time daemon, read through its own protocol (empty kind: the
+  // first that answers), at its usual place or at daemonAddress; with -H, cross-checked.
+  bool daemon = false;
+  std::optional<daemon::Kind> daemonKind;
+  std::optional<std::string> daemonAddress;
+  // Its figures' thresholds; with --daemon, each has a default (kDaemon... below).
+  std::optional<ThresholdRange> errorWarning;
+  std::optional<ThresholdRange> errorCritical;
+  std::optional<ThresholdRange> stratumWarning;
+  std::optional<ThresholdRange> stratumCritical;
+  std::optional<ThresholdRange> reachableWarning;
+  std::optional<ThresholdRange> reachableCritical;
+  std::optional<ThresholdRange> selectableWarning;
+  std::optional<ThresholdRange> selectableCritical;
+  std::optional<ThresholdRange> updateWarning;
+  std::optional<ThresholdRange> updateCritical;
+
   // How -H's result is written (--output), and where (--output-file; else standard output).
   output::Format output = output::Format::kPlugin;
   std::optional<std::string> outputFile;
@@ -97,12 +115,30 @@ Options ParseArguments(const std::vector<std::string>& args);
 // check.
 bool MeasuresOffset(const Options& options);
 
+// Whether the options ask for the local time daemon's state (with -H: cross-checked).
+bool ReadsDaemon(const Options& options);
+
 // Whether the measurement asks several servers for one verdict.
 bool JudgesConsensus(const Options& options);
 
 // The thresholds that apply when none are given with --host (seconds).
 inline constexpr double kDefaultWarning = 60;
 inline constexpr double kDefaultCritical = 120;
+// With --daemon: a synchronised daemon keeps the clock within milliseconds, so its offset is
+// held to tighter defaults, and each of its figures has one. An estimated error of a quarter
+// of a second is far beyond what a daemon on a working network reaches; above stratum 10 a
+// daemon has lost its sources and runs on a local clock; no source heard, or none it may
+// select, leaves it free-running; daemons poll at most every 1024 s by default, so four polls
+// without an update warn and eight hours of none are critical.
+inline constexpr const char* kDaemonWarning = "0.1";
+inline constexpr const char* kDaemonCritical = "1";
+inline constexpr const char* kDaemonErrorWarning = "0.25";
+inline constexpr const char* kDaemonErrorCritical = "1";
+inline constexpr const char* kDaemonStratumWarning = "10";
+inline constexpr const char* kDaemonReachableCritical = "1:";
+inline constexpr const char* kDaemonSelectableCritical = "1:";
+inline constexpr const char* kDaemonUpdateWarning = "4096";
+inline constexpr const char* kDaemonUpdateCritical = "28800";
 
 std::string HelpText();
 

@@ -24,6 +24,7 @@
 #include "cli/com_check.h"
 #include "win/wide_text.h"
 #else
+#include "measure/local_daemon.h"
 #include "measure/nts_network.h"
 #endif
 
@@ -183,6 +184,65 @@ int JudgeConsensus(const brevun::cli::Options& options) {
   return Report(options, brevun::measure::MeasureSeveral(asked, network), criteria);
 }
 
+// --daemon: this machine's own time daemon, and with -H the servers as its cross-check.
+int CheckDaemon(const brevun::cli::Options& options) {
+#ifdef _WIN32
+  (void)options;
+  return Unknown(
+      "the Windows Time service has no protocol to read its state by (as chrony's command "
+      "protocol or NTP's mode 6 are): --daemon is for Linux");
+#else
+  using namespace brevun::cli;
+  const brevun::measure::Criteria criteria = DaemonCriteriaFor(options);
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t budget = NetworkMilliseconds(options.timeout);
+  const bool servers = MeasuresOffset(options);
+  brevun::measure::DaemonRequest read;
+  read.kind = options.daemonKind;
+  if (options.daemonAddress) read.endpoint = brevun::FromUtf8(*options.daemonAddress);
+  // The daemon answers on this machine within milliseconds; one that hangs must leave the
+  // servers most of the time.
+  read.budgetMillis = servers ? budget / 3 : budget;
+  if (options.verbose) read.verbose = ToStandardError;
+  brevun::measure::Measurement unfinished;
+  unfinished.mode = brevun::measure::Measurement::Mode::kDaemon;
+  unfinished.finished = false;
+  unfinished.daemon.emplace();
+  Prepare(options, unfinished, criteria, true);
+  brevun::measure::DaemonResult daemon = brevun::measure::MeasureDaemon(read);
+  const std::int64_t left = budget - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count();
+  brevun::measure::Measurement m;
+  if (JudgesConsensus(options)) {
+    ConsensusRequest request = ConsensusRequestFor(options);
+    request.budgetMillis = left;
+    Prepare(options, Unfinished(request), criteria, false);
+    brevun::measure::SeveralRequest asked = MeasurementOf(request);
+    if (options.verbose) asked.verbose = ToStandardError;
+    const ConsensusNetwork network =
+        options.nts ? brevun::measure::NtsNetwork(NtsSettingsFor(options)) : RealNetwork();
+    m = brevun::measure::MeasureSeveral(asked, network);
+  } else if (servers) {
+    OffsetRequest request = OffsetRequestFor(options);
+    request.budgetMillis = left;
+    brevun::measure::OffsetRequest asked = MeasurementOf(request);
+    if (options.verbose) asked.verbose = ToStandardError;
+    asked.beforeQuery = [&](const OffsetServer& server) {
+      Prepare(options, Unfinished(request, server), criteria, false);
+    };
+    const OffsetQuery query = options.nts ? brevun::measure::NtsQuery(NtsSettingsFor(options))
+                                          : OffsetQuery(brevun::QueryTime);
+    m = brevun::measure::MeasureOffset(asked, query);
+  } else {
+    m.mode = brevun::measure::Measurement::Mode::kDaemon;
+    m.utcMicros = brevun::UtcMicrosNow();
+  }
+  m.daemon = std::move(daemon);
+  return Report(options, m, criteria);
+#endif
+}
+
 // The program itself, with its arguments in UTF-8.
 int Run(int argc, char** argv) {
   brevun::cli::Options options;
@@ -217,6 +277,7 @@ int Run(int argc, char** argv) {
       }
 #endif
     }
+    if (brevun::cli::ReadsDaemon(options)) return CheckDaemon(options);
     if (brevun::cli::JudgesConsensus(options)) return JudgeConsensus(options);
     if (brevun::cli::MeasuresOffset(options)) return MeasureOffset(options);
     parameter = brevun::cli::ParameterFor(options);

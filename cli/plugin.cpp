@@ -93,6 +93,30 @@ ConsensusRequest ConsensusRequestFor(const Options& options) {
   return r;
 }
 
+measure::Criteria DaemonCriteriaFor(const Options& options) {
+  measure::Criteria c = JudgesConsensus(options)  ? CriteriaOf(ConsensusRequestFor(options))
+                        : MeasuresOffset(options) ? CriteriaOf(OffsetRequestFor(options))
+                                                  : measure::Criteria{};
+  if (!MeasuresOffset(options)) {
+    c.warning = *options.warningRange;
+    c.critical = *options.criticalRange;
+    c.quiet = options.quiet;
+    c.leapWarning = options.leapWarning;
+    c.timeoutSeconds = options.timeout;
+  }
+  c.errorWarning = options.errorWarning;
+  c.errorCritical = options.errorCritical;
+  c.stratumWarning = options.stratumWarning;
+  c.stratumCritical = options.stratumCritical;
+  c.reachableWarning = options.reachableWarning;
+  c.reachableCritical = options.reachableCritical;
+  c.selectableWarning = options.selectableWarning;
+  c.selectableCritical = options.selectableCritical;
+  c.updateWarning = options.updateWarning;
+  c.updateCritical = options.updateCritical;
+  return c;
+}
+
 std::int64_t NetworkMilliseconds(int runSeconds) {
   return std::int64_t{runSeconds} * 1000 - kRunMarginMillis;
 }

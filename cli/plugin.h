@@ -24,6 +24,10 @@ OffsetRequest OffsetRequestFor(const Options& options);
 // cannot be read.
 ConsensusRequest ConsensusRequestFor(const Options& options);
 
+// What --daemon judges by: the thresholds of the daemon's figures added to those of the servers
+// asked beside it (or, with none, to -w, -c and the rest alone).
+measure::Criteria DaemonCriteriaFor(const Options& options);
+
 // -t bounds the whole run; the queries get all of it but this margin, which covers writing the
 // line and ending the process.
 inline constexpr std::int64_t kRunMarginMillis = 50;

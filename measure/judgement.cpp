@@ -3,53 +3,12 @@
 #include <cstdlib>
 
 #include "check/text.h"
+#include "measure/judging.h"
 #include "measure/units.h"
 
 namespace brevun::measure {
 
 namespace {
-
-Reason Clause(const char* code, State state, std::string text,
-              std::vector<std::string> servers = {}) {
-  return {code, state, std::move(text), false, std::move(servers)};
-}
-
-Judgement Headline(State state, const char* code, std::string text,
-                   std::vector<std::string> servers = {}) {
-  Judgement j;
-  j.state = state;
-  j.reasons.push_back({code, state, std::move(text), true, std::move(servers)});
-  return j;
-}
-
-std::string Joined(const std::vector<std::string>& parts, const char* separator) {
-  std::string s;
-  for (const std::string& p : parts) s += (s.empty() ? "" : separator) + p;
-  return s;
-}
-
-// A line names a few servers and counts the rest: with dozens of servers it would grow to
-// kilobytes, which monitoring engines cut. The performance data and -v name every one.
-constexpr std::size_t kNamedInLine = 3;
-
-// The first few items, and how many more: "A, B, C and 2 more".
-std::vector<std::string> Named(const std::vector<std::string>& items) {
-  if (items.size() <= kNamedInLine) return items;
-  std::vector<std::string> named(items.begin(), items.begin() + kNamedInLine);
-  named.back() += " and " + std::to_string(items.size() - kNamedInLine) + " more";
-  return named;
-}
-
-std::string Listed(const std::vector<std::string>& items) { return Joined(Named(items), ", "); }
-
-// "falseticker: A offset +2.310 s", "falsetickers: A ..., B ...".
-std::string Note(const char* one, const char* many, const std::vector<std::string>& items) {
-  return std::string(items.size() == 1 ? one : many) + ": " + Listed(items);
-}
-
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -179,19 +138,6 @@ Judgement FromFailure(const Measurement& m, const ServerResult& s, const Criteri
   }
   return Headline(noOffset, "failure", ToUtf8(s.failure->description()), {s.name});
 }
-
-// A leap second announced where none can be is a server misconfigured (or lying).
-Reason Leap(const Measurement& m, const Criteria& c, std::string text,
-            std::vector<std::string> servers) {
-  State state = State::kOk;
-  if (!IsLeapDay(m.utcMicros / 1000000)) {
-    text += " on a day that has none";
-    if (c.leapWarning) state = State::kWarning;
-  }
-  return Clause("leap-second", state, std::move(text), std::move(servers));
-}
-
-const char* LeapKind(int leap) { return leap == 1 ? " (insert)" : " (delete)"; }
 
 Judgement JudgeOffset(const Measurement& m, const Criteria& c) {
   if (m.error) return Headline(State::kUnknown, "error", ToUtf8(*m.error));
@@ -387,6 +333,10 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
 
 }  // namespace
 
+Judgement JudgeServers(const Measurement& m, const Criteria& c) {
+  return m.mode == Measurement::Mode::kSeveral ? JudgeSeveral(m, c) : JudgeOffset(m, c);
+}
+
 const char* StateName(State state) {
   switch (state) {
     case State::kOk:
@@ -409,8 +359,8 @@ const Reason* Judgement::Headline() const {
 }
 
 Judgement Judge(const Measurement& measurement, const Criteria& criteria) {
-  return measurement.mode == Measurement::Mode::kSeveral ? JudgeSeveral(measurement, criteria)
-                                                         : JudgeOffset(measurement, criteria);
+  if (measurement.daemon) return JudgeDaemon(measurement, criteria);
+  return JudgeServers(measurement, criteria);
 }
 
 }  // namespace brevun::measure

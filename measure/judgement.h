@@ -31,6 +31,29 @@ struct Criteria {
   std::optional<ThresholdRange> truechimersCritical;
   State falseticker = State::kWarning;
   int timeoutSeconds = 10;  // -t as given: the number the user knows, which lines name
+  // --daemon: the daemon's own figures (its offset is judged by warning and critical).
+  std::optional<ThresholdRange> errorWarning;  // seconds: |offset| + root delay/2 + root disp.
+  std::optional<ThresholdRange> errorCritical;
+  std::optional<ThresholdRange> stratumWarning;
+  std::optional<ThresholdRange> stratumCritical;
+  std::optional<ThresholdRange> reachableWarning;  // how many sources it hears
+  std::optional<ThresholdRange> reachableCritical;
+  std::optional<ThresholdRange> selectableWarning;  // how many it may select
+  std::optional<ThresholdRange> selectableCritical;
+  std::optional<ThresholdRange> updateWarning;  // seconds since it last set the clock
+  std::optional<ThresholdRange> updateCritical;
+};
+
+// --daemon with servers asked: the daemon's claim set against the servers' verdict. The daemon
+// says true time is our clock plus daemonMicros within claimMicros; the servers say our clock
+// plus serversMicros within serversBoundMicros. They disagree when the two intervals do not
+// meet.
+struct CrossCheck {
+  std::int64_t daemonMicros = 0;
+  std::int64_t claimMicros = 0;
+  std::int64_t serversMicros = 0;
+  std::int64_t serversBoundMicros = 0;
+  bool agrees = true;
 };
 
 // One reason for the state, or one thing worth naming beside it.
@@ -38,7 +61,9 @@ struct Reason {
   // A word for machines: "offset", "truechimers", "minority", "falseticker", "too-far",
   // "unreachable", "leap-second", "certificate-expires", "no-majority", "no-usable-answer",
   // "no-answer", "unknown-host", "refused", "kiss-o-death", "unsynchronised",
-  // "authentication", "failure", "error", "no-result".
+  // "authentication", "failure", "error", "no-result"; with --daemon "daemon-unreadable",
+  // "daemon-unsynchronised", "daemon-error", "daemon-stratum", "daemon-reachable",
+  // "daemon-selectable", "daemon-update", "daemon-falseticker", "cross-check".
   std::string code;
   State state = State::kOk;  // what it makes of the state; OK: only named
   // A clause as the plugin line says it; empty where the line says it otherwise (the offset
@@ -54,6 +79,7 @@ struct Judgement {
   // The offset judged: measured minus expected. Empty where nothing could be measured.
   std::optional<std::int64_t> offsetMicros;
   std::vector<Reason> reasons;  // in the order the line tells them
+  std::optional<CrossCheck> crossCheck;
 
   // The reason whose text is the whole line, if any.
   const Reason* Headline() const;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "daemon/daemon.h"
 #include "timesource/query_failure.h"
 #include "timesource/timehost.h"
 #include "timesource/timequery.h"
@@ -60,6 +61,13 @@ struct ServerResult {
   bool GaveTime() const { return answer && !answer->notification; }
 };
 
+// This machine's own time daemon as --daemon read it: its report, or why there is none.
+struct DaemonResult {
+  std::optional<daemon::Kind> asked;  // empty: the first that answers (auto)
+  std::optional<daemon::Report> report;
+  std::optional<QueryFailure> failure;
+};
+
 // The selection of several servers (timesource/selection.h), in the measurement's terms.
 struct Consensus {
   bool majority = false;
@@ -76,6 +84,7 @@ struct Measurement {
     kOneServer,   // one server's clock against the local clock
     kTwoServers,  // one server's clock against another's
     kSeveral,     // the local clock, by the servers that agree
+    kDaemon,      // the local time daemon alone, with no server to check it against
   };
   Mode mode = Mode::kOneServer;
   bool nts = false;
@@ -90,6 +99,9 @@ struct Measurement {
   // Several servers: the limits beyond which an answer was too far to be used.
   std::int64_t maxDistanceMicros = 0;
   std::optional<std::int64_t> maxDelayMicros;
+  // --daemon: what the local time daemon says. With servers asked too (one, or several), their
+  // verdict is the daemon's cross-check.
+  std::optional<DaemonResult> daemon;
   // A failure that says nothing about any server (the network could not even be used).
   std::optional<std::u16string> error;
   // False for a run cut short by its timeout: what was known when the time ran out.

@@ -4,6 +4,7 @@
 
 #include "check/datetime.h"
 #include "check/text.h"
+#include "measure/daemon_figures.h"
 #include "measure/units.h"
 
 namespace brevun::output {
@@ -51,6 +52,8 @@ const char* ModeName(Measurement::Mode mode) {
       return "one-server";
     case Measurement::Mode::kTwoServers:
       return "two-servers";
+    case Measurement::Mode::kDaemon:
+      return "daemon";
     case Measurement::Mode::kSeveral:
       break;
   }
@@ -118,12 +121,93 @@ std::string Thresholds(const Measurement& m, const measure::Criteria& c) {
   o.Number("timeout_seconds", c.timeoutSeconds).Bool("quiet", c.quiet);
   o.Bool("leap_warning", c.leapWarning);
   if (c.certWarningDays) o.Number("certificate_warning_days", *c.certWarningDays);
+  if (m.daemon) {
+    const auto add = [&](const char* key, const std::optional<measure::ThresholdRange>& range) {
+      if (range) o.Text(key, range->text());
+    };
+    add("error_warning", c.errorWarning);
+    add("error_critical", c.errorCritical);
+    add("stratum_warning", c.stratumWarning);
+    add("stratum_critical", c.stratumCritical);
+    add("reachable_warning", c.reachableWarning);
+    add("reachable_critical", c.reachableCritical);
+    add("selectable_warning", c.selectableWarning);
+    add("selectable_critical", c.selectableCritical);
+    add("update_warning", c.updateWarning);
+    add("update_critical", c.updateCritical);
+  }
   if (m.mode == Measurement::Mode::kSeveral) {
     if (c.truechimersWarning) o.Text("truechimers_warning", c.truechimersWarning->text());
     if (c.truechimersCritical) o.Text("truechimers_critical", c.truechimersCritical->text());
     o.Text("falseticker", measure::StateName(c.falseticker));
     o.Seconds("max_distance_seconds", m.maxDistanceMicros);
     if (m.maxDelayMicros) o.Seconds("max_delay_seconds", *m.maxDelayMicros);
+  }
+  return o.Json();
+}
+
+std::string Daemon(const measure::DaemonResult& d, const std::optional<measure::CrossCheck>& x) {
+  Object o;
+  o.Text("asked", d.asked ? ToUtf8(daemon::KindName(*d.asked)) : "auto");
+  if (d.failure) {
+    o.Text("why", ToUtf8(InFewWords(d.failure->kind())))
+        .Text("description", ToUtf8(d.failure->description()));
+  }
+  if (d.report) {
+    const daemon::Report& r = *d.report;
+    const measure::DaemonFigures f = measure::FiguresOf(r);
+    o.Text("kind", ToUtf8(daemon::KindName(r.kind))).Text("daemon", f.name);
+    o.Bool("synchronised", f.synchronised).Number("leap", r.leap);
+    if (r.kind != daemon::Kind::kKernel) o.Number("stratum", r.stratum);
+    o.Text("reference", ToUtf8(r.reference));
+    if (r.offsetMicros) o.Seconds("offset_seconds", *r.offsetMicros);
+    if (f.errorMicros) o.Seconds("error_seconds", *f.errorMicros);
+    o.Seconds("claimed_error_seconds", f.claimMicros);
+    if (r.kind != daemon::Kind::kKernel) {
+      o.Seconds("root_delay_seconds", r.rootDelayMicros)
+          .Seconds("root_dispersion_seconds", r.rootDispersionMicros);
+    }
+    char ppm[64];
+    if (r.frequencyPpm) {
+      std::snprintf(ppm, sizeof ppm, "%.3f", *r.frequencyPpm);
+      o.Add("frequency_ppm", ppm);
+    }
+    if (r.skewPpm) {
+      std::snprintf(ppm, sizeof ppm, "%.3f", *r.skewPpm);
+      o.Add("skew_ppm", ppm);
+    }
+    if (r.lastUpdateAgeSeconds) o.Number("last_update_age_seconds", *r.lastUpdateAgeSeconds);
+    if (r.estimatedErrorMicros) o.Seconds("estimated_error_seconds", *r.estimatedErrorMicros);
+    if (r.maxErrorMicros) o.Seconds("max_error_seconds", *r.maxErrorMicros);
+    if (r.kind != daemon::Kind::kKernel) {
+      o.Number("sources_reachable", f.reachable).Number("sources_selectable", f.selectable);
+    }
+    std::vector<std::string> sources;
+    for (const daemon::Source& s : r.sources) {
+      Object source;
+      source.Text("name", ToUtf8(s.name))
+          .Text("state", ToUtf8(daemon::StateName(s.state)))
+          .Text("state_text", ToUtf8(s.stateText))
+          .Number("reach", s.reach)
+          .Number("stratum", s.stratum);
+      if (s.offsetMicros) source.Seconds("offset_seconds", *s.offsetMicros);
+      if (s.errorMicros) source.Seconds("error_seconds", *s.errorMicros);
+      if (s.lastSampleAgeSeconds) source.Number("last_sample_age_seconds", *s.lastSampleAgeSeconds);
+      sources.push_back(source.Json());
+    }
+    o.Add("sources", Array(sources));
+    std::vector<std::string> notes;
+    for (const std::u16string& note : r.notes) notes.push_back(ToUtf8(note));
+    o.Add("notes", Strings(notes));
+  }
+  if (x) {
+    o.Add("cross_check", Object()
+                             .Bool("agrees", x->agrees)
+                             .Seconds("daemon_offset_seconds", x->daemonMicros)
+                             .Seconds("daemon_claimed_error_seconds", x->claimMicros)
+                             .Seconds("servers_offset_seconds", x->serversMicros)
+                             .Seconds("servers_bound_seconds", x->serversBoundMicros)
+                             .Json());
   }
   return o.Json();
 }
@@ -166,7 +250,7 @@ std::string JsonDocument(const Measurement& m, const measure::Judgement& j,
   doc.Add("offset_seconds", j.offsetMicros ? SecondsText(*j.offsetMicros) : "null");
   if (m.offsetMicros && c.expectedMicros != 0)
     doc.Seconds("measured_offset_seconds", *m.offsetMicros);
-  if (m.consensus && m.finished) {
+  if (m.consensus && m.finished && m.mode == Measurement::Mode::kSeveral) {
     const measure::Consensus& k = *m.consensus;
     doc.Bool("majority", k.majority)
         .Number("truechimers", k.truechimers)
@@ -186,6 +270,7 @@ std::string JsonDocument(const Measurement& m, const measure::Judgement& j,
     }
   }
   if (m.error) doc.Text("error", ToUtf8(*m.error));
+  if (m.daemon) doc.Add("daemon", Daemon(*m.daemon, j.crossCheck));
   std::vector<std::string> servers;
   for (const ServerResult& s : m.servers) servers.push_back(Server(m, s));
   doc.Add("servers", Array(servers));

@@ -1,8 +1,10 @@
 #include "output/openmetrics.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "check/text.h"
+#include "measure/daemon_figures.h"
 #include "measure/units.h"
 
 namespace brevun::output {
@@ -36,6 +38,58 @@ class Family {
 
 std::string Label(const char* name, const std::string& value) {
   return std::string(name) + "=\"" + LabelValue(value) + "\"";
+}
+
+// The local daemon's own figures, and each of its sources.
+std::string DaemonFamilies(const daemon::Report& r, const measure::Judgement& j) {
+  const measure::DaemonFigures f = measure::FiguresOf(r);
+  Family info("brevun_daemon_info", "The local time daemon read, and its reference");
+  info.Sample(Label("daemon", f.name) + "," + Label("reference", ToUtf8(r.reference)), "1");
+  Family synchronised("brevun_daemon_synchronised", "1 when the daemon says it is synchronised");
+  synchronised.Sample("", f.synchronised ? "1" : "0");
+  Family offset("brevun_daemon_offset_seconds",
+                "True time minus the local clock, as the daemon estimates it");
+  if (r.offsetMicros) offset.Sample("", SecondsText(*r.offsetMicros));
+  Family error("brevun_daemon_error_seconds",
+               "The daemon's estimated error: |offset| + root delay / 2 + root dispersion");
+  if (f.errorMicros) error.Sample("", SecondsText(*f.errorMicros));
+  Family stratum("brevun_daemon_stratum", "The daemon's stratum");
+  Family reachable("brevun_daemon_sources_reachable", "How many sources the daemon hears");
+  Family selectable("brevun_daemon_sources_selectable", "How many sources it may select");
+  Family update("brevun_daemon_last_update_age_seconds", "Since the daemon last set the clock");
+  if (r.kind != daemon::Kind::kKernel) {
+    stratum.Sample("", std::to_string(r.stratum));
+    reachable.Sample("", std::to_string(f.reachable));
+    selectable.Sample("", std::to_string(f.selectable));
+    if (r.lastUpdateAgeSeconds) update.Sample("", std::to_string(*r.lastUpdateAgeSeconds));
+  }
+  Family maximum("brevun_daemon_max_error_seconds", "The kernel's maximum error");
+  if (r.maxErrorMicros) maximum.Sample("", SecondsText(*r.maxErrorMicros));
+  Family frequency("brevun_daemon_frequency_ppm", "The clock's frequency error, in ppm");
+  if (r.frequencyPpm) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", *r.frequencyPpm);
+    frequency.Sample("", text);
+  }
+  Family sourceOffset("brevun_daemon_source_offset_seconds",
+                      "A source's last sample: its clock minus ours");
+  Family reach("brevun_daemon_source_reach", "A source's reachability register (0 to 255)");
+  for (const daemon::Source& s : r.sources) {
+    const std::string source = Label("source", ToUtf8(s.name));
+    if (s.offsetMicros) sourceOffset.Sample(source, SecondsText(*s.offsetMicros));
+    reach.Sample(source + "," + Label("state", ToUtf8(daemon::StateName(s.state))),
+                 std::to_string(s.reach));
+  }
+  Family agrees("brevun_daemon_cross_check_agrees",
+                "1 when the independent servers agree with the daemon's claim, 0 when not");
+  if (j.crossCheck) agrees.Sample("", j.crossCheck->agrees ? "1" : "0");
+  std::string text;
+  for (const Family* family :
+       {&info, &synchronised, &offset, &error, &stratum, &reachable, &selectable, &update, &maximum,
+        &frequency, &sourceOffset, &reach, &agrees}) {
+    text += family->Text();
+  }
+  return text;
 }
 
 }  // namespace
@@ -117,6 +171,7 @@ std::string OpenMetricsText(const Measurement& m, const measure::Judgement& j,
                           &serverOffset, &delay, &stratum, &distance, &ke, &expiry}) {
     text += f->Text();
   }
+  if (m.daemon && m.daemon->report) text += DaemonFamilies(*m.daemon->report, j);
   return text + "# EOF\n";
 }
 

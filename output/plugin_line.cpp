@@ -1,6 +1,9 @@
 #include "output/plugin_line.h"
 
+#include <cstdio>
+
 #include "check/text.h"
+#include "measure/daemon_figures.h"
 #include "measure/units.h"
 
 namespace brevun::output {
@@ -113,11 +116,99 @@ std::string Several(const Measurement& m, const Judgement& j, const Criteria& c)
          "|offset=" + SecondsText(*j.offsetMicros) + "s;" + Thresholds(c) + " " + counts;
 }
 
+// A daemon's figures as a line shows them.
+std::string DaemonHead(const daemon::Report& r, const measure::DaemonFigures& f) {
+  if (r.kind == daemon::Kind::kKernel) {
+    std::string head = "The kernel's clock is synchronised";
+    if (!r.reference.empty()) head += " by " + ToUtf8(r.reference);
+    std::vector<std::string> parts;
+    if (r.estimatedErrorMicros)
+      parts.push_back("estimated error " + SecondsText(*r.estimatedErrorMicros) + " s");
+    if (r.maxErrorMicros) parts.push_back("maximum error " + SecondsText(*r.maxErrorMicros) + " s");
+    return head + (parts.empty() ? "" : ": " + Joined(parts, ", "));
+  }
+  std::string head = f.name + " synchronised to " + ToUtf8(r.reference) + " (stratum " +
+                     std::to_string(r.stratum) + "):";
+  if (r.offsetMicros) head += " offset " + SecondsText(*r.offsetMicros) + " seconds,";
+  if (f.errorMicros) head += " error " + SecondsText(*f.errorMicros) + " s,";
+  head += " " + std::to_string(f.reachable) + " of " + std::to_string(f.sources) +
+          (f.sources == 1 ? " source" : " sources") + " reachable, " +
+          std::to_string(f.selectable) + " selectable";
+  if (r.lastUpdateAgeSeconds) {
+    head += ", last update " + std::to_string(*r.lastUpdateAgeSeconds) + " s ago";
+  }
+  return head;
+}
+
+std::string Range(const std::optional<measure::ThresholdRange>& range) {
+  return range ? range->text() : "";
+}
+
+// The daemon's performance data: its figures with their thresholds, each source's offset and
+// reach, and with a cross-check the servers' offset.
+std::string DaemonData(const Judgement& j, const Criteria& c, const daemon::Report& r,
+                       const measure::DaemonFigures& f) {
+  std::vector<std::string> data;
+  if (r.offsetMicros) {
+    data.push_back("offset=" + SecondsText(*r.offsetMicros) + "s;" + Thresholds(c));
+  }
+  if (f.errorMicros) {
+    data.push_back("error=" + SecondsText(*f.errorMicros) + "s;" + Range(c.errorWarning) + ";" +
+                   Range(c.errorCritical));
+  }
+  if (r.kind == daemon::Kind::kKernel) {
+    if (r.maxErrorMicros) data.push_back("max_error=" + SecondsText(*r.maxErrorMicros) + "s");
+  } else {
+    data.push_back("stratum=" + std::to_string(r.stratum) + ";" + Range(c.stratumWarning) + ";" +
+                   Range(c.stratumCritical));
+  }
+  if (r.frequencyPpm) {
+    char text[64];
+    std::snprintf(text, sizeof text, "frequency=%.3f", *r.frequencyPpm);
+    data.push_back(text);
+  }
+  if (r.kind != daemon::Kind::kKernel) {
+    data.push_back("sources_reachable=" + std::to_string(f.reachable) + ";" +
+                   Range(c.reachableWarning) + ";" + Range(c.reachableCritical) + ";0;" +
+                   std::to_string(f.sources));
+    data.push_back("sources_selectable=" + std::to_string(f.selectable) + ";" +
+                   Range(c.selectableWarning) + ";" + Range(c.selectableCritical) + ";0;" +
+                   std::to_string(f.sources));
+    if (r.lastUpdateAgeSeconds) {
+      data.push_back("last_update=" + std::to_string(*r.lastUpdateAgeSeconds) + "s;" +
+                     Range(c.updateWarning) + ";" + Range(c.updateCritical));
+    }
+  }
+  for (const daemon::Source& s : r.sources) {
+    const std::string name = ToUtf8(s.name);
+    if (s.offsetMicros) {
+      data.push_back(Label("source_offset", name) + "=" + SecondsText(*s.offsetMicros) + "s");
+    }
+    data.push_back(Label("source_reach", name) + "=" + std::to_string(s.reach) + ";;;0;255");
+  }
+  if (j.crossCheck)
+    data.push_back("servers_offset=" + SecondsText(j.crossCheck->serversMicros) + "s");
+  return Joined(data, " ");
+}
+
+std::string WithDaemon(const Measurement& m, const Judgement& j, const Criteria& c) {
+  const Reason* headline = j.Headline();
+  const measure::DaemonResult& d = *m.daemon;
+  if (!d.report) return headline->text;
+  const measure::DaemonFigures f = measure::FiguresOf(*d.report);
+  const std::string data = DaemonData(j, c, *d.report, f);
+  if (headline) return headline->text + "|" + data;
+  std::string line = DaemonHead(*d.report, f);
+  for (const std::string& note : Notes(j)) line += "; " + note;
+  return line + "|" + data;
+}
+
 }  // namespace
 
 std::string PluginText(const Measurement& measurement, const Judgement& judgement,
                        const Criteria& criteria) {
-  std::string text = measurement.mode == Measurement::Mode::kSeveral
+  std::string text = measurement.daemon ? WithDaemon(measurement, judgement, criteria)
+                     : measurement.mode == Measurement::Mode::kSeveral
                          ? Several(measurement, judgement, criteria)
                          : OneOrTwo(measurement, judgement, criteria);
   // Nothing a server or a name says may break the line.
