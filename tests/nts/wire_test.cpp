@@ -10,12 +10,15 @@
 #include <string>
 
 #include "check/text.h"
+#include "loopback.h"
 #include "nts/aead.h"
 #include "nts/extension_fields.h"
 #include "nts/ke_records.h"
 
 namespace brevun::nts {
 namespace {
+
+using brevun::testing::Join;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
@@ -68,12 +71,6 @@ std::vector<Field> FieldsOf(const Bytes& packet) {
 Bytes Record(bool critical, RecordType type, const Bytes& body) {
   Bytes out;
   AppendRecord(out, critical, type, body);
-  return out;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -164,7 +161,7 @@ TEST(KeRecords, WhatAServerMaySayAndWhatItMustNot) {
   EXPECT_EQ(r.port, 4123);
 }
 
-class ExtensionFields : public testing::Test {
+class ExtensionFields : public ::testing::Test {
  protected:
   const AesSivCmac256 c2s_{Captured("c2s").data()};
   const AesSivCmac256 s2c_{Captured("s2c").data()};
