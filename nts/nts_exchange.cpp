@@ -15,6 +15,9 @@ namespace {
 
 using trace::Number;
 
+// The largest payload of a UDP datagram over IPv4 (65535 less the IP and UDP headers).
+constexpr std::size_t kMaxDatagram = 65507;
+
 // The reference identifier of an NTS NAK (RFC 8915 section 5.7).
 constexpr std::uint32_t kNak = 0x4e54534e;  // "NTSN"
 
@@ -145,6 +148,9 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
 
   send();
   Ignored ignored;
+  // A reply with large cookies runs past any usual buffer; cut short, its authenticator would
+  // fail. The largest UDP payload always fits.
+  std::vector<std::uint8_t> buffer(kMaxDatagram);
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
@@ -161,17 +167,16 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       send();
       continue;
     }
-    std::uint8_t buffer[2048];
-    const auto got =
-        ReceiveFromServer(link, buffer, sizeof buffer, std::min(schedule.Next(), x.deadlineMillis),
-                          x.server, ignored.strangers, x.trace);
+    const auto got = ReceiveFromServer(link, buffer.data(), buffer.size(),
+                                       std::min(schedule.Next(), x.deadlineMillis), x.server,
+                                       ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();
-    const ReplyFields fields = ReadReply(buffer, *got, x.s2c);
+    const ReplyFields fields = ReadReply(buffer.data(), *got, x.s2c);
     // Ours only by the unique identifier and the origin timestamp of one request together.
     const auto request = std::find_if(sent.begin(), sent.end(), [&](const Sent& s) {
       return fields.uid == s.uid &&
-             ntp::Timestamp{ntp::Read32(buffer + 24), ntp::Read32(buffer + 28)} == s.transmit;
+             ntp::Timestamp{ntp::Read32(&buffer[24]), ntp::Read32(&buffer[28])} == s.transmit;
     });
     if (request == sent.end()) {
       ++ignored.notOurs;
@@ -183,7 +188,7 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       continue;
     }
     const std::u16string number = Number(static_cast<long long>(request - sent.begin() + 1));
-    const ntp::Reply reply = ntp::CheckReply(buffer, *got, request->transmit);
+    const ntp::Reply reply = ntp::CheckReply(buffer.data(), *got, request->transmit);
     if (fields.verdict != ReplyFields::Verdict::kAuthentic) {
       // A NAK cannot be authenticated: the server could not read our cookie, so it has no key
       // (RFC 8915 section 5.7). Echoing our identifier is what makes it ours.

@@ -32,21 +32,28 @@ Bytes CookieOf(const Bytes& request) {
 
 enum class Seal { kServerKey, kOtherKey, kNone };
 
+// One cookie of `size` bytes as the encrypted field that carries it.
+Bytes CookieField(std::size_t size) {
+  Bytes field;
+  AppendField(field, kCookieField, Bytes(size, 0xcc));
+  return field;
+}
+
 // A reply to the request sent `request`-th (from 0), the server's clock at serverMicros, with
-// the identifier `uidOf` echoed (by default the same request's) and sealed as told.
+// the identifier `uidOf` echoed (by default the same request's) and sealed as told around
+// `encrypted` (by default one new cookie).
 std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
                                                        std::int64_t serverMicros,
                                                        Seal seal = Seal::kServerKey,
                                                        std::function<void(Bytes&)> change = {},
-                                                       std::optional<std::size_t> uidOf = {}) {
+                                                       std::optional<std::size_t> uidOf = {},
+                                                       Bytes encrypted = CookieField(100)) {
   return [=](const std::vector<Sent>& sent) {
     Bytes reply = ReplyToRequest(sent, request, serverMicros);
     if (change) change(reply);
     AppendField(reply, kUniqueIdentifierField, UidOf(sent.at(uidOf.value_or(request)).bytes));
-    Bytes cookie;
-    AppendField(cookie, kCookieField, Bytes(100, 0xcc));
     if (seal != Seal::kNone)
-      AppendAuthenticator(reply, Nonce{9}, cookie, seal == Seal::kServerKey ? kS2c : kC2s);
+      AppendAuthenticator(reply, Nonce{9}, encrypted, seal == Seal::kServerKey ? kS2c : kC2s);
     return reply;
   };
 }
@@ -173,6 +180,59 @@ TEST(NtsExchange, ANakOrAnAuthenticKissEndsTheExchangeWhenItAnswersOurRequest) {
               "authentication: Reply from ntp.example:123 fails authentication (ignored 1 "
               "unauthenticated reply)");
   }
+}
+
+// What an authentic reply sealed around `encrypted` gives: its offset and the new cookies it
+// carried, or the failure.
+std::string AuthenticReplyWith(const Bytes& encrypted) {
+  ScriptedLink link(
+      {{300, ReplyTo(0, kWallAtZero + 350 * kMs, Seal::kServerKey, {}, {}, encrypted)}});
+  std::u16string last;
+  NtsExchange x = Within(5000);
+  x.trace = [&](const std::u16string& line) { last = line; };
+  const std::string outcome = FailureOf(link, x);
+  // "Authenticated reply from ... to request 1 (2 new cookies): ..."
+  const auto open = last.find(u" (");
+  const auto close = last.find(u")");
+  if (outcome.rfind("outcome", 0) != 0 || close == std::u16string::npos) return outcome;
+  return outcome + ", " + ToUtf8(last.substr(open + 2, close - open - 2));
+}
+
+Bytes Field(std::size_t length) {
+  Bytes f(length, 0);
+  f[0] = 0x70;
+  f[3] = static_cast<std::uint8_t>(length);
+  return f;
+}
+
+// Inside the ciphertext a field may be any whole number of words, not the 16 bytes that fields
+// outside need.
+TEST(NtsExchange, EncryptedFieldsOfAnyWholeNumberOfWordsAreAuthentic) {
+  const struct {
+    Bytes encrypted;
+    const char* outcome;
+  } cases[] = {
+      {{}, "outcome with offset 200000, 0 new cookies"},
+      {Field(4), "outcome with offset 200000, 0 new cookies"},
+      {Join({Field(8), Field(12), CookieField(100)}), "outcome with offset 200000, 1 new cookie"},
+      {Join({Field(8), {0, 0}}),
+       "authentication: Reply from ntp.example:123 fails authentication (ignored 1 reply whose "
+       "authenticator fails)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AuthenticReplyWith(c.encrypted), c.outcome);
+}
+
+// Large cookies make a reply outgrow any usual buffer: it is read whole.
+TEST(NtsExchange, AReplyWithLargeCookiesIsReadWhole) {
+  const struct {
+    Bytes encrypted;
+    const char* outcome;
+  } cases[] = {
+      {CookieField(2100), "outcome with offset 200000, 1 new cookie"},
+      {Join({CookieField(3000), CookieField(3000)}), "outcome with offset 200000, 2 new cookies"},
+      {CookieField(65000), "outcome with offset 200000, 1 new cookie"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AuthenticReplyWith(c.encrypted), c.outcome);
 }
 
 }  // namespace
