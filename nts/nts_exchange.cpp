@@ -52,6 +52,7 @@ struct Ignored {
   int notOurs = 0;          // answering none of our requests
   int unauthenticated = 0;  // ours by identifier and origin, without an authenticator
   int forged = 0;           // ours by identifier and origin, with one that fails
+  int naks = 0;             // ours by identifier and origin: NTS NAKs, which cannot be authentic
 
   std::u16string Text() const {
     std::u16string text;
@@ -108,9 +109,10 @@ QueryOutcome FromReply(const ntp::Reply& reply, const Sent& request, std::int64_
   return o;
 }
 
-QueryFailure Nak(const NtsExchange& x) {
+QueryFailure Nak(const NtsExchange& x, const std::u16string& ignored = {}) {
   return QueryFailure(QueryFailure::Kind::kAuthentication,
-                      u"Server " + x.hostText + u" sent an NTS NAK: it cannot use our cookie");
+                      u"Server " + x.hostText + u" sent an NTS NAK: it cannot use our cookie" +
+                          (ignored.empty() ? u"" : u" (" + ignored + u")"));
 }
 
 }  // namespace
@@ -154,6 +156,8 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
+      // A NAK, which only the time running out lets stand, says most.
+      if (ignored.naks > 0) throw Nak(x, ignored.Text());
       // Answers to our requests came, but none was authentic: that is what to report, not
       // silence (RFC 8915 section 5.7: such replies are discarded, never used).
       if (ignored.unauthenticated + ignored.forged > 0) {
@@ -190,11 +194,17 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
     const std::u16string number = Number(static_cast<long long>(request - sent.begin() + 1));
     const ntp::Reply reply = ntp::CheckReply(buffer.data(), *got, request->transmit);
     if (fields.verdict != ReplyFields::Verdict::kAuthentic) {
-      // A NAK cannot be authenticated: the server could not read our cookie, so it has no key
-      // (RFC 8915 section 5.7). Echoing our identifier is what makes it ours.
+      // A NAK cannot be authenticated: the server could not read our cookie, so it has no key.
+      // Echoing our identifier is what makes it ours, but the identifier travels in the clear:
+      // anyone who saw the request can forge one. So it ends nothing; the authentic reply may
+      // still come, and the NAK is told only when the time runs out (RFC 8915 section 5.7).
       if (reply.stratum == 0 && reply.referenceId == kNak && reply.mode == 4) {
-        trace::Say(x.trace, [&] { return u"NTS NAK from " + server + u" to request " + number; });
-        throw Nak(x);
+        ++ignored.naks;
+        trace::Say(x.trace, [&] {
+          return u"NTS NAK from " + server + u" to request " + number +
+                 u": waiting on for an authentic reply";
+        });
+        continue;
       }
       ++(fields.verdict == ReplyFields::Verdict::kUnauthenticated ? ignored.unauthenticated
                                                                   : ignored.forged);

@@ -27,10 +27,10 @@ struct NtsExchange {
 // a request of ours, and its authenticator verifies under the server-to-client key; anything
 // else is ignored and the wait goes on. Returns the server's time, or a notification for an
 // authentic kiss-o'-death or unsynchronised reply (outcome.server left to the caller). Throws
-// QueryFailure(kAuthentication) for an NTS NAK that answers one of our requests, and at the
-// deadline when replies to our requests came but none was authentic; QueryFailure kTimeout
-// when nothing of ours came, kMalformed for an authentic reply that carries no time; and
-// whatever the link throws.
+// QueryFailure(kAuthentication) at the deadline when replies to our requests came but none was
+// authentic (an NTS NAK that answers one of our requests among them, which ends nothing by
+// itself); QueryFailure kTimeout when nothing of ours came, kMalformed for an authentic reply
+// that carries no time; and whatever the link throws.
 QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& exchange);
 
 }  // namespace brevun::nts

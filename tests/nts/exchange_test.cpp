@@ -146,18 +146,36 @@ TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWit
   }
 }
 
-TEST(NtsExchange, ANakOrAnAuthenticKissEndsTheExchangeWhenItAnswersOurRequest) {
+TEST(NtsExchange, AnAuthenticKissEndsTheExchangeAndANakIsToldOnlyWhenTheTimeRunsOut) {
   const auto kiss = [](const char* code) {
     return [code](Bytes& p) {
       p[1] = 0;
       std::memcpy(&p[12], code, 4);
     };
   };
-  {  // a NAK carries no authenticator: the server could not read our cookie
-    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))}});
-    EXPECT_EQ(FailureOf(link, Within(5000)),
-              "authentication: Server ntp.example:123 sent an NTS NAK: it cannot use our cookie");
-    EXPECT_EQ(link.now, 100);
+  const std::string told =
+      "authentication: Server ntp.example:123 sent an NTS NAK: it cannot use our cookie";
+  // A NAK carries no authenticator (the server could not read our cookie), and anyone who saw
+  // the request can forge one from its identifier: the authentic reply after it still counts.
+  const struct {
+    std::vector<Arrival> script;
+    std::string outcome;
+    std::int64_t ends;
+  } naks[] = {
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))},
+        {103, ReplyTo(0, kWallAtZero + 53 * kMs)}},
+       "outcome with offset 1500",
+       103},
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))}}, told, 5000},
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))},
+        {200, ReplyTo(0, kWallAtZero, Seal::kOtherKey)}},
+       told + " (ignored 1 reply whose authenticator fails)",
+       5000},
+  };
+  for (const auto& c : naks) {
+    ScriptedLink link(c.script);
+    EXPECT_EQ(FailureOf(link, Within(5000)), c.outcome);
+    EXPECT_EQ(link.now, c.ends) << c.outcome;
   }
   {  // one that echoes an identifier that is not ours is anybody's
     const auto nak = ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"));
