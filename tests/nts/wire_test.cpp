@@ -97,10 +97,18 @@ TEST(KeRecords, ChronydsResponseParsesWhenCompleteAndOnlyThen) {
   ASSERT_EQ(r.cookies.size(), 8u);
   for (const Bytes& cookie : r.cookies) EXPECT_EQ(cookie.size(), r.cookies[0].size());
   EXPECT_EQ(ToUtf8(Refusal(r, u"ntp.test:4460")), "");
-  // TLS may hand the response over in pieces of any size: a piece never looks complete.
+  // TLS may hand the response over in pieces of any size: a piece never looks complete, and
+  // read a byte at a time it is the same response.
+  ResponseReader reader;
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     EXPECT_EQ(ParseResponse(bytes.data(), n).state, KeParse::State::kIncomplete) << n;
+    EXPECT_EQ(reader.Add(&bytes[n], 1).state,
+              n + 1 < bytes.size() ? KeParse::State::kIncomplete : KeParse::State::kComplete)
+        << n;
   }
+  EXPECT_EQ(reader.parse().response.cookies, r.cookies);
+  EXPECT_EQ(reader.bytes(), bytes);
+  EXPECT_EQ(ToUtf8(reader.Add(bytes.data(), 1).problem), "1 bytes after the end of message");
 }
 
 TEST(KeRecords, WhatAServerMaySayAndWhatItMustNot) {
