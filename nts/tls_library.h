@@ -44,6 +44,7 @@ inline constexpr char kNettleSoname[] = "libnettle.so.8";
   X(gnutls_server_name_set)                       \
   X(gnutls_session_get_desc)                      \
   X(gnutls_session_get_verify_cert_status)        \
+  X(gnutls_session_set_keylog_function)           \
   X(gnutls_session_set_verify_cert)               \
   X(gnutls_set_default_priority_append)           \
   X(gnutls_strerror)                              \
