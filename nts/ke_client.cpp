@@ -22,8 +22,9 @@ Key::~Key() { explicit_bzero(bytes.data(), bytes.size()); }
 namespace {
 
 // A server that never ends its response must not hold the client until the deadline with
-// ever more memory; a real response is a few hundred bytes.
-constexpr std::size_t kMaxResponse = 65536;
+// ever more memory; a real response is a few hundred bytes, and other clients give up at the
+// same bound.
+constexpr std::size_t kMaxResponse = 16384;
 
 // A GnuTLS object, released through the table's function for it.
 template <typename Handle, auto Release>
@@ -150,6 +151,9 @@ class Transport {
 
   static ssize_t Pull(gnutls_transport_ptr_t p, void* data, size_t size) {
     Transport& t = Of(p);
+    // Every read, not only one that would wait: a server that keeps sending must not keep us
+    // past the deadline.
+    if (t.deadline_.Expired()) return t.TimeUp();
     if (!t.ahead_.empty()) {
       const std::size_t n = std::min(size, t.ahead_.size());
       std::copy(t.ahead_.begin(), t.ahead_.begin() + static_cast<std::ptrdiff_t>(n),
@@ -170,6 +174,10 @@ class Transport {
   // Whether data can be read within ms: read ahead into a buffer that Pull hands out first.
   static int PullTimeout(gnutls_transport_ptr_t p, unsigned int ms) {
     Transport& t = Of(p);
+    if (t.deadline_.Expired()) {
+      t.timedOut_ = true;
+      return 0;
+    }
     if (!t.ahead_.empty() || t.closed_) return 1;
     const std::int64_t until =
         ms == GNUTLS_INDEFINITE_TIMEOUT
@@ -231,6 +239,11 @@ Credentials Trust(const KeOptions& o) {
   }
   return credentials;
 }
+
+// GnuTLS writes each session's secrets to the file SSLKEYLOGFILE names, for debugging, and both
+// NTS keys follow from the exporter secret among them: whoever reads that file could forge the
+// server's replies. Our sessions write nothing, whatever the environment says.
+int KeepSecrets(gnutls_session_t, const char*, const gnutls_datum_t*) { return 0; }
 
 // An address is checked against the certificate's IP addresses and never sent as SNI
 // (RFC 6066 section 3 allows host names only).
@@ -337,6 +350,7 @@ void SendAll(gnutls_session_t session, Transport& transport, const Bytes& data,
 KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& bytes,
                    const KeOptions& o) {
   const std::u16string ke = u"The key establishment with " + o.serverText;
+  ResponseReader reader;
   for (;;) {
     std::uint8_t buffer[4096];
     ssize_t rc = Tls().gnutls_record_recv(session, buffer, sizeof buffer);
@@ -350,16 +364,23 @@ KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& 
           u"TLS session with " + o.serverText + u" failed: " + ErrorText(static_cast<int>(rc)));
     }
     if (rc == 0) {
+      // An error record says why, whether or not the server ended the message before it left.
+      const KeResponse& partial = reader.parse().response;
+      if (partial.error || partial.warning) {
+        throw QueryFailure(QueryFailure::Kind::kAuthentication, Refusal(partial, o.serverText));
+      }
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" ended before its end of message record");
     }
-    bytes.insert(bytes.end(), buffer, buffer + rc);
-    if (bytes.size() > kMaxResponse) {
+    if (reader.bytes().size() + static_cast<std::size_t>(rc) > kMaxResponse) {
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" sent more than " + trace::Number(kMaxResponse) + u" bytes");
     }
-    KeParse parse = ParseResponse(bytes.data(), bytes.size());
-    if (parse.state == KeParse::State::kComplete) return std::move(parse.response);
+    const KeParse& parse = reader.Add(buffer, static_cast<std::size_t>(rc));
+    if (parse.state == KeParse::State::kComplete) {
+      bytes = reader.bytes();
+      return parse.response;
+    }
     if (parse.state == KeParse::State::kMalformed) {
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" sent a malformed response: " + parse.problem);
@@ -404,8 +425,12 @@ std::u16string RecordsText(const std::vector<Record>& records) {
 
 }  // namespace
 
-KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
+KeSession EstablishKeys(const net::Address& server, const KeOptions& options,
                         const net::Deadline& deadline) {
+  // "ntp.example." names the same host as "ntp.example", but neither SNI (RFC 6066 section 3)
+  // nor a certificate carries the final dot.
+  KeOptions o = options;
+  if (o.serverName.size() > 1 && o.serverName.back() == u'.') o.serverName.pop_back();
   // A CA file that cannot be used is the first thing to tell, whether the server answers or not.
   const Credentials credentials = Trust(o);
   net::Socket socket(server, net::Transport::kStream);
@@ -416,6 +441,7 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
     throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
   }
   const Session session(raw);
+  Tls().gnutls_session_set_keylog_function(raw, &KeepSecrets);
   const std::string name = ToUtf8(o.serverName);
   int rc = Tls().gnutls_set_default_priority_append(raw, "-VERS-ALL:+VERS-TLS1.3", nullptr, 0);
   if (rc >= 0) rc = Tls().gnutls_credentials_set(raw, GNUTLS_CRD_CERTIFICATE, credentials.get());

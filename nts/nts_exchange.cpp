@@ -121,12 +121,16 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
   const std::u16string server = x.server.Text();
   std::vector<Sent> sent;
   Retransmission schedule;
+  if (x.cookies.Empty()) {
+    throw QueryFailure(QueryFailure::Kind::kTimeout, u"no cookie left to ask it with");
+  }
   const auto send = [&] {
-    if (sent.size() == x.cookies.size()) {
+    if (x.cookies.Empty()) {
       schedule.Stop();
       return;
     }
-    ClientRequest request{RandomTimestamp(), {}, x.cookies[sent.size()], {}};
+    const std::size_t cookie = x.cookies.sent++;
+    ClientRequest request{RandomTimestamp(), {}, x.cookies.cookies[cookie], {}};
     Random(request.uid);
     Random(request.nonce);
     const Bytes packet = EncodeRequest(request, x.c2s);
@@ -136,8 +140,8 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       return u"NTS request " + Number(static_cast<long long>(sent.size() + 1)) + u" to " + server +
              u": transmit timestamp " + trace::Hex(request.transmit) +
              u" (random), unique identifier " + HexStart(request.uid) + u", cookie " +
-             Number(static_cast<long long>(sent.size() + 1)) + u" of " +
-             Number(static_cast<long long>(x.cookies.size())) + u" (" +
+             Number(static_cast<long long>(cookie + 1)) + u" of " +
+             Number(static_cast<long long>(x.cookies.cookies.size())) + u" (" +
              Number(static_cast<long long>(request.cookie.size())) + u" bytes), " +
              Number(static_cast<long long>(packet.size())) + u" bytes";
     });

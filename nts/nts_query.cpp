@@ -42,7 +42,14 @@ Result Query(const Request& request) {
                  {std::max<std::int64_t>(0, end - net::MonotonicMilliseconds()), request.family,
                   request.trace},
                  [&](const net::Address& address, const net::Deadline& deadline) {
-                   ke = EstablishKeys(address, keOptions, deadline);
+                   KeSession session = EstablishKeys(address, keOptions, deadline);
+                   // An error record or no cookie is this address's answer, as a TLS failure
+                   // is: another address of the name may serve.
+                   const std::u16string refusal = Refusal(session.response, keText);
+                   if (!refusal.empty()) {
+                     throw QueryFailure(QueryFailure::Kind::kAuthentication, refusal);
+                   }
+                   ke = std::move(session);
                    keHost = ParseTimeHost(address.Text(), kKePort).host;
                    return QueryOutcome{};
                  });
@@ -50,8 +57,6 @@ Result Query(const Request& request) {
   result.keMicros = std::chrono::duration_cast<std::chrono::microseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
-  const std::u16string refusal = Refusal(ke->response, keText);
-  if (!refusal.empty()) throw QueryFailure(QueryFailure::Kind::kAuthentication, refusal);
   result.certificateNotAfter = ke->certificate.notAfter;
   result.certificateSubject = ke->certificate.subject;
   result.aead = kAeadAesSivCmac256;
@@ -78,13 +83,32 @@ Result Query(const Request& request) {
 
   const AesSivCmac256 c2s(ke->c2s.bytes.data());
   const AesSivCmac256 s2c(ke->s2c.bytes.data());
-  result.time = AskEachAddress(
-      ntpHost, net::Transport::kDatagram, u"NTS", {left, request.family, request.trace},
-      [&](const net::Address& address, const net::Deadline& deadline) {
-        SocketLink link(address, deadline);
-        return ExchangeNts(link, {address, ntpHost.Text(), deadline.at(), c2s, s2c,
-                                  ke->response.cookies, request.trace});
-      });
+  // One jar for all the addresses of the NTP server: each address asks with the cookies that
+  // have not gone out yet.
+  CookieJar jar{ke->response.cookies};
+  // A name in a server record is fully qualified (RFC 8915 section 4.1.7): the search domains
+  // of this host have nothing to add to it.
+  const bool named = ke->response.server.has_value();
+  try {
+    result.time = AskEachAddress(
+        ntpHost, net::Transport::kDatagram, u"NTS", {left, request.family, request.trace, named},
+        [&](const net::Address& address, const net::Deadline& deadline) {
+          SocketLink link(address, deadline);
+          return ExchangeNts(
+              link, {address, ntpHost.Text(), deadline.at(), c2s, s2c, jar, request.trace});
+        });
+  } catch (const QueryFailure& f) {
+    if (!named || f.kind() != QueryFailure::Kind::kUnknownHost) throw;
+    // Not the user's name but the key establishment's: the server named what cannot be found,
+    // which is its fault, as an error record would be.
+    const std::u16string unknown = u"Unknown host: " + ntpHost.host;
+    const std::u16string& text = f.description();
+    throw QueryFailure(
+        QueryFailure::Kind::kAuthentication,
+        u"The key establishment with " + keText + u" named the NTP server " + ntpHost.host +
+            u", which cannot be resolved" +
+            (text.compare(0, unknown.size(), unknown) == 0 ? text.substr(unknown.size()) : u""));
+  }
   return result;
 }
 

@@ -31,10 +31,13 @@ struct Result {
 };
 
 // The NTP server and port are those the key establishment names (RFC 8915 sections 4.1.7 and
-// 4.1.8), by default the key establishment server's own address and port 123. Throws
-// QueryFailure with one plain sentence: kAuthentication for anything NTS refuses (TLS and the
-// certificate, an error record, no cookie, an NTS NAK, replies that are not authentic),
-// kTimeout, kRefused, kUnknownHost, kMalformed and kNetwork as QuerySntp does; and
+// 4.1.8), by default the key establishment server's own address and port 123. Each address of
+// the key establishment server is tried in turn until one gives keys and cookies; the cookies
+// then serve the NTP server's addresses in turn, each cookie sent once. Throws QueryFailure
+// with one plain sentence: kAuthentication for anything NTS refuses (TLS and the certificate,
+// an error record, no cookie, an NTP server named that cannot be resolved, an NTS NAK, replies
+// that are not authentic), kTimeout, kRefused, kUnknownHost (the key establishment server's own
+// name), kMalformed and kNetwork as QuerySntp does; and
 // LibraryMissing (tls_library.h) when this system cannot load GnuTLS and Nettle.
 Result Query(const Request& request);
 

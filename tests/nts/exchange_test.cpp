@@ -58,11 +58,20 @@ std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
   };
 }
 
-NtsExchange Within(std::int64_t deadline, int cookies = 8) {
-  std::vector<Bytes> jar;
-  for (int i = 0; i < cookies; ++i) jar.push_back(Bytes(100, static_cast<std::uint8_t>(i)));
-  return {kServer, u"ntp.example:123", deadline, kC2s, kS2c, jar, {}};
-}
+// An exchange that lasts until deadline, with a jar of its own: cookie i is 100 bytes of i.
+struct Within {
+  explicit Within(std::int64_t deadline, int cookies = 8)
+      : x{kServer, u"ntp.example:123", deadline, kC2s, kS2c, jar, {}} {
+    for (int i = 0; i < cookies; ++i)
+      jar.cookies.push_back(Bytes(100, static_cast<std::uint8_t>(i)));
+  }
+  Within(const Within&) = delete;
+  Within& operator=(const Within&) = delete;
+  operator const NtsExchange&() const { return x; }  // NOLINT(google-explicit-constructor)
+
+  CookieJar jar;
+  NtsExchange x;
+};
 
 // The failure an exchange ends in, as "kind: description".
 std::string FailureOf(ScriptedLink& link, const NtsExchange& x) {
@@ -136,6 +145,20 @@ TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWit
     EXPECT_EQ(link.now, 10000);
   }
   {
+    // The next address of the server goes on with the cookies not yet sent; with none left
+    // it is not asked at all.
+    Within exchange(2500, 3);
+    ScriptedLink first({});
+    FailureOf(first, exchange);
+    ScriptedLink second({});
+    FailureOf(second, exchange);
+    ASSERT_EQ(second.sent.size(), 1u);
+    EXPECT_EQ(CookieOf(second.sent[0].bytes), Bytes(100, 2));
+    ScriptedLink third({});
+    EXPECT_EQ(FailureOf(third, exchange), "timeout: no cookie left to ask it with");
+    EXPECT_TRUE(third.sent.empty());
+  }
+  {
     // Request 2's identifier with request 1's origin answers neither; the reply to request 1
     // that comes after it counts with request 1's T1.
     ScriptedLink link({{1100, ReplyTo(0, kWallAtZero, Seal::kServerKey, {}, 1)},
@@ -206,9 +229,9 @@ std::string AuthenticReplyWith(const Bytes& encrypted) {
   ScriptedLink link(
       {{300, ReplyTo(0, kWallAtZero + 350 * kMs, Seal::kServerKey, {}, {}, encrypted)}});
   std::u16string last;
-  NtsExchange x = Within(5000);
-  x.trace = [&](const std::u16string& line) { last = line; };
-  const std::string outcome = FailureOf(link, x);
+  Within exchange(5000);
+  exchange.x.trace = [&](const std::u16string& line) { last = line; };
+  const std::string outcome = FailureOf(link, exchange);
   // "Authenticated reply from ... to request 1 (2 new cookies): ..."
   const auto open = last.find(u" (");
   const auto close = last.find(u")");
