@@ -205,6 +205,7 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
   std::vector<std::string> leaps;
   std::vector<std::string> offsets;
   std::vector<std::string> expiring;
+  std::vector<std::string> outOfDateHere;
   std::string perServer;
   for (const Judged& j : judged) {
     if (j.sample < 0) continue;
@@ -240,7 +241,9 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
                                          request.utcMicros ? request.utcMicros() : UtcMicrosNow());
       tell(j.name + ": key establishment " + SecondsText(j.nts->keMicros) + " s, certificate " +
            std::to_string(days) + " days left");
-      if (request.certWarningDays && days < *request.certWarningDays) {
+      if (j.nts->certificateOutOfDateHere) {
+        outOfDateHere.push_back(j.name);
+      } else if (request.certWarningDays && days < *request.certWarningDays) {
         expiring.push_back(j.name + " in " + std::to_string(days) + (days == 1 ? " day" : " days"));
       }
     }
@@ -295,6 +298,14 @@ Verdict CheckConsensus(const ConsensusRequest& request, const ConsensusNetwork& 
     // The certificate administrators most often let lapse: WARNING while there is time.
     notes.push_back(Note("certificate expires", "certificates expire", expiring));
     state = Worse(state, State::kWarning);
+  }
+  if (!outOfDateHere.empty()) {
+    // A time within an out-of-date certificate's dates is far from ours: this clock, or that
+    // server's key, is not to be trusted, and the line is never OK.
+    notes.push_back(Note("certificate only looked out of date by this machine's clock",
+                         "certificates only looked out of date by this machine's clock",
+                         outOfDateHere));
+    state = State::kCritical;
   }
   if (!tooFar.empty()) notes.push_back(Note("too far", "too far", tooFar));
   if (!unreachable.empty()) notes.push_back(Note("unreachable", "unreachable", unreachable));

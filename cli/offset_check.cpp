@@ -271,7 +271,12 @@ Verdict CheckOffset(const OffsetRequest& request, const OffsetQuery& query) {
     days = DaysLeft(firstAnswer.nts->certificateNotAfter,
                     request.utcMicros ? request.utcMicros() : UtcMicrosNow());
     Tell(request, "Certificate of " + name + ": " + std::to_string(*days) + " days left");
-    if (request.certWarningDays && *days < *request.certWarningDays) {
+    if (firstAnswer.nts->certificateOutOfDateHere) {
+      // Its key could claim only a time within its dates, which are far from ours: the offset
+      // itself is what is wrong, whatever the thresholds say.
+      state = State::kCritical;
+      line += "; the certificate of " + name + " only looked out of date by this machine's clock";
+    } else if (request.certWarningDays && *days < *request.certWarningDays) {
       state = Worse(state, State::kWarning);
       line += "; the certificate of " + name + " expires " + DaysText(*days);
     }

@@ -19,6 +19,9 @@ namespace brevun::cli {
 struct NtsFacts {
   std::int64_t keMicros = 0;             // the key establishment's time
   std::int64_t certificateNotAfter = 0;  // Unix seconds
+  // The certificate was out of date by our clock but not at the server's authenticated time:
+  // our clock is far off (or the server's key is an old one's). Never OK.
+  bool certificateOutOfDateHere = false;
 };
 
 // A server's answer as the check reads it: the time (or a notification), and with --nts what

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <type_traits>
 
@@ -306,6 +307,53 @@ QueryFailure TlsFailure(const KeOptions& o, const std::u16string& why) {
                       u"TLS handshake with " + o.serverText + u" failed: " + why);
 }
 
+// The chain's verification status (gnutls_certificate_status_t bits) against the trusted
+// authorities and the server's name, with the dates checked by our clock or not at all.
+unsigned int Verify(gnutls_session_t session, gnutls_certificate_credentials_t credentials,
+                    const std::string& name, bool dates, const KeOptions& o) {
+  Tls().gnutls_certificate_set_verify_flags(
+      credentials,
+      dates ? 0 : GNUTLS_VERIFY_DISABLE_TIME_CHECKS | GNUTLS_VERIFY_DISABLE_TRUSTED_TIME_CHECKS);
+  unsigned int status = 0;
+  const int rc = Tls().gnutls_certificate_verify_peers3(session, name.c_str(), &status);
+  if (rc < 0) throw TlsFailure(o, u"the certificate cannot be verified: " + ErrorText(rc));
+  return status;
+}
+
+// When every certificate of the chain is valid, the trusted authority it leads to included:
+// the latest activation and the earliest expiry.
+std::pair<std::int64_t, std::int64_t> ChainDates(gnutls_session_t session,
+                                                 gnutls_certificate_credentials_t credentials) {
+  std::int64_t from = std::numeric_limits<std::int64_t>::min();
+  std::int64_t until = std::numeric_limits<std::int64_t>::max();
+  const auto take = [&](gnutls_x509_crt_t c) {
+    from = std::max<std::int64_t>(from, Tls().gnutls_x509_crt_get_activation_time(c));
+    until = std::min<std::int64_t>(until, Tls().gnutls_x509_crt_get_expiration_time(c));
+  };
+  unsigned int count = 0;
+  const gnutls_datum_t* chain = Tls().gnutls_certificate_get_peers(session, &count);
+  std::optional<X509> last;
+  for (unsigned int i = 0; chain != nullptr && i < count; ++i) {
+    gnutls_x509_crt_t raw = nullptr;
+    if (Tls().gnutls_x509_crt_init(&raw) < 0) break;
+    X509 certificate(raw);
+    if (Tls().gnutls_x509_crt_import(raw, &chain[i], GNUTLS_X509_FMT_DER) < 0) break;
+    take(raw);
+    last = std::move(certificate);
+  }
+  if (last) {
+    gnutls_x509_trust_list_t trusted = nullptr;
+    Tls().gnutls_certificate_get_trust_list(credentials, &trusted);
+    gnutls_x509_crt_t anchor = nullptr;  // the list's own: not ours to free
+    if (trusted != nullptr &&
+        Tls().gnutls_x509_trust_list_get_issuer(trusted, last->get(), &anchor, 0) >= 0 &&
+        anchor != nullptr) {
+      take(anchor);
+    }
+  }
+  return {from, until};
+}
+
 void Handshake(gnutls_session_t session, const Transport& transport, const KeOptions& o) {
   int rc;
   do {
@@ -313,10 +361,6 @@ void Handshake(gnutls_session_t session, const Transport& transport, const KeOpt
   } while (rc < 0 && Tls().gnutls_error_is_fatal(rc) == 0);
   if (rc < 0) {
     transport.ThrowCause(u"the TLS handshake did not finish");
-    if (rc == GNUTLS_E_CERTIFICATE_VERIFICATION_ERROR) {
-      throw TlsFailure(o, CertificateProblems(Tls().gnutls_session_get_verify_cert_status(session),
-                                              o, PeerCertificate(session)));
-    }
     throw TlsFailure(o, ErrorText(rc));
   }
   // RFC 8915 section 3: TLS 1.3 or later, and the server must have agreed on ntske/1.
@@ -451,22 +495,45 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& options,
   gnutls_datum_t alpn{reinterpret_cast<unsigned char*>(const_cast<char*>(kAlpn)), sizeof kAlpn - 1};
   if (rc >= 0) rc = Tls().gnutls_alpn_set_protocols(raw, &alpn, 1, 0);
   if (rc < 0) throw TlsFailure(o, ErrorText(rc));
-  // GnuTLS checks the chain, the validity period and that the certificate names the server,
-  // during the handshake.
-  Tls().gnutls_session_set_verify_cert(raw, name.c_str(), 0);
   // The deadline bounds the handshake through the transport, not a timer of GnuTLS's own.
   Tls().gnutls_handshake_set_timeout(raw, 0);
   Transport transport(raw, socket, deadline);
 
   Handshake(raw, transport, o);
   KeSession ke;
-  if (auto c = PeerCertificate(raw)) ke.certificate = std::move(*c);
+  const std::optional<Certificate> peer = PeerCertificate(raw);
+  if (peer) ke.certificate = *peer;
+  // The chain, that it leads to a trusted authority and that it names the server, before a
+  // byte of ours goes out. Its dates are checked apart: by a clock far off every certificate
+  // looks out of date, and that clock is what the check is about.
+  const unsigned int byOurClock = Verify(raw, credentials.get(), name, true, o);
+  if (byOurClock != 0) {
+    const unsigned int datesAside = Verify(raw, credentials.get(), name, false, o);
+    constexpr unsigned int kDates =
+        GNUTLS_CERT_INVALID | GNUTLS_CERT_EXPIRED | GNUTLS_CERT_NOT_ACTIVATED;
+    if (datesAside != 0 || (byOurClock & ~kDates) != 0 || (byOurClock & kDates) == 0) {
+      throw TlsFailure(o, CertificateProblems(byOurClock | datesAside, o, peer));
+    }
+    const auto [from, until] = ChainDates(raw, credentials.get());
+    ke.outOfDate = OutOfDate{from, until,
+                             TlsFailure(o, CertificateProblems(byOurClock, o, peer)).description()};
+  }
   trace::Say(o.trace, [&] {
     const std::unique_ptr<char, GnutlsFree> description(Tls().gnutls_session_get_desc(raw));
     const std::u16string text = description ? FromUtf8(description.get()) : u"";
+    const std::u16string subject = u": subject " + ke.certificate.subject + u", issuer " +
+                                   ke.certificate.issuer + u", expires " +
+                                   UtcText(ke.certificate.notAfter);
+    if (ke.outOfDate) {
+      return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
+             o.serverName + u" trusted but out of date by this machine's clock (" +
+             CertificateProblems(byOurClock, o, peer) + u")" + subject +
+             u"; the chain is valid from " + UtcText(ke.outOfDate->notBefore) + u" to " +
+             UtcText(ke.outOfDate->notAfter) +
+             u", which the server's authenticated time must fall in";
+    }
     return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
-           o.serverName + u" verified: subject " + ke.certificate.subject + u", issuer " +
-           ke.certificate.issuer + u", expires " + UtcText(ke.certificate.notAfter);
+           o.serverName + u" verified" + subject;
   });
 
   ke.request = EncodeRequest();

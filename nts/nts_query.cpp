@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "check/datetime.h"
 #include "check/text.h"
 #include "nts/aead.h"
 #include "nts/ke_client.h"
@@ -89,6 +90,7 @@ Result Query(const Request& request) {
   // A name in a server record is fully qualified (RFC 8915 section 4.1.7): the search domains
   // of this host have nothing to add to it.
   const bool named = ke->response.server.has_value();
+  const std::optional<OutOfDate>& outOfDate = ke->outOfDate;
   try {
     result.time = AskEachAddress(
         ntpHost, net::Transport::kDatagram, u"NTS", {left, request.family, request.trace, named},
@@ -98,6 +100,8 @@ Result Query(const Request& request) {
               link, {address, ntpHost.Text(), deadline.at(), c2s, s2c, jar, request.trace});
         });
   } catch (const QueryFailure& f) {
+    // Without an authenticated time the certificate's dates stand as our clock reads them.
+    if (outOfDate) throw QueryFailure(QueryFailure::Kind::kAuthentication, outOfDate->failure);
     if (!named || f.kind() != QueryFailure::Kind::kUnknownHost) throw;
     // Not the user's name but the key establishment's: the server named what cannot be found,
     // which is its fault, as an error record would be.
@@ -108,6 +112,23 @@ Result Query(const Request& request) {
         u"The key establishment with " + keText + u" named the NTP server " + ntpHost.host +
             u", which cannot be resolved" +
             (text.compare(0, unknown.size(), unknown) == 0 ? text.substr(unknown.size()) : u""));
+  }
+  if (outOfDate) {
+    // Whoever holds the key of a certificate out of date can claim only a time within its
+    // dates; one that the server's authenticated time falls in was out of date by our clock
+    // alone.
+    const bool inside = !result.time.notification &&
+                        result.time.unixSeconds >= outOfDate->notBefore &&
+                        result.time.unixSeconds <= outOfDate->notAfter;
+    trace::Say(request.trace, [&] {
+      return u"The server's authenticated time " +
+             (result.time.notification ? u"is none (" + result.time.description + u")"
+                                       : IsoDateTimeText().Render(result.time.unixSeconds) +
+                                             u" UTC is " + (inside ? u"within" : u"outside")) +
+             u" the certificate's dates";
+    });
+    if (!inside) throw QueryFailure(QueryFailure::Kind::kAuthentication, outOfDate->failure);
+    result.certificateOutOfDateHere = true;
   }
   return result;
 }

@@ -18,7 +18,7 @@ pkgs=(
   icinga2-bin monitoring-plugins-basic groff-base
   wixl msitools
   lintian devscripts
-  libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates
+  libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates faketime
 )
 
 # Tests of this script put stand-ins for apt-get and dpkg first in PATH and name their own
