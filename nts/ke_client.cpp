@@ -321,9 +321,9 @@ unsigned int Verify(gnutls_session_t session, gnutls_certificate_credentials_t c
 }
 
 // When every certificate of the chain is valid, the trusted authority it leads to included:
-// the latest activation and the earliest expiry.
-std::pair<std::int64_t, std::int64_t> ChainDates(gnutls_session_t session,
-                                                 gnutls_certificate_credentials_t credentials) {
+// the latest activation and the earliest expiry; std::nullopt when the chain cannot be read.
+std::optional<std::pair<std::int64_t, std::int64_t>> ChainDates(
+    gnutls_session_t session, gnutls_certificate_credentials_t credentials) {
   std::int64_t from = std::numeric_limits<std::int64_t>::min();
   std::int64_t until = std::numeric_limits<std::int64_t>::max();
   const auto take = [&](gnutls_x509_crt_t c) {
@@ -335,23 +335,22 @@ std::pair<std::int64_t, std::int64_t> ChainDates(gnutls_session_t session,
   std::optional<X509> last;
   for (unsigned int i = 0; chain != nullptr && i < count; ++i) {
     gnutls_x509_crt_t raw = nullptr;
-    if (Tls().gnutls_x509_crt_init(&raw) < 0) break;
+    if (Tls().gnutls_x509_crt_init(&raw) < 0) return std::nullopt;
     X509 certificate(raw);
-    if (Tls().gnutls_x509_crt_import(raw, &chain[i], GNUTLS_X509_FMT_DER) < 0) break;
+    if (Tls().gnutls_x509_crt_import(raw, &chain[i], GNUTLS_X509_FMT_DER) < 0) return std::nullopt;
     take(raw);
     last = std::move(certificate);
   }
-  if (last) {
-    gnutls_x509_trust_list_t trusted = nullptr;
-    Tls().gnutls_certificate_get_trust_list(credentials, &trusted);
-    gnutls_x509_crt_t anchor = nullptr;  // the list's own: not ours to free
-    if (trusted != nullptr &&
-        Tls().gnutls_x509_trust_list_get_issuer(trusted, last->get(), &anchor, 0) >= 0 &&
-        anchor != nullptr) {
-      take(anchor);
-    }
+  if (!last) return std::nullopt;
+  gnutls_x509_trust_list_t trusted = nullptr;
+  Tls().gnutls_certificate_get_trust_list(credentials, &trusted);
+  gnutls_x509_crt_t anchor = nullptr;  // the list's own: not ours to free
+  if (trusted != nullptr &&
+      Tls().gnutls_x509_trust_list_get_issuer(trusted, last->get(), &anchor, 0) >= 0 &&
+      anchor != nullptr) {
+    take(anchor);
   }
-  return {from, until};
+  return std::pair{from, until};
 }
 
 void Handshake(gnutls_session_t session, const Transport& transport, const KeOptions& o) {
@@ -511,11 +510,11 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& options,
     const unsigned int datesAside = Verify(raw, credentials.get(), name, false, o);
     constexpr unsigned int kDates =
         GNUTLS_CERT_INVALID | GNUTLS_CERT_EXPIRED | GNUTLS_CERT_NOT_ACTIVATED;
-    if (datesAside != 0 || (byOurClock & ~kDates) != 0 || (byOurClock & kDates) == 0) {
+    const auto dates = ChainDates(raw, credentials.get());
+    if (datesAside != 0 || (byOurClock & ~kDates) != 0 || (byOurClock & kDates) == 0 || !dates) {
       throw TlsFailure(o, CertificateProblems(byOurClock | datesAside, o, peer));
     }
-    const auto [from, until] = ChainDates(raw, credentials.get());
-    ke.outOfDate = OutOfDate{from, until,
+    ke.outOfDate = OutOfDate{dates->first, dates->second,
                              TlsFailure(o, CertificateProblems(byOurClock, o, peer)).description()};
   }
   trace::Say(o.trace, [&] {
