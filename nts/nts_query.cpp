@@ -121,11 +121,13 @@ Result Query(const Request& request) {
                         result.time.unixSeconds >= outOfDate->notBefore &&
                         result.time.unixSeconds <= outOfDate->notAfter;
     trace::Say(request.trace, [&] {
+      if (result.time.notification) {
+        return u"No authenticated time to judge the certificate's dates by: " +
+               result.time.description;
+      }
       return u"The server's authenticated time " +
-             (result.time.notification ? u"is none (" + result.time.description + u")"
-                                       : IsoDateTimeText().Render(result.time.unixSeconds) +
-                                             u" UTC is " + (inside ? u"within" : u"outside")) +
-             u" the certificate's dates";
+             IsoDateTimeText().Render(result.time.unixSeconds) + u" UTC is " +
+             (inside ? u"within" : u"outside") + u" the certificate's dates";
     });
     if (!inside) throw QueryFailure(QueryFailure::Kind::kAuthentication, outOfDate->failure);
     result.certificateOutOfDateHere = true;
