@@ -19,7 +19,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # finds them, and the two libraries --nts loads by soname (nts/tls_library.h), which
 # dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgnutls30 (>= 3.6.5), libnettle8")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgnutls30 (>= 3.6.13), libnettle8")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "icinga2 | nagios4 | naemon")
 set(CPACK_STRIP_FILES ON)
 # Debian wants a changelog in every package, gzipped; a package whose version has no Debian

@@ -1,6 +1,7 @@
 // The key establishment response parser: whatever the server sends, a complete response is
 // exactly its records and ends with End of Message, a shorter piece of it is never complete,
 // and every text it yields is one printable line.
+#include <algorithm>
 #include <cstdlib>
 
 #include "fuzz/fuzz_expect.h"
@@ -8,8 +9,26 @@
 
 using brevun::nts::KeParse;
 
+// The response as TLS may hand it over: in pieces, read as they come.
+KeParse InPieces(const std::uint8_t* data, std::size_t size) {
+  brevun::nts::ResponseReader reader;
+  const std::size_t piece = 1 + size / 3;
+  for (std::size_t at = 0; at < size; at += piece) {
+    reader.Add(data + at, std::min(piece, size - at));
+  }
+  return reader.parse();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const KeParse p = brevun::nts::ParseResponse(data, size);
+  // Read in pieces, the response is read the same: complete with the same records, or
+  // malformed, or incomplete.
+  const KeParse pieces = InPieces(data, size);
+  Expect(pieces.state == p.state);
+  if (p.state == KeParse::State::kComplete) {
+    Expect(pieces.response.records.size() == p.response.records.size() &&
+           pieces.response.cookies == p.response.cookies);
+  }
   if (p.state == KeParse::State::kMalformed) {
     Expect(!p.problem.empty() && Printable(p.problem));
     return 0;

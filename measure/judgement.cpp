@@ -159,7 +159,16 @@ Judgement JudgeOffset(const Measurement& m, const Criteria& c) {
   }
   // The certificate administrators most often let lapse: WARNING while there is time to renew.
   const ServerResult& first = m.servers.front();
-  if (first.nts && c.certWarningDays) {
+  if (first.nts && first.nts->certificateOutOfDateHere) {
+    // Its key could claim only a time within its dates, which are far from ours: the offset
+    // itself is what is wrong, whatever the thresholds say.
+    const TimeHost& ke = first.host;
+    j.reasons.push_back(Clause("certificate-out-of-date-here", State::kCritical,
+                               "the certificate of " +
+                                   ToUtf8(ke.port == kNtsKePort ? ke.host : ke.Text()) +
+                                   " only looked out of date by this machine's clock",
+                               {first.name}));
+  } else if (first.nts && c.certWarningDays) {
     const std::int64_t days = DaysLeft(first.nts->certificateNotAfter, m.utcMicros);
     if (days < *c.certWarningDays) {
       const TimeHost& ke = first.host;
@@ -194,6 +203,7 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
   std::vector<std::string> leaps, leapNames;
   std::vector<std::string> offsets;
   std::vector<std::string> expiring, expiringNames;
+  std::vector<std::string> outOfDateHere;
   for (const ServerResult& s : m.servers) {
     if (s.role == Role::kCountedOnce) continue;
     if (!s.GaveTime()) {
@@ -224,7 +234,9 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
       leaps.push_back(s.name + LeapKind(o.leap));
       leapNames.push_back(s.name);
     }
-    if (s.nts && c.certWarningDays) {
+    if (s.nts && s.nts->certificateOutOfDateHere) {
+      outOfDateHere.push_back(s.name);
+    } else if (s.nts && c.certWarningDays) {
       const std::int64_t days = DaysLeft(s.nts->certificateNotAfter, m.utcMicros);
       if (days < *c.certWarningDays) {
         expiring.push_back(s.name + " in " + std::to_string(days) + (days == 1 ? " day" : " days"));
@@ -314,6 +326,15 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
     j.reasons.push_back(Clause("certificate-expires", State::kWarning,
                                Note("certificate expires", "certificates expire", expiring),
                                expiringNames));
+  }
+  if (!outOfDateHere.empty()) {
+    // A time within an out-of-date certificate's dates is far from ours: this clock, or that
+    // server's key, is not to be trusted, and the line is never OK.
+    j.reasons.push_back(
+        Clause("certificate-out-of-date-here", State::kCritical,
+               Note("certificate only looked out of date by this machine's clock",
+                    "certificates only looked out of date by this machine's clock", outOfDateHere),
+               outOfDateHere));
   }
   if (!tooFar.empty()) {
     j.reasons.push_back(

@@ -61,7 +61,8 @@ struct Reason {
   // A word for machines: "offset", "truechimers", "minority", "falseticker", "too-far",
   // "unreachable", "leap-second", "certificate-expires", "no-majority", "no-usable-answer",
   // "no-answer", "unknown-host", "refused", "kiss-o-death", "unsynchronised",
-  // "authentication", "failure", "error", "no-result"; with --daemon "daemon-unreadable",
+  // "authentication", "failure", "error", "no-result", "certificate-out-of-date-here"; with
+  // --daemon "daemon-unreadable",
   // "daemon-unsynchronised", "daemon-error", "daemon-stratum", "daemon-reachable",
   // "daemon-selectable", "daemon-update", "daemon-falseticker", "cross-check".
   std::string code;

@@ -26,6 +26,9 @@ inline constexpr std::uint16_t kNtsKePort = 4460;
 struct NtsFacts {
   std::int64_t keMicros = 0;             // the key establishment's time
   std::int64_t certificateNotAfter = 0;  // Unix seconds
+  // The certificate was out of date by our clock but not at the server's authenticated time:
+  // our clock is far off (or the server's key is an old one's). Never OK.
+  bool certificateOutOfDateHere = false;
 };
 
 // What a server contributed to the measurement.

@@ -27,7 +27,7 @@ nts::Request RequestFor(const NtsSettings& settings, const TimeHost& host,
 }
 
 NtsFacts FactsOf(const nts::Result& result) {
-  return {result.keMicros, result.certificateNotAfter};
+  return {result.keMicros, result.certificateNotAfter, result.certificateOutOfDateHere};
 }
 
 }  // namespace

@@ -27,14 +27,15 @@ struct Field {
 };
 
 // The extension fields in data from offset at to its end, or std::nullopt when they do not
-// tile it as RFC 7822 section 3 lays them out.
-std::optional<std::vector<Field>> Fields(const std::uint8_t* data, std::size_t size,
-                                         std::size_t at) {
+// tile it as RFC 7822 section 3 lays them out: each a whole number of words and at least
+// minSize bytes.
+std::optional<std::vector<Field>> Fields(const std::uint8_t* data, std::size_t size, std::size_t at,
+                                         std::size_t minSize) {
   std::vector<Field> fields;
   while (at < size) {
     if (size - at < 4) return std::nullopt;
     const std::size_t length = Read16(data + at + 2);
-    if (length < kMinFieldSize || length % 4 != 0 || length > size - at) return std::nullopt;
+    if (length < minSize || length % 4 != 0 || length > size - at) return std::nullopt;
     fields.push_back(
         {static_cast<std::uint16_t>(Read16(data + at)), at, data + at + 4, length - 4});
     at += length;
@@ -106,7 +107,7 @@ ReplyFields ReadReply(const std::uint8_t* data, std::size_t size, const Aead& s2
     r.detail = Number(static_cast<long long>(size)) + u" bytes, fewer than 48";
     return r;
   }
-  const auto fields = Fields(data, size, ntp::kPacketSize);
+  const auto fields = Fields(data, size, ntp::kPacketSize, kMinFieldSize);
   if (!fields) {
     r.detail = u"its extension fields do not parse";
     return r;
@@ -141,7 +142,10 @@ ReplyFields ReadReply(const std::uint8_t* data, std::size_t size, const Aead& s2
   }
   const auto plaintext = Open(data, authenticator->start, *authenticator, s2c, r.detail);
   if (!plaintext) return r;
-  const auto encrypted = Fields(plaintext->data(), plaintext->size(), 0);
+  // RFC 7822's 16-byte minimum is for the fields of the packet itself; the plaintext is the
+  // server's fields for us alone (RFC 8915 section 5.6), and any whole number of words is a
+  // field there, as other clients read it.
+  const auto encrypted = Fields(plaintext->data(), plaintext->size(), 0, 4);
   if (!encrypted) {
     r.detail = u"its encrypted fields do not parse";
     return r;

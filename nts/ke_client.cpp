@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <type_traits>
 
@@ -22,8 +23,9 @@ Key::~Key() { explicit_bzero(bytes.data(), bytes.size()); }
 namespace {
 
 // A server that never ends its response must not hold the client until the deadline with
-// ever more memory; a real response is a few hundred bytes.
-constexpr std::size_t kMaxResponse = 65536;
+// ever more memory; a real response is a few hundred bytes, and other clients give up at the
+// same bound.
+constexpr std::size_t kMaxResponse = 16384;
 
 // A GnuTLS object, released through the table's function for it.
 template <typename Handle, auto Release>
@@ -150,6 +152,9 @@ class Transport {
 
   static ssize_t Pull(gnutls_transport_ptr_t p, void* data, size_t size) {
     Transport& t = Of(p);
+    // Every read, not only one that would wait: a server that keeps sending must not keep us
+    // past the deadline.
+    if (t.deadline_.Expired()) return t.TimeUp();
     if (!t.ahead_.empty()) {
       const std::size_t n = std::min(size, t.ahead_.size());
       std::copy(t.ahead_.begin(), t.ahead_.begin() + static_cast<std::ptrdiff_t>(n),
@@ -170,6 +175,10 @@ class Transport {
   // Whether data can be read within ms: read ahead into a buffer that Pull hands out first.
   static int PullTimeout(gnutls_transport_ptr_t p, unsigned int ms) {
     Transport& t = Of(p);
+    if (t.deadline_.Expired()) {
+      t.timedOut_ = true;
+      return 0;
+    }
     if (!t.ahead_.empty() || t.closed_) return 1;
     const std::int64_t until =
         ms == GNUTLS_INDEFINITE_TIMEOUT
@@ -232,6 +241,11 @@ Credentials Trust(const KeOptions& o) {
   return credentials;
 }
 
+// GnuTLS writes each session's secrets to the file SSLKEYLOGFILE names, for debugging, and both
+// NTS keys follow from the exporter secret among them: whoever reads that file could forge the
+// server's replies. Our sessions write nothing, whatever the environment says.
+int KeepSecrets(gnutls_session_t, const char*, const gnutls_datum_t*) { return 0; }
+
 // An address is checked against the certificate's IP addresses and never sent as SNI
 // (RFC 6066 section 3 allows host names only).
 bool IsAddress(const std::string& name) {
@@ -293,6 +307,52 @@ QueryFailure TlsFailure(const KeOptions& o, const std::u16string& why) {
                       u"TLS handshake with " + o.serverText + u" failed: " + why);
 }
 
+// The chain's verification status (gnutls_certificate_status_t bits) against the trusted
+// authorities and the server's name, with the dates checked by our clock or not at all.
+unsigned int Verify(gnutls_session_t session, gnutls_certificate_credentials_t credentials,
+                    const std::string& name, bool dates, const KeOptions& o) {
+  Tls().gnutls_certificate_set_verify_flags(
+      credentials,
+      dates ? 0 : GNUTLS_VERIFY_DISABLE_TIME_CHECKS | GNUTLS_VERIFY_DISABLE_TRUSTED_TIME_CHECKS);
+  unsigned int status = 0;
+  const int rc = Tls().gnutls_certificate_verify_peers3(session, name.c_str(), &status);
+  if (rc < 0) throw TlsFailure(o, u"the certificate cannot be verified: " + ErrorText(rc));
+  return status;
+}
+
+// When every certificate of the chain is valid, the trusted authority it leads to included:
+// the latest activation and the earliest expiry; std::nullopt when the chain cannot be read.
+std::optional<std::pair<std::int64_t, std::int64_t>> ChainDates(
+    gnutls_session_t session, gnutls_certificate_credentials_t credentials) {
+  std::int64_t from = std::numeric_limits<std::int64_t>::min();
+  std::int64_t until = std::numeric_limits<std::int64_t>::max();
+  const auto take = [&](gnutls_x509_crt_t c) {
+    from = std::max<std::int64_t>(from, Tls().gnutls_x509_crt_get_activation_time(c));
+    until = std::min<std::int64_t>(until, Tls().gnutls_x509_crt_get_expiration_time(c));
+  };
+  unsigned int count = 0;
+  const gnutls_datum_t* chain = Tls().gnutls_certificate_get_peers(session, &count);
+  std::optional<X509> last;
+  for (unsigned int i = 0; chain != nullptr && i < count; ++i) {
+    gnutls_x509_crt_t raw = nullptr;
+    if (Tls().gnutls_x509_crt_init(&raw) < 0) return std::nullopt;
+    X509 certificate(raw);
+    if (Tls().gnutls_x509_crt_import(raw, &chain[i], GNUTLS_X509_FMT_DER) < 0) return std::nullopt;
+    take(raw);
+    last = std::move(certificate);
+  }
+  if (!last) return std::nullopt;
+  gnutls_x509_trust_list_t trusted = nullptr;
+  Tls().gnutls_certificate_get_trust_list(credentials, &trusted);
+  gnutls_x509_crt_t anchor = nullptr;  // the list's own: not ours to free
+  if (trusted != nullptr &&
+      Tls().gnutls_x509_trust_list_get_issuer(trusted, last->get(), &anchor, 0) >= 0 &&
+      anchor != nullptr) {
+    take(anchor);
+  }
+  return std::pair{from, until};
+}
+
 void Handshake(gnutls_session_t session, const Transport& transport, const KeOptions& o) {
   int rc;
   do {
@@ -300,10 +360,6 @@ void Handshake(gnutls_session_t session, const Transport& transport, const KeOpt
   } while (rc < 0 && Tls().gnutls_error_is_fatal(rc) == 0);
   if (rc < 0) {
     transport.ThrowCause(u"the TLS handshake did not finish");
-    if (rc == GNUTLS_E_CERTIFICATE_VERIFICATION_ERROR) {
-      throw TlsFailure(o, CertificateProblems(Tls().gnutls_session_get_verify_cert_status(session),
-                                              o, PeerCertificate(session)));
-    }
     throw TlsFailure(o, ErrorText(rc));
   }
   // RFC 8915 section 3: TLS 1.3 or later, and the server must have agreed on ntske/1.
@@ -337,6 +393,7 @@ void SendAll(gnutls_session_t session, Transport& transport, const Bytes& data,
 KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& bytes,
                    const KeOptions& o) {
   const std::u16string ke = u"The key establishment with " + o.serverText;
+  ResponseReader reader;
   for (;;) {
     std::uint8_t buffer[4096];
     ssize_t rc = Tls().gnutls_record_recv(session, buffer, sizeof buffer);
@@ -350,16 +407,23 @@ KeResponse Receive(gnutls_session_t session, const Transport& transport, Bytes& 
           u"TLS session with " + o.serverText + u" failed: " + ErrorText(static_cast<int>(rc)));
     }
     if (rc == 0) {
+      // An error record says why, whether or not the server ended the message before it left.
+      const KeResponse& partial = reader.parse().response;
+      if (partial.error || partial.warning) {
+        throw QueryFailure(QueryFailure::Kind::kAuthentication, Refusal(partial, o.serverText));
+      }
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" ended before its end of message record");
     }
-    bytes.insert(bytes.end(), buffer, buffer + rc);
-    if (bytes.size() > kMaxResponse) {
+    if (reader.bytes().size() + static_cast<std::size_t>(rc) > kMaxResponse) {
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" sent more than " + trace::Number(kMaxResponse) + u" bytes");
     }
-    KeParse parse = ParseResponse(bytes.data(), bytes.size());
-    if (parse.state == KeParse::State::kComplete) return std::move(parse.response);
+    const KeParse& parse = reader.Add(buffer, static_cast<std::size_t>(rc));
+    if (parse.state == KeParse::State::kComplete) {
+      bytes = reader.bytes();
+      return parse.response;
+    }
     if (parse.state == KeParse::State::kMalformed) {
       throw QueryFailure(QueryFailure::Kind::kMalformed,
                          ke + u" sent a malformed response: " + parse.problem);
@@ -404,8 +468,12 @@ std::u16string RecordsText(const std::vector<Record>& records) {
 
 }  // namespace
 
-KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
+KeSession EstablishKeys(const net::Address& server, const KeOptions& options,
                         const net::Deadline& deadline) {
+  // "ntp.example." names the same host as "ntp.example", but neither SNI (RFC 6066 section 3)
+  // nor a certificate carries the final dot.
+  KeOptions o = options;
+  if (o.serverName.size() > 1 && o.serverName.back() == u'.') o.serverName.pop_back();
   // A CA file that cannot be used is the first thing to tell, whether the server answers or not.
   const Credentials credentials = Trust(o);
   net::Socket socket(server, net::Transport::kStream);
@@ -416,6 +484,7 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
     throw QueryFailure(QueryFailure::Kind::kNetwork, u"Cannot start TLS: out of memory");
   }
   const Session session(raw);
+  Tls().gnutls_session_set_keylog_function(raw, &KeepSecrets);
   const std::string name = ToUtf8(o.serverName);
   int rc = Tls().gnutls_set_default_priority_append(raw, "-VERS-ALL:+VERS-TLS1.3", nullptr, 0);
   if (rc >= 0) rc = Tls().gnutls_credentials_set(raw, GNUTLS_CRD_CERTIFICATE, credentials.get());
@@ -425,22 +494,45 @@ KeSession EstablishKeys(const net::Address& server, const KeOptions& o,
   gnutls_datum_t alpn{reinterpret_cast<unsigned char*>(const_cast<char*>(kAlpn)), sizeof kAlpn - 1};
   if (rc >= 0) rc = Tls().gnutls_alpn_set_protocols(raw, &alpn, 1, 0);
   if (rc < 0) throw TlsFailure(o, ErrorText(rc));
-  // GnuTLS checks the chain, the validity period and that the certificate names the server,
-  // during the handshake.
-  Tls().gnutls_session_set_verify_cert(raw, name.c_str(), 0);
   // The deadline bounds the handshake through the transport, not a timer of GnuTLS's own.
   Tls().gnutls_handshake_set_timeout(raw, 0);
   Transport transport(raw, socket, deadline);
 
   Handshake(raw, transport, o);
   KeSession ke;
-  if (auto c = PeerCertificate(raw)) ke.certificate = std::move(*c);
+  const std::optional<Certificate> peer = PeerCertificate(raw);
+  if (peer) ke.certificate = *peer;
+  // The chain, that it leads to a trusted authority and that it names the server, before a
+  // byte of ours goes out. Its dates are checked apart: by a clock far off every certificate
+  // looks out of date, and that clock is what the check is about.
+  const unsigned int byOurClock = Verify(raw, credentials.get(), name, true, o);
+  if (byOurClock != 0) {
+    const unsigned int datesAside = Verify(raw, credentials.get(), name, false, o);
+    constexpr unsigned int kDates =
+        GNUTLS_CERT_INVALID | GNUTLS_CERT_EXPIRED | GNUTLS_CERT_NOT_ACTIVATED;
+    const auto dates = ChainDates(raw, credentials.get());
+    if (datesAside != 0 || (byOurClock & ~kDates) != 0 || (byOurClock & kDates) == 0 || !dates) {
+      throw TlsFailure(o, CertificateProblems(byOurClock | datesAside, o, peer));
+    }
+    ke.outOfDate = OutOfDate{dates->first, dates->second,
+                             TlsFailure(o, CertificateProblems(byOurClock, o, peer)).description()};
+  }
   trace::Say(o.trace, [&] {
     const std::unique_ptr<char, GnutlsFree> description(Tls().gnutls_session_get_desc(raw));
     const std::u16string text = description ? FromUtf8(description.get()) : u"";
+    const std::u16string subject = u": subject " + ke.certificate.subject + u", issuer " +
+                                   ke.certificate.issuer + u", expires " +
+                                   UtcText(ke.certificate.notAfter);
+    if (ke.outOfDate) {
+      return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
+             o.serverName + u" trusted but out of date by this machine's clock (" +
+             CertificateProblems(byOurClock, o, peer) + u")" + subject +
+             u"; the chain is valid from " + UtcText(ke.outOfDate->notBefore) + u" to " +
+             UtcText(ke.outOfDate->notAfter) +
+             u", which the server's authenticated time must fall in";
+    }
     return u"TLS with " + server.Text() + u": " + text + u", ALPN ntske/1, certificate of " +
-           o.serverName + u" verified: subject " + ke.certificate.subject + u", issuer " +
-           ke.certificate.issuer + u", expires " + UtcText(ke.certificate.notAfter);
+           o.serverName + u" verified" + subject;
   });
 
   ke.request = EncodeRequest();

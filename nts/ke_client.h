@@ -31,6 +31,17 @@ struct Certificate {
   std::int64_t notAfter = 0;  // Unix seconds
 };
 
+// A chain whose one fault is its dates by this machine's clock: it leads to a trusted authority
+// and names the server, but the time it is valid for excludes ours. A machine whose clock is far
+// off sees every certificate so; the dates are judged again at the server's authenticated time.
+struct OutOfDate {
+  std::int64_t notBefore = 0;  // Unix seconds: when every certificate of the chain is valid
+  std::int64_t notAfter = 0;
+  // The failure to tell should the dates exclude the server's time as well: "TLS handshake
+  // with ntp.example:4460 failed: the certificate has expired (on ...)".
+  std::u16string failure;
+};
+
 struct KeSession {
   Bytes request;        // the records sent, inside TLS
   Bytes responseBytes;  // the records received, inside TLS
@@ -38,6 +49,7 @@ struct KeSession {
   Key c2s;              // client to server
   Key s2c;              // server to client
   Certificate certificate;
+  std::optional<OutOfDate> outOfDate;  // set when the chain is out of date by our clock alone
 };
 
 struct KeOptions {
@@ -48,10 +60,10 @@ struct KeOptions {
 };
 
 // Runs the key establishment with server. Throws QueryFailure(kAuthentication) for a TLS or
-// certificate failure ("TLS handshake with ntp.example:4460 failed: the certificate has
-// expired"), QueryFailure(kMalformed) for a response that does not parse, QueryFailure
-// (kTimeout) when the deadline passes first, and whatever the socket layer throws (a refused
-// connection, for one).
+// certificate failure ("TLS handshake with ntp.example:4460 failed: the certificate does not
+// name ntp.example"), but for a chain whose one fault is its dates (KeSession::outOfDate);
+// QueryFailure(kMalformed) for a response that does not parse, QueryFailure(kTimeout) when the
+// deadline passes first, and whatever the socket layer throws (a refused connection, for one).
 KeSession EstablishKeys(const net::Address& server, const KeOptions& options,
                         const net::Deadline& deadline);
 

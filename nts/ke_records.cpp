@@ -127,23 +127,31 @@ Bytes EncodeRequest() {
   return out;
 }
 
-KeParse ParseResponse(const std::uint8_t* data, std::size_t size) {
-  KeParse p;
+const KeParse& ResponseReader::Add(const std::uint8_t* data, std::size_t size) {
+  if (parse_.state == KeParse::State::kMalformed || size == 0) return parse_;
+  KeParse& p = parse_;
   KeResponse& r = p.response;
-  const auto malformed = [&](std::u16string why) {
+  const auto malformed = [&](std::u16string why) -> const KeParse& {
     p.state = KeParse::State::kMalformed;
     p.problem = std::move(why);
     return p;
   };
-  std::size_t at = 0;
+  if (p.state == KeParse::State::kComplete) {
+    return malformed(Number(static_cast<long long>(size)) + u" bytes after the end of message");
+  }
+  bytes_.insert(bytes_.end(), data, data + size);
+  // Only what came since the last whole record is read: a response that arrives a few bytes
+  // at a time costs no more than one that arrives at once.
+  const std::uint8_t* const all = bytes_.data();
+  const std::size_t total = bytes_.size();
   for (;;) {
-    if (size - at < 4) return p;
-    const std::uint16_t word = Read16(data + at);
-    const std::size_t length = Read16(data + at + 2);
-    if (size - at - 4 < length) return p;
+    if (total - at_ < 4) return p;
+    const std::uint16_t word = Read16(all + at_);
+    const std::size_t length = Read16(all + at_ + 2);
+    if (total - at_ - 4 < length) return p;
     Record record{(word & kCriticalBit) != 0, static_cast<std::uint16_t>(word & ~kCriticalBit),
-                  Bytes(data + at + 4, data + at + 4 + length)};
-    at += 4 + length;
+                  Bytes(all + at_ + 4, all + at_ + 4 + length)};
+    at_ += 4 + length;
     const char16_t* name = TypeName(record.type);
     if (name == nullptr) {
       // Unknown records are skipped unless the server insists we understand them
@@ -163,8 +171,8 @@ KeParse ParseResponse(const std::uint8_t* data, std::size_t size) {
     switch (static_cast<RecordType>(record.type)) {
       case RecordType::kEndOfMessage:
         r.records.push_back(std::move(record));
-        if (at != size) {
-          return malformed(Number(static_cast<long long>(size - at)) +
+        if (at_ != total) {
+          return malformed(Number(static_cast<long long>(total - at_)) +
                            u" bytes after the end of message");
         }
         p.state = KeParse::State::kComplete;
@@ -198,6 +206,11 @@ KeParse ParseResponse(const std::uint8_t* data, std::size_t size) {
     if (!repeated.empty()) return malformed(repeated);
     r.records.push_back(std::move(record));
   }
+}
+
+KeParse ParseResponse(const std::uint8_t* data, std::size_t size) {
+  ResponseReader reader;
+  return reader.Add(data, size);
 }
 
 std::u16string Refusal(const KeResponse& r, const std::u16string& serverText) {

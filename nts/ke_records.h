@@ -68,9 +68,24 @@ struct KeParse {
   std::u16string problem;
 };
 
-// Reads a response from its first byte; call again with more bytes while kIncomplete. A record
-// of an unknown type with the critical bit set, a record whose body does not fit its type, a
+// Reads a response as TLS hands it over, in pieces of any size, each record once. A record of
+// an unknown type with the critical bit set, a record whose body does not fit its type, a
 // second record of a kind that comes once, and bytes after End of Message are malformed.
+class ResponseReader {
+ public:
+  // Takes the next bytes: the parse so far, kIncomplete while End of Message has not come.
+  // Once malformed, it stays so.
+  const KeParse& Add(const std::uint8_t* data, std::size_t size);
+  const KeParse& parse() const { return parse_; }
+  const Bytes& bytes() const { return bytes_; }  // all that came
+
+ private:
+  Bytes bytes_;
+  std::size_t at_ = 0;  // where the first record not yet read starts
+  KeParse parse_;
+};
+
+// A whole response at once, from its first byte.
 KeParse ParseResponse(const std::uint8_t* data, std::size_t size);
 
 // Whether a complete response lets the client go on: empty when it agrees on NTPv4 and

@@ -15,6 +15,9 @@ namespace {
 
 using trace::Number;
 
+// The largest payload of a UDP datagram over IPv4 (65535 less the IP and UDP headers).
+constexpr std::size_t kMaxDatagram = 65507;
+
 // The reference identifier of an NTS NAK (RFC 8915 section 5.7).
 constexpr std::uint32_t kNak = 0x4e54534e;  // "NTSN"
 
@@ -49,6 +52,7 @@ struct Ignored {
   int notOurs = 0;          // answering none of our requests
   int unauthenticated = 0;  // ours by identifier and origin, without an authenticator
   int forged = 0;           // ours by identifier and origin, with one that fails
+  int naks = 0;             // ours by identifier and origin: NTS NAKs, which cannot be authentic
 
   std::u16string Text() const {
     std::u16string text;
@@ -105,9 +109,10 @@ QueryOutcome FromReply(const ntp::Reply& reply, const Sent& request, std::int64_
   return o;
 }
 
-QueryFailure Nak(const NtsExchange& x) {
+QueryFailure Nak(const NtsExchange& x, const std::u16string& ignored = {}) {
   return QueryFailure(QueryFailure::Kind::kAuthentication,
-                      u"Server " + x.hostText + u" sent an NTS NAK: it cannot use our cookie");
+                      u"Server " + x.hostText + u" sent an NTS NAK: it cannot use our cookie" +
+                          (ignored.empty() ? u"" : u" (" + ignored + u")"));
 }
 
 }  // namespace
@@ -116,12 +121,16 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
   const std::u16string server = x.server.Text();
   std::vector<Sent> sent;
   Retransmission schedule;
+  if (x.cookies.Empty()) {
+    throw QueryFailure(QueryFailure::Kind::kTimeout, u"no cookie left to ask it with");
+  }
   const auto send = [&] {
-    if (sent.size() == x.cookies.size()) {
+    if (x.cookies.Empty()) {
       schedule.Stop();
       return;
     }
-    ClientRequest request{RandomTimestamp(), {}, x.cookies[sent.size()], {}};
+    const std::size_t cookie = x.cookies.sent++;
+    ClientRequest request{RandomTimestamp(), {}, x.cookies.cookies[cookie], {}};
     Random(request.uid);
     Random(request.nonce);
     const Bytes packet = EncodeRequest(request, x.c2s);
@@ -131,8 +140,8 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       return u"NTS request " + Number(static_cast<long long>(sent.size() + 1)) + u" to " + server +
              u": transmit timestamp " + trace::Hex(request.transmit) +
              u" (random), unique identifier " + HexStart(request.uid) + u", cookie " +
-             Number(static_cast<long long>(sent.size() + 1)) + u" of " +
-             Number(static_cast<long long>(x.cookies.size())) + u" (" +
+             Number(static_cast<long long>(cookie + 1)) + u" of " +
+             Number(static_cast<long long>(x.cookies.cookies.size())) + u" (" +
              Number(static_cast<long long>(request.cookie.size())) + u" bytes), " +
              Number(static_cast<long long>(packet.size())) + u" bytes";
     });
@@ -145,9 +154,14 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
 
   send();
   Ignored ignored;
+  // A reply with large cookies runs past any usual buffer; cut short, its authenticator would
+  // fail. The largest UDP payload always fits.
+  std::vector<std::uint8_t> buffer(kMaxDatagram);
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
+      // A NAK, which only the time running out lets stand, says most.
+      if (ignored.naks > 0) throw Nak(x, ignored.Text());
       // Answers to our requests came, but none was authentic: that is what to report, not
       // silence (RFC 8915 section 5.7: such replies are discarded, never used).
       if (ignored.unauthenticated + ignored.forged > 0) {
@@ -161,17 +175,16 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       send();
       continue;
     }
-    std::uint8_t buffer[2048];
-    const auto got =
-        ReceiveFromServer(link, buffer, sizeof buffer, std::min(schedule.Next(), x.deadlineMillis),
-                          x.server, ignored.strangers, x.trace);
+    const auto got = ReceiveFromServer(link, buffer.data(), buffer.size(),
+                                       std::min(schedule.Next(), x.deadlineMillis), x.server,
+                                       ignored.strangers, x.trace);
     if (!got) continue;
     const std::int64_t t4 = link.UtcMicros();
-    const ReplyFields fields = ReadReply(buffer, *got, x.s2c);
+    const ReplyFields fields = ReadReply(buffer.data(), *got, x.s2c);
     // Ours only by the unique identifier and the origin timestamp of one request together.
     const auto request = std::find_if(sent.begin(), sent.end(), [&](const Sent& s) {
       return fields.uid == s.uid &&
-             ntp::Timestamp{ntp::Read32(buffer + 24), ntp::Read32(buffer + 28)} == s.transmit;
+             ntp::Timestamp{ntp::Read32(&buffer[24]), ntp::Read32(&buffer[28])} == s.transmit;
     });
     if (request == sent.end()) {
       ++ignored.notOurs;
@@ -183,13 +196,19 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       continue;
     }
     const std::u16string number = Number(static_cast<long long>(request - sent.begin() + 1));
-    const ntp::Reply reply = ntp::CheckReply(buffer, *got, request->transmit);
+    const ntp::Reply reply = ntp::CheckReply(buffer.data(), *got, request->transmit);
     if (fields.verdict != ReplyFields::Verdict::kAuthentic) {
-      // A NAK cannot be authenticated: the server could not read our cookie, so it has no key
-      // (RFC 8915 section 5.7). Echoing our identifier is what makes it ours.
+      // A NAK cannot be authenticated: the server could not read our cookie, so it has no key.
+      // Echoing our identifier is what makes it ours, but the identifier travels in the clear:
+      // anyone who saw the request can forge one. So it ends nothing; the authentic reply may
+      // still come, and the NAK is told only when the time runs out (RFC 8915 section 5.7).
       if (reply.stratum == 0 && reply.referenceId == kNak && reply.mode == 4) {
-        trace::Say(x.trace, [&] { return u"NTS NAK from " + server + u" to request " + number; });
-        throw Nak(x);
+        ++ignored.naks;
+        trace::Say(x.trace, [&] {
+          return u"NTS NAK from " + server + u" to request " + number +
+                 u": waiting on for an authentic reply";
+        });
+        continue;
       }
       ++(fields.verdict == ReplyFields::Verdict::kUnauthenticated ? ignored.unauthenticated
                                                                   : ignored.forged);

@@ -10,7 +10,8 @@ namespace brevun::nts {
 
 namespace {
 
-constexpr char kGnutlsMinimum[] = "3.6.5";
+// gnutls_session_set_keylog_function came last, with 3.6.13.
+constexpr char kGnutlsMinimum[] = "3.6.13";
 
 std::string LoaderError() {
   const char* error = dlerror();
@@ -55,7 +56,7 @@ TlsLibrary::TlsLibrary() : gnutls_(kGnutlsSoname), nettle_(kNettleSoname) {
 #undef BREVUN_TLS_LOAD_NETTLE
 #undef BREVUN_TLS_LOAD_GNUTLS
 #undef BREVUN_TLS_LOAD_FROM
-  // The soname stays the same across minor versions; the calls above need 3.6.5 or later.
+  // The soname stays the same across minor versions; the calls above need kGnutlsMinimum.
   if (gnutls_check_version(kGnutlsMinimum) == nullptr) {
     const char* version = gnutls_check_version(nullptr);
     throw LibraryMissing(FromUtf8(std::string(kGnutlsSoname) + " is GnuTLS " +

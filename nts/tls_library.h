@@ -27,9 +27,12 @@ inline constexpr char kNettleSoname[] = "libnettle.so.8";
   X(gnutls_certificate_allocate_credentials)      \
   X(gnutls_certificate_free_credentials)          \
   X(gnutls_certificate_get_peers)                 \
+  X(gnutls_certificate_get_trust_list)            \
   X(gnutls_certificate_set_x509_system_trust)     \
+  X(gnutls_certificate_set_verify_flags)          \
   X(gnutls_certificate_set_x509_trust_file)       \
   X(gnutls_certificate_verification_status_print) \
+  X(gnutls_certificate_verify_peers3)             \
   X(gnutls_check_version)                         \
   X(gnutls_credentials_set)                       \
   X(gnutls_deinit)                                \
@@ -43,8 +46,7 @@ inline constexpr char kNettleSoname[] = "libnettle.so.8";
   X(gnutls_record_send)                           \
   X(gnutls_server_name_set)                       \
   X(gnutls_session_get_desc)                      \
-  X(gnutls_session_get_verify_cert_status)        \
-  X(gnutls_session_set_verify_cert)               \
+  X(gnutls_session_set_keylog_function)           \
   X(gnutls_set_default_priority_append)           \
   X(gnutls_strerror)                              \
   X(gnutls_transport_set_errno)                   \
@@ -53,11 +55,13 @@ inline constexpr char kNettleSoname[] = "libnettle.so.8";
   X(gnutls_transport_set_pull_timeout_function)   \
   X(gnutls_transport_set_push_function)           \
   X(gnutls_x509_crt_deinit)                       \
+  X(gnutls_x509_crt_get_activation_time)          \
   X(gnutls_x509_crt_get_dn3)                      \
   X(gnutls_x509_crt_get_expiration_time)          \
   X(gnutls_x509_crt_get_issuer_dn3)               \
   X(gnutls_x509_crt_import)                       \
-  X(gnutls_x509_crt_init)
+  X(gnutls_x509_crt_init)                         \
+  X(gnutls_x509_trust_list_get_issuer)
 
 // Nettle's headers name its functions through macros (siv_cmac_aes128_set_key is
 // nettle_siv_cmac_aes128_set_key); the table uses the names the library exports.

@@ -109,6 +109,7 @@ std::string Server(const Measurement& m, const ServerResult& s) {
                      .Text("certificate_expiry", Rfc3339(s.nts->certificateNotAfter))
                      .Number("certificate_days_left",
                              measure::DaysLeft(s.nts->certificateNotAfter, m.utcMicros))
+                     .Bool("certificate_out_of_date_here", s.nts->certificateOutOfDateHere)
                      .Json());
   }
   return o.Json();

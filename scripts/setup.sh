@@ -18,7 +18,7 @@ pkgs=(
   icinga2-bin monitoring-plugins-basic groff-base curl
   wixl msitools
   lintian devscripts
-  libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates
+  libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates faketime
   libcap2-bin libbsd0 libcap2 libssl3
 )
 

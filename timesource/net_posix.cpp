@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <resolv.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,6 +106,20 @@ struct Lookup {
   AddrInfoList result;
 };
 
+// getaddrinfo, for a fully qualified name without the resolver's search domains. The hosts file
+// knows names without a final dot, so the name comes without it and the search is turned off
+// instead, in the resolver state that glibc keeps for each thread, and only for this lookup.
+int GetAddrInfo(const std::string& name, const std::string& service, const addrinfo& hints,
+                bool fullyQualified, addrinfo** list) {
+  if (!fullyQualified) return getaddrinfo(name.c_str(), service.c_str(), &hints, list);
+  if ((_res.options & RES_INIT) == 0) res_init();
+  const auto options = _res.options;
+  _res.options &= ~static_cast<unsigned long>(RES_DNSRCH | RES_DEFNAMES);
+  const int rc = getaddrinfo(name.c_str(), service.c_str(), &hints, list);
+  _res.options = options;
+  return rc;
+}
+
 int WaitFor(int fd, short events, const Deadline& deadline) {
   for (;;) {
     pollfd p{fd, events, 0};
@@ -141,7 +156,10 @@ NetworkSession::~NetworkSession() = default;
 
 std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Transport transport,
                              AddressFamily family, const Deadline& deadline) {
-  const std::string name = ToUtf8(host);
+  std::string name = ToUtf8(host);
+  // A final dot marks a name as complete (RFC 1034 section 3.1): "ntp." is ntp, never ntp.lan.
+  const bool fullyQualified = name.size() > 1 && name.back() == '.';
+  if (fullyQualified) name.pop_back();
   const std::string service = std::to_string(port);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -166,9 +184,9 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
 
   auto lookup = std::make_shared<Lookup>();
   try {
-    std::thread([lookup, name, service, hints] {
+    std::thread([lookup, name, service, hints, fullyQualified] {
       addrinfo* list = nullptr;
-      const int rc = getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+      const int rc = GetAddrInfo(name, service, hints, fullyQualified, &list);
       std::lock_guard<std::mutex> lock(lookup->mutex);
       lookup->rc = rc;
       lookup->result.reset(list);
@@ -178,7 +196,7 @@ std::vector<Address> Resolve(const std::u16string& host, std::uint16_t port, Tra
   } catch (const std::system_error&) {
     // No thread to spare: look the name up here, without the deadline.
     addrinfo* list = nullptr;
-    lookup->rc = getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+    lookup->rc = GetAddrInfo(name, service, hints, fullyQualified, &list);
     lookup->result.reset(list);
     lookup->finished = true;
   }

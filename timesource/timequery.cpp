@@ -113,7 +113,10 @@ std::vector<net::Address> WithoutRepeats(const std::vector<net::Address>& addres
 std::vector<net::Address> Addresses(const TimeHost& host, net::Transport transport,
                                     const QueryOptions& options, const net::Deadline& deadline) {
   try {
-    return WithoutRepeats(net::Resolve(host.host, host.port, transport, options.family, deadline));
+    // A final dot is how a resolver is told that a name is complete.
+    const bool dot = options.fullyQualified && !host.host.empty() && host.host.back() != u'.';
+    return WithoutRepeats(net::Resolve(dot ? host.host + u"." : host.host, host.port, transport,
+                                       options.family, deadline));
   } catch (const QueryFailure& f) {
     throw Describe(f, host, options.milliseconds, 0);
   }

@@ -63,6 +63,9 @@ struct QueryOptions {
   AddressFamily family = AddressFamily::kAny;
   // Empty: nobody reads along.
   QueryTrace trace;
+  // The host's name is complete as it stands: the resolver's search domains never extend it
+  // (on POSIX systems; Windows treats names as it always does).
+  bool fullyQualified = false;
 };
 
 // One server's part in a query of several: its answer (a time or a notification), or why

@@ -292,5 +292,31 @@ TEST(Consensus, EveryHostIsAskedAndNamesAreLookedUpTogether) {
   for (const std::int64_t b : budgets) EXPECT_GT(b, 900);
 }
 
+// A server whose certificate was out of date by our clock but not at its own authenticated time
+// is far from us, or holds an old key: the line says so and is never OK.
+TEST(ConsensusNts, ACertificateOutOfDateOnlyByOurClockIsNeverOk) {
+  const auto outOfDate = [](ConsensusAnswer a) {
+    a.nts->certificateOutOfDateHere = true;
+    return a;
+  };
+  const struct {
+    std::vector<ConsensusAnswer> answers;
+    std::string line;
+  } cases[] = {
+      {{InStep(u"192.0.2.1:123", 40), InStep(u"192.0.2.2:123", 5),
+        outOfDate(InStep(u"192.0.2.3:123", 40))},
+       "Offset 0.000000 seconds, 3 of 3 servers agree (certificate only looked out of date by "
+       "this machine's clock: c.test:4461)"},
+      {{outOfDate(InStep(u"192.0.2.1:123", 40)), outOfDate(InStep(u"192.0.2.2:123", 5)), Refused()},
+       "Offset 0.000000 seconds, 2 of 3 servers agree (certificates only looked out of date by "
+       "this machine's clock: a.test, b.test; unreachable: c.test:4461 (not authentic))"},
+  };
+  for (const auto& c : cases) {
+    const auto v = brevun::cli::CheckConsensus(Request({}), Network(c.answers));
+    EXPECT_EQ(v.state, State::kCritical) << c.line;
+    EXPECT_EQ(v.line.substr(0, v.line.find('|')), c.line);
+  }
+}
+
 }  // namespace
 }  // namespace brevun::cli

@@ -355,9 +355,9 @@ TEST(OffsetCheck, NtsLinesStatesAndCertificateDays) {
   constexpr std::int64_t kDay = 86400;
   QueryOutcome time = Answer(-12, 8, 91);
   time.server = u"127.0.0.1:123";
-  const auto answer = [&](std::int64_t notAfter) {
+  const auto answer = [&](std::int64_t notAfter, bool outOfDateHere) {
     brevun::cli::OffsetAnswer a(time);
-    a.nts = brevun::cli::NtsFacts{3600, notAfter};
+    a.nts = brevun::cli::NtsFacts{3600, notAfter, outOfDateHere};
     return a;
   };
   const std::string ok = "Offset -0.000012 seconds (127.0.0.1:123, NTS, stratum 8)";
@@ -369,6 +369,7 @@ TEST(OffsetCheck, NtsLinesStatesAndCertificateDays) {
     std::optional<int> warningDays;
     State state;
     std::string line;
+    bool outOfDateHere = false;
   } answered[] = {
       {kNow + 41 * kDay, std::nullopt, State::kOk, ok + data + "41"},
       {kNow + 41 * kDay, 41, State::kOk, ok + data + "41;41:"},
@@ -378,6 +379,11 @@ TEST(OffsetCheck, NtsLinesStatesAndCertificateDays) {
        ok + "; the certificate of ntp.test expires in 1 day" + data + "1;7:"},
       {kNow + 5, 7, State::kWarning,
        ok + "; the certificate of ntp.test expires within a day" + data + "0;7:"},
+      // Out of date by our clock, not at the server's time: never OK, whatever the offset.
+      {kNow - kDay, 7, State::kCritical,
+       ok + "; the certificate of ntp.test only looked out of date by this machine's clock" + data +
+           "-1;7:",
+       true},
   };
   for (const auto& c : answered) {
     OffsetRequest r = Request();
@@ -385,8 +391,9 @@ TEST(OffsetCheck, NtsLinesStatesAndCertificateDays) {
     r.nts = true;
     r.certWarningDays = c.warningDays;
     r.utcMicros = [] { return kNow * 1'000'000 + 999'999; };
-    const auto v = CheckOffset(
-        r, [&](Source, const TimeHost&, const QueryOptions&) { return answer(c.notAfter); });
+    const auto v = CheckOffset(r, [&](Source, const TimeHost&, const QueryOptions&) {
+      return answer(c.notAfter, c.outOfDateHere);
+    });
     EXPECT_EQ(v.state, c.state) << c.line;
     EXPECT_EQ(v.line, c.line);
   }

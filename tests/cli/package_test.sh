@@ -31,7 +31,7 @@ mode=$(dpkg-deb -c "$deb" | awk '$6 == "./usr/lib/nagios/plugins/brevun-check" {
 # The C++ runtime is in the program: it links the C library alone, and --nts loads GnuTLS and
 # Nettle by soname, which the package must bring.
 depends=$(dpkg-deb -f "$deb" Depends)
-if [[ "$depends" =~ ^libgnutls30\ \(\>=\ 3\.6\.5\),\ libnettle8,\ libc6\ \(\>=\ [0-9.]+\)$ ]]; then
+if [[ "$depends" =~ ^libgnutls30\ \(\>=\ 3\.6\.13\),\ libnettle8,\ libc6\ \(\>=\ [0-9.]+\)$ ]]; then
   pass "Depends: $depends"
 else
   fail "Depends: $depends"

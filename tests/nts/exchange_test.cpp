@@ -32,30 +32,46 @@ Bytes CookieOf(const Bytes& request) {
 
 enum class Seal { kServerKey, kOtherKey, kNone };
 
+// One cookie of `size` bytes as the encrypted field that carries it.
+Bytes CookieField(std::size_t size) {
+  Bytes field;
+  AppendField(field, kCookieField, Bytes(size, 0xcc));
+  return field;
+}
+
 // A reply to the request sent `request`-th (from 0), the server's clock at serverMicros, with
-// the identifier `uidOf` echoed (by default the same request's) and sealed as told.
+// the identifier `uidOf` echoed (by default the same request's) and sealed as told around
+// `encrypted` (by default one new cookie).
 std::function<Bytes(const std::vector<Sent>&)> ReplyTo(std::size_t request,
                                                        std::int64_t serverMicros,
                                                        Seal seal = Seal::kServerKey,
                                                        std::function<void(Bytes&)> change = {},
-                                                       std::optional<std::size_t> uidOf = {}) {
+                                                       std::optional<std::size_t> uidOf = {},
+                                                       Bytes encrypted = CookieField(100)) {
   return [=](const std::vector<Sent>& sent) {
     Bytes reply = ReplyToRequest(sent, request, serverMicros);
     if (change) change(reply);
     AppendField(reply, kUniqueIdentifierField, UidOf(sent.at(uidOf.value_or(request)).bytes));
-    Bytes cookie;
-    AppendField(cookie, kCookieField, Bytes(100, 0xcc));
     if (seal != Seal::kNone)
-      AppendAuthenticator(reply, Nonce{9}, cookie, seal == Seal::kServerKey ? kS2c : kC2s);
+      AppendAuthenticator(reply, Nonce{9}, encrypted, seal == Seal::kServerKey ? kS2c : kC2s);
     return reply;
   };
 }
 
-NtsExchange Within(std::int64_t deadline, int cookies = 8) {
-  std::vector<Bytes> jar;
-  for (int i = 0; i < cookies; ++i) jar.push_back(Bytes(100, static_cast<std::uint8_t>(i)));
-  return {kServer, u"ntp.example:123", deadline, kC2s, kS2c, jar, {}};
-}
+// An exchange that lasts until deadline, with a jar of its own: cookie i is 100 bytes of i.
+struct Within {
+  explicit Within(std::int64_t deadline, int cookies = 8)
+      : x{kServer, u"ntp.example:123", deadline, kC2s, kS2c, jar, {}} {
+    for (int i = 0; i < cookies; ++i)
+      jar.cookies.push_back(Bytes(100, static_cast<std::uint8_t>(i)));
+  }
+  Within(const Within&) = delete;
+  Within& operator=(const Within&) = delete;
+  operator const NtsExchange&() const { return x; }  // NOLINT(google-explicit-constructor)
+
+  CookieJar jar;
+  NtsExchange x;
+};
 
 // The failure an exchange ends in, as "kind: description".
 std::string FailureOf(ScriptedLink& link, const NtsExchange& x) {
@@ -129,6 +145,20 @@ TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWit
     EXPECT_EQ(link.now, 10000);
   }
   {
+    // The next address of the server goes on with the cookies not yet sent; with none left
+    // it is not asked at all.
+    Within exchange(2500, 3);
+    ScriptedLink first({});
+    FailureOf(first, exchange);
+    ScriptedLink second({});
+    FailureOf(second, exchange);
+    ASSERT_EQ(second.sent.size(), 1u);
+    EXPECT_EQ(CookieOf(second.sent[0].bytes), Bytes(100, 2));
+    ScriptedLink third({});
+    EXPECT_EQ(FailureOf(third, exchange), "timeout: no cookie left to ask it with");
+    EXPECT_TRUE(third.sent.empty());
+  }
+  {
     // Request 2's identifier with request 1's origin answers neither; the reply to request 1
     // that comes after it counts with request 1's T1.
     ScriptedLink link({{1100, ReplyTo(0, kWallAtZero, Seal::kServerKey, {}, 1)},
@@ -139,18 +169,36 @@ TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWit
   }
 }
 
-TEST(NtsExchange, ANakOrAnAuthenticKissEndsTheExchangeWhenItAnswersOurRequest) {
+TEST(NtsExchange, AnAuthenticKissEndsTheExchangeAndANakIsToldOnlyWhenTheTimeRunsOut) {
   const auto kiss = [](const char* code) {
     return [code](Bytes& p) {
       p[1] = 0;
       std::memcpy(&p[12], code, 4);
     };
   };
-  {  // a NAK carries no authenticator: the server could not read our cookie
-    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))}});
-    EXPECT_EQ(FailureOf(link, Within(5000)),
-              "authentication: Server ntp.example:123 sent an NTS NAK: it cannot use our cookie");
-    EXPECT_EQ(link.now, 100);
+  const std::string told =
+      "authentication: Server ntp.example:123 sent an NTS NAK: it cannot use our cookie";
+  // A NAK carries no authenticator (the server could not read our cookie), and anyone who saw
+  // the request can forge one from its identifier: the authentic reply after it still counts.
+  const struct {
+    std::vector<Arrival> script;
+    std::string outcome;
+    std::int64_t ends;
+  } naks[] = {
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))},
+        {103, ReplyTo(0, kWallAtZero + 53 * kMs)}},
+       "outcome with offset 1500",
+       103},
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))}}, told, 5000},
+      {{{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"))},
+        {200, ReplyTo(0, kWallAtZero, Seal::kOtherKey)}},
+       told + " (ignored 1 reply whose authenticator fails)",
+       5000},
+  };
+  for (const auto& c : naks) {
+    ScriptedLink link(c.script);
+    EXPECT_EQ(FailureOf(link, Within(5000)), c.outcome);
+    EXPECT_EQ(link.now, c.ends) << c.outcome;
   }
   {  // one that echoes an identifier that is not ours is anybody's
     const auto nak = ReplyTo(0, kWallAtZero, Seal::kNone, kiss("NTSN"));
@@ -173,6 +221,59 @@ TEST(NtsExchange, ANakOrAnAuthenticKissEndsTheExchangeWhenItAnswersOurRequest) {
               "authentication: Reply from ntp.example:123 fails authentication (ignored 1 "
               "unauthenticated reply)");
   }
+}
+
+// What an authentic reply sealed around `encrypted` gives: its offset and the new cookies it
+// carried, or the failure.
+std::string AuthenticReplyWith(const Bytes& encrypted) {
+  ScriptedLink link(
+      {{300, ReplyTo(0, kWallAtZero + 350 * kMs, Seal::kServerKey, {}, {}, encrypted)}});
+  std::u16string last;
+  Within exchange(5000);
+  exchange.x.trace = [&](const std::u16string& line) { last = line; };
+  const std::string outcome = FailureOf(link, exchange);
+  // "Authenticated reply from ... to request 1 (2 new cookies): ..."
+  const auto open = last.find(u" (");
+  const auto close = last.find(u")");
+  if (outcome.rfind("outcome", 0) != 0 || close == std::u16string::npos) return outcome;
+  return outcome + ", " + ToUtf8(last.substr(open + 2, close - open - 2));
+}
+
+Bytes Field(std::size_t length) {
+  Bytes f(length, 0);
+  f[0] = 0x70;
+  f[3] = static_cast<std::uint8_t>(length);
+  return f;
+}
+
+// Inside the ciphertext a field may be any whole number of words, not the 16 bytes that fields
+// outside need.
+TEST(NtsExchange, EncryptedFieldsOfAnyWholeNumberOfWordsAreAuthentic) {
+  const struct {
+    Bytes encrypted;
+    const char* outcome;
+  } cases[] = {
+      {{}, "outcome with offset 200000, 0 new cookies"},
+      {Field(4), "outcome with offset 200000, 0 new cookies"},
+      {Join({Field(8), Field(12), CookieField(100)}), "outcome with offset 200000, 1 new cookie"},
+      {Join({Field(8), {0, 0}}),
+       "authentication: Reply from ntp.example:123 fails authentication (ignored 1 reply whose "
+       "authenticator fails)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AuthenticReplyWith(c.encrypted), c.outcome);
+}
+
+// Large cookies make a reply outgrow any usual buffer: it is read whole.
+TEST(NtsExchange, AReplyWithLargeCookiesIsReadWhole) {
+  const struct {
+    Bytes encrypted;
+    const char* outcome;
+  } cases[] = {
+      {CookieField(2100), "outcome with offset 200000, 1 new cookie"},
+      {Join({CookieField(3000), CookieField(3000)}), "outcome with offset 200000, 2 new cookies"},
+      {CookieField(65000), "outcome with offset 200000, 1 new cookie"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AuthenticReplyWith(c.encrypted), c.outcome);
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 establishment names and answers every request as if it were ours to answer -- our unique
 identifier and origin timestamp echoed, its clock 1000 s ahead -- but without the server's key.
 
-    fake_ntp_server.py forged|unauthenticated ADDRESS PORT
+    fake_ntp_server.py forged|unauthenticated|silent ADDRESS PORT
 
-forged: the reply carries an NTS authenticator of random bytes; unauthenticated: none at all.
-Prints "ready" once it listens and one line per request it answered.
+forged: the reply carries an NTS authenticator of random bytes; unauthenticated: none at all;
+silent: no reply. Prints "ready" once it listens and one line per request, with the cookie it
+carried in hexadecimal.
 """
 import os
 import socket
@@ -16,6 +17,7 @@ import time
 NTP_EPOCH = 2208988800
 AHEAD = 1000
 UNIQUE_IDENTIFIER = 0x0104
+COOKIE = 0x0204
 AUTHENTICATOR = 0x0404
 
 
@@ -58,9 +60,13 @@ def main():
     print("ready", flush=True)
     while True:
         request, client = s.recvfrom(2048)
-        if len(request) >= 48:
+        if len(request) < 48:
+            continue
+        cookie = b"".join(body for kind, body in fields(request) if kind == COOKIE)
+        if mode != "silent":
             s.sendto(reply(request, mode), client)
-            print("answered", len(request), "bytes from", client, flush=True)
+        print("answered" if mode != "silent" else "ignored", len(request), "bytes from", client,
+              "cookie", cookie.hex(), flush=True)
 
 
 if __name__ == "__main__":

@@ -35,9 +35,10 @@ run() {
 }
 
 # expect NAME CODE PATTERN ARGS...: exit CODE and one line matching PATTERN. A line with an
-# offset must have it within a millisecond: a busy machine can hold a reply in the socket for
-# milliseconds and skew one measurement by half that, so a right line off by more is asked for
-# twice more. A line without "Offset" must carry no offset at all.
+# offset must have it within a millisecond (unless any_offset is set, for a server whose clock
+# is ahead): a busy machine can hold a reply in the socket for milliseconds and skew one
+# measurement by half that, so a right line off by more is asked for twice more. A line without
+# "Offset" must carry no offset at all.
 expect() {
   local name=$1 code=$2 pattern=$3 attempt
   shift 3
@@ -45,7 +46,9 @@ expect() {
     run "$@"
     [ "$rc" -eq "$code" ] && [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] &&
       grep -Eq -- "$pattern" <<<"$out" || break
-    if [[ $out =~ \|offset=(-?[0-9.]+)s ]]; then
+    if [ -n "${any_offset:-}" ]; then
+      :
+    elif [[ $out =~ \|offset=(-?[0-9.]+)s ]]; then
       python3 -c 'import sys; sys.exit(abs(float(sys.argv[1])) >= 0.001)' "${BASH_REMATCH[1]}" ||
         continue
     elif [[ $out == *offset=* || $out == *Offset* ]]; then
@@ -58,7 +61,12 @@ expect() {
   fail "$name: exit $rc (wanted $code), output: $out $(tail -c 600 "$work/stderr")"
 }
 
-make_ca "$work" ca && make_ca "$work" other &&
+# future: valid around 1000 days from now, which only a server whose clock is that far ahead
+# (through libfaketime, its own clock alone) sees; its CA covers both times.
+days_ahead() { date -u -d "@$(($(date +%s) + $1 * 86400))" '+%Y-%m-%d %H:%M:%S'; }
+make_ca "$work" ca && make_ca "$work" other && make_ca "$work" long 3650 &&
+  make_cert "$work" future long "activation_date = \"$(days_ahead 990)\"" \
+    "expiration_date = \"$(days_ahead 1010)\"" &&
   make_cert "$work" good ca &&
   make_cert "$work" expired ca 'activation_date = "2020-01-01 00:00:00"' \
     'expiration_date = "2020-01-02 00:00:00"' &&
@@ -77,8 +85,34 @@ soon_ntp=$nts_ntp_port
 start_nts_chronyd "$work" good 127.0.0.2
 fake_ke=$nts_ke_port
 fake_ntp=$nts_ntp_port
+# Names that the rows below resolve: two addresses for one name, and a name that only the
+# search domain completes.
+start_nts_chronyd "$work" good multi.test
+multi_ke=$nts_ke_port
+multi_ntp=$nts_ntp_port
+start_nts_chronyd "$work" good ntp2
+ntp2_ke=$nts_ke_port
+start_nts_chronyd "$work" good "" 127.0.0.2
+second_ke=$nts_ke_port
+second_ntp=$nts_ntp_port
+start_nts_chronyd "$work" future
+future_ke=$nts_ke_port
+chronyd_ahead=1000 start_nts_chronyd "$work" future
+ahead_ke=$nts_ke_port
+ahead_ntp=$nts_ntp_port
 nts_chronyds_ready && start_silent_tcp "$work" || exit 1
 closed=$(free_port SOCK_STREAM)
+
+# The rows that resolve names run with hosts and resolver files of their own, in a mount
+# namespace of the command's own: ke.test and multi.test have two addresses each, and the
+# search domain "test" of a name server of ours completes ntp2 to ntp2.test.
+printf '127.0.0.1 localhost\n127.0.0.1 ke.test\n127.0.0.2 ke.test\n127.0.0.2 multi.test\n127.0.0.3 multi.test\n' \
+  >"$work/hosts"
+printf 'nameserver 127.0.0.1\nsearch test\n' >"$work/resolv.conf"
+start_fake_dns "$work" 127.0.0.1 ntp2.test=127.0.0.1 || { fail "fake name server"; exit 1; }
+dns_log=$fake_log
+with_names=(unshare -m bash -c 'mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/resolv.conf &&
+  shift 2 && exec "$@"' bash "$work/hosts" "$work/resolv.conf" "$1")
 
 ok="^TIME OK - Offset -?0\.000[0-9]{3} seconds \(127\.0\.0\.1"
 good=(-H "127.0.0.1:$good_ke" --nts --nts-ca "$ca" -w 0.5 -c 1 -t 5)
@@ -93,6 +127,8 @@ for shown in "Key establishment response: next protocol NTPv4 \(critical\); AEAD
   "Authenticated reply from 127\.0\.0\.1:$good_ntp to request 1 \(1 new cookie\)"; do
   if grep -Eq -- "$shown" <<<"$trace"; then pass "trace: $shown"; else fail "trace lacks $shown: $trace"; fi
 done
+# A final dot names the same host; neither SNI nor the certificate carries it.
+expect by-name-with-dot 0 "$ok:$good_ntp, NTS, stratum 8\)" "${good[@]}" --nts-server-name ntp.test.
 expect expiring-soon 1 "^TIME WARNING - Offset -?0\.000[0-9]{3} seconds \(127\.0\.0\.1:$soon_ntp, NTS, stratum 8\); the certificate of 127\.0\.0\.1:$soon_ke expires in [45] days\|.* cert_days=[45];7:$" \
   -H "127.0.0.1:$soon_ke" --nts --nts-ca "$ca" --nts-cert-warning 7 -t 5
 
@@ -105,6 +141,25 @@ expect name-mismatch 2 "${tls}the certificate does not name other\.test \(its su
 expect expired 2 \
   "^TIME CRITICAL - TLS handshake with 127\.0\.0\.1:$expired_ke failed: the certificate has expired \(on 2020-01-02 00:00:00 UTC\)$" \
   -H "127.0.0.1:$expired_ke" --nts --nts-ca "$ca" -t 5
+# A chain whose one fault is its dates: the exchange goes on and the dates are judged at the
+# server's authenticated time. Still out of date then: the certificate's failure, as ever.
+expect not-valid-yet-by-the-servers-time-too 2 \
+  "^TIME CRITICAL - TLS handshake with 127\.0\.0\.1:$future_ke failed: the certificate is not valid yet$" \
+  -H "127.0.0.1:$future_ke" --nts --nts-ca "$work/long.pem" -t 5
+# Within the dates at the server's time, 1000 days ahead: the offset, never OK, and why the
+# certificate looked out of date.
+any_offset=1 expect only-out-of-date-by-our-clock 2 \
+  "^TIME CRITICAL - Offset (86399999|86400000)\.[0-9]{6} seconds \(127\.0\.0\.1:$ahead_ntp, NTS, stratum 8\); the certificate of 127\.0\.0\.1:$ahead_ke only looked out of date by this machine's clock\|offset=(86399999|86400000)\.[0-9]{6}s;" \
+  -H "127.0.0.1:$ahead_ke" --nts --nts-ca "$work/long.pem" -t 5
+cat "$ca" "$work/long.pem" >"$work/both.pem"
+expect only-out-of-date-by-our-clock-of-three 2 \
+  "^TIME CRITICAL - Offset -?0\.000[0-9]{3} seconds, 2 of 3 servers agree \(falseticker: 127\.0\.0\.1:$ahead_ke offset \+(86399999\.9|86400000\.0)[0-9]{2} s; certificate only looked out of date by this machine's clock: 127\.0\.0\.1:$ahead_ke\)\|" \
+  -H "127.0.0.1:$good_ke" -H "127.0.0.1:$soon_ke" -H "127.0.0.1:$ahead_ke" --nts --nts-ca "$work/both.pem" \
+  -w 0.5 -c 1 -t 5
+expect not-valid-yet-of-three 0 \
+  "^TIME OK - Offset -?0\.000[0-9]{3} seconds, 2 of 3 servers agree \(unreachable: 127\.0\.0\.1:$future_ke \(not authentic\)\)\|" \
+  -H "127.0.0.1:$good_ke" -H "127.0.0.1:$soon_ke" -H "127.0.0.1:$future_ke" --nts --nts-ca "$work/both.pem" \
+  -w 0.5 -c 1 -t 5
 expect closed-port 2 "^TIME CRITICAL - Connection refused by 127\.0\.0\.1:$closed$" \
   -H "127.0.0.1:$closed" --nts --nts-ca "$ca" -t 5
 # -q: no offset could be had, so UNKNOWN.
@@ -126,7 +181,7 @@ for mode in forged unauthenticated; do
   expect "fake-ntp-$mode" 2 \
     "^TIME CRITICAL - Reply from 127\.0\.0\.2:$fake_ntp fails authentication \(ignored [0-9]+ $why\)$" \
     -H "127.0.0.1:$fake_ke" --nts --nts-ca "$ca" -t 3 -q
-  grep -q '^answered' "$work/fake-$mode.log" || fail "fake-ntp-$mode was never asked"
+  grep -q '^answered' "$fake_log" || fail "fake-ntp-$mode was never asked"
   if [ "$mode" = forged ]; then
     # Three servers at once, each with its own key establishment: the two real ones agree, the
     # one behind the fake is not counted.
@@ -138,6 +193,75 @@ for mode in forged unauthenticated; do
   kill "${time_server_pids[-1]}" && wait "${time_server_pids[-1]}" 2>/dev/null
   unset 'time_server_pids[-1]'
 done
+
+# Hostile key establishment servers of ours, with a certificate of the trusted CA.
+start_fake_ke "$work" error good 127.0.0.1 "$second_ke" || fail "fake key establishment error"
+for mode in trickle endless flood error-no-eom; do
+  port=$(free_port SOCK_STREAM)
+  start_fake_ke "$work" "$mode" good 127.0.0.1 "$port" || fail "fake key establishment $mode"
+  printf -v "ke_$(tr - _ <<<"$mode")" %s "$port"
+done
+hostile=(--nts --nts-ca "$ca" --nts-server-name ntp.test -t 3)
+# Records that never end: the deadline ends them.
+started=$(date +%s%N)
+expect ke-trickle 2 \
+  "^TIME CRITICAL - No answer from 127\.0\.0\.1:$ke_trickle within 3 s \(no complete key establishment response\)$" \
+  -H "127.0.0.1:$ke_trickle" "${hostile[@]}"
+took=$((($(date +%s%N) - started) / 1000000))
+if [ "$took" -lt 4000 ]; then pass "ke-trickle ends within -t: $took ms"; else fail "ke-trickle took $took ms"; fi
+# Thousands of empty records, each in a TLS record of its own, always more queued: at 16384
+# bytes the response is malformed, and the second server's answer stands (one of two asked:
+# no majority of them, so WARNING unless --truechimers-warning allows one).
+expect ke-endless-beside-chronyd 0 \
+  "^TIME OK - Offset -?0\.000[0-9]{3} seconds, 1 of 2 servers agree \(unreachable: 127\.0\.0\.1:$ke_endless \(malformed reply\)\)\|" \
+  -H "127.0.0.1:$good_ke" -H "127.0.0.1:$ke_endless" "${hostile[@]}" -t 2 -w 0.5 -c 1 \
+  --truechimers-warning 1:
+expect ke-flood 2 \
+  "^TIME CRITICAL - Malformed reply from 127\.0\.0\.1:$ke_flood: The key establishment with 127\.0\.0\.1:$ke_flood sent more than 16384 bytes$" \
+  -H "127.0.0.1:$ke_flood" "${hostile[@]}"
+# An error record keeps its code when the server closes without ending its message.
+expect ke-error-no-end 2 \
+  "^TIME CRITICAL - The key establishment with 127\.0\.0\.1:$ke_error_no_eom sent error record 1 \(bad request\)$" \
+  -H "127.0.0.1:$ke_error_no_eom" "${hostile[@]}"
+
+saved=("${check[@]}")
+check=("${with_names[@]}")
+# ke.test is first 127.0.0.1, whose key establishment sends an error record, then chronyd's
+# 127.0.0.2: an error from one address moves on to the next, as a TLS failure does.
+expect ke-error-then-next-address 0 "^TIME OK - Offset -?0\.000[0-9]{3} seconds \(127\.0\.0\.2:$second_ntp, NTS, stratum 8\)" \
+  -H "ke.test:$second_ke" --nts --nts-ca "$ca" --nts-server-name ntp.test -w 0.5 -c 1 -t 5 -v
+shown="Gave up on 127\.0\.0\.1:$second_ke: not authentic \(The key establishment with ke\.test:$second_ke sent error record 1 \(bad request\)\)"
+if grep -Eq -- "$shown" <<<"$trace"; then pass "trace: $shown"; else fail "trace lacks $shown: $trace"; fi
+# The key establishment names ntp2, which only the search domain would complete: a server
+# record's name is fully qualified, and one that cannot be resolved is the server's fault.
+expect named-server-unresolved 2 \
+  "^TIME CRITICAL - The key establishment with 127\.0\.0\.1:$ntp2_ke named the NTP server ntp2, which cannot be resolved \(no such host\)$" \
+  -H "127.0.0.1:$ntp2_ke" --nts --nts-ca "$ca" -t 3
+if grep -q '^query ntp2\.test' "$dns_log"; then fail "ntp2 was completed by the search domain"; else pass "ntp2 asked as it stands"; fi
+# The key establishment names multi.test, two silent fakes of ours: the second address goes on
+# with the cookies the first did not send.
+for address in 127.0.0.2 127.0.0.3; do
+  start_fake_ntp "$work" silent "$address" "$multi_ntp" || fail "fake silent $address"
+  silent_logs+=("$fake_log")
+done
+expect cookies-once 2 \
+  "^TIME CRITICAL - No answer from multi\.test:$multi_ntp within 4 s \(2 addresses tried\)$" \
+  -H "127.0.0.1:$multi_ke" --nts --nts-ca "$ca" -t 4
+cookies=$(cat "${silent_logs[@]}" | grep -o 'cookie [0-9a-f]*' | sort)
+if [ "$(wc -l <<<"$cookies")" -ge 3 ] && [ -z "$(uniq -d <<<"$cookies")" ] &&
+  grep -q cookie "${silent_logs[0]}" && grep -q cookie "${silent_logs[1]}"; then
+  pass "cookies-once: $(wc -l <<<"$cookies") requests to two addresses, no cookie twice"
+else
+  fail "cookies-once: $(cat "${silent_logs[@]}")"
+fi
+check=("${saved[@]}")
+
+# The TLS library writes the session's secrets where SSLKEYLOGFILE says, and both NTS keys
+# follow from them: the plugin's sessions write nothing.
+check=(env "SSLKEYLOGFILE=$work/keylog" "$1")
+expect keylog 0 "$ok:$good_ntp, NTS, stratum 8\)" "${good[@]}"
+if [ -s "$work/keylog" ]; then fail "keylog: $work/keylog holds $(wc -l <"$work/keylog") lines"; else pass "keylog: nothing written"; fi
+check=("${saved[@]}")
 
 # A system without GnuTLS: --nts says what is missing; plain SNTP, which never loads it, works.
 # The library's file is hidden in a mount namespace of the command's own.

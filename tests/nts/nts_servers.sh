@@ -6,16 +6,24 @@
 #
 #   in_own_netns SCRIPT ARGS...      runs SCRIPT again in a new network namespace with lo up
 #                                    (needs root); returns when it is already in one
-#   make_ca DIR NAME                 DIR/NAME.pem and DIR/NAME.key, a throwaway CA
+#   make_ca DIR NAME [DAYS]          DIR/NAME.pem and DIR/NAME.key, a throwaway CA valid from
+#                                    now for DAYS days (30)
 #   make_cert DIR NAME CA [LINE...]  DIR/NAME.pem and .key signed by DIR/CA, naming ntp.test
 #                                    and 127.0.0.1; LINEs go into certtool's template (dates)
-#   start_nts_chronyd DIR CERT [NTPSERVER]
+#   start_nts_chronyd DIR CERT [NTPSERVER [ADDRESS]]
 #                                    chronyd with DIR/CERT on free ports, files DIR/chronyd-*;
-#                                    sets nts_ke_port and nts_ntp_port; NTPSERVER: the server
-#                                    its key establishment names instead of itself
+#                                    sets nts_ke_port and nts_ntp_port; NTPSERVER (may be ""):
+#                                    the server its key establishment names instead of itself;
+#                                    ADDRESS: where it listens instead of 127.0.0.1; with
+#                                    chronyd_ahead=DAYS set, its clock (its own, through
+#                                    libfaketime; never this machine's) is DAYS days ahead
 #   nts_chronyds_ready               waits until every chronyd started answers
 #   start_silent_tcp DIR             sets silent_tcp_port
 #   start_fake_ntp DIR MODE ADDRESS PORT    fake_ntp_server.py, see there
+#   start_fake_ke DIR MODE CERT ADDRESS PORT
+#                                    fake_ke_server.py with DIR/CERT, see there
+#   start_fake_dns DIR ADDRESS NAME=IPV4...  fake_dns_server.py on port 53, see there
+#                                    Each start_fake_* logs to the file it names in fake_log
 nts_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 nts_pending=()
 source "$nts_here/../time_servers.sh"
@@ -26,8 +34,8 @@ in_own_netns() {
 }
 
 make_ca() {
-  local dir=$1 name=$2
-  printf 'cn = "brevun test CA %s"\nca\ncert_signing_key\nexpiration_days = 30\n' "$name" \
+  local dir=$1 name=$2 days=${3:-30}
+  printf 'cn = "brevun test CA %s"\nca\ncert_signing_key\nexpiration_days = %s\n' "$name" "$days" \
     >"$dir/$name.tmpl"
   certtool --generate-privkey --key-type ecdsa --outfile "$dir/$name.key" 2>/dev/null &&
     certtool --generate-self-signed --load-privkey "$dir/$name.key" --template "$dir/$name.tmpl" \
@@ -48,22 +56,22 @@ make_cert() {
       --template "$dir/$name.tmpl" --outfile "$dir/$name.pem" >/dev/null 2>&1
 }
 
-# Whether something accepts TCP connections on 127.0.0.1:PORT.
+# Whether something accepts TCP connections on ADDRESS:PORT.
 tcp_listening() {
   python3 -c 'import socket, sys
-socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$1" 2>/dev/null
+socket.create_connection((sys.argv[1], int(sys.argv[2])), 1).close()' "$1" "$2" 2>/dev/null
 }
 
 start_nts_chronyd() {
-  local dir=$1 cert=$2 ntp_server=${3:-}
-  local base=$dir/chronyd-$cert${ntp_server:+-$ntp_server}
+  local dir=$1 cert=$2 ntp_server=${3:-} address=${4:-127.0.0.1}
+  local base=$dir/chronyd-$cert${ntp_server:+-$ntp_server}-$address${chronyd_ahead:+-ahead$chronyd_ahead}
   nts_ke_port=$(free_port SOCK_STREAM)
   nts_ntp_port=$(free_port SOCK_DGRAM)
   # ntsprocesses 0: the key establishment runs in chronyd's own process, the one we stop.
   cat >"$base.conf" <<CONF
 port $nts_ntp_port
-bindaddress 127.0.0.1
-allow 127.0.0.1
+bindaddress $address
+allow 127.0.0.0/8
 local stratum 8
 cmdport 0
 pidfile $base.pid
@@ -77,22 +85,28 @@ CONF
   # -u root: chronyd would drop to its own user before reading the key, which lives in our
   # private folder. -x: serve this machine's clock and never set it; -d: stay in the
   # foreground, so the pid we keep is the server's.
-  /usr/sbin/chronyd -x -d -u root -f "$base.conf" </dev/null >"$base.log" 2>&1 &
+  local ahead=()
+  if [ -n "${chronyd_ahead:-}" ]; then
+    local faketime
+    faketime=$(dpkg -L libfaketime 2>/dev/null | grep -m1 '/libfaketime\.so\.1$')
+    ahead=(env "LD_PRELOAD=$faketime" "FAKETIME=+${chronyd_ahead}d" FAKETIME_DONT_FAKE_MONOTONIC=1)
+  fi
+  "${ahead[@]}" /usr/sbin/chronyd -x -d -u root -f "$base.conf" </dev/null >"$base.log" 2>&1 &
   time_server_pids+=($!)
-  nts_pending+=("$nts_ke_port:$nts_ntp_port:$base.log")
+  nts_pending+=("$address:$nts_ke_port:$nts_ntp_port:$base.log")
 }
 
 # chronyd takes seconds to trust its local clock, so the servers start together and this waits
 # for all of them.
 nts_chronyds_ready() {
-  local server ke ntp log _
+  local server address ke ntp log _
   for server in "${nts_pending[@]}"; do
-    IFS=: read -r ke ntp log <<<"$server"
+    IFS=: read -r address ke ntp log <<<"$server"
     for _ in $(seq 100); do
-      tcp_listening "$ke" && sntp_synchronised "$ntp" && continue 2
+      tcp_listening "$address" "$ke" && sntp_synchronised "$ntp" "$address" && continue 2
       sleep 0.2
     done
-    echo "chronyd did not answer on 127.0.0.1:$ke and :$ntp:" >&2
+    echo "chronyd did not answer on $address:$ke and :$ntp:" >&2
     cat "$log" >&2
     return 1
   done
@@ -101,16 +115,36 @@ nts_chronyds_ready() {
 
 start_silent_tcp() { start_silent "$1" tcp && silent_tcp_port=$silent_port; }
 
-start_fake_ntp() {
-  local dir=$1 mode=$2 address=$3 port=$4
-  python3 "$nts_here/fake_ntp_server.py" "$mode" "$address" "$port" </dev/null \
-    >"$dir/fake-$mode.log" 2>&1 &
+# start_fake LOG COMMAND...: COMMAND in the background until it says "ready" in LOG.
+start_fake() {
+  local log=$1
+  shift
+  "$@" </dev/null >"$log" 2>&1 &
   time_server_pids+=($!)
+  fake_log=$log
   local _
   for _ in $(seq 50); do
-    grep -q '^ready' "$dir/fake-$mode.log" 2>/dev/null && return 0
+    grep -q '^ready' "$log" 2>/dev/null && return 0
     sleep 0.1
   done
-  cat "$dir/fake-$mode.log" >&2
+  cat "$log" >&2
   return 1
+}
+
+start_fake_ntp() {
+  local dir=$1 mode=$2 address=$3 port=$4
+  start_fake "$dir/fake-ntp-$mode-$address-$port.log" \
+    python3 "$nts_here/fake_ntp_server.py" "$mode" "$address" "$port"
+}
+
+start_fake_ke() {
+  local dir=$1 mode=$2 cert=$3 address=$4 port=$5
+  start_fake "$dir/fake-ke-$mode-$address-$port.log" \
+    python3 "$nts_here/fake_ke_server.py" "$mode" "$dir/$cert.pem" "$dir/$cert.key" "$address" "$port"
+}
+
+start_fake_dns() {
+  local dir=$1 address=$2
+  shift 2
+  start_fake "$dir/fake-dns-$address.log" python3 "$nts_here/fake_dns_server.py" "$address" "$@"
 }

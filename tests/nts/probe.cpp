@@ -70,8 +70,8 @@ void Capture(const nts::Request& r, const std::string& file) {
   const nts::AesSivCmac256 s2c(ke.s2c.bytes.data());
   SocketLink udp(ntp.at(0), deadline);
   RecordingLink link(udp);
-  nts::ExchangeNts(
-      link, {ntp.at(0), ntp.at(0).Text(), deadline.at(), c2s, s2c, ke.response.cookies, r.trace});
+  nts::CookieJar jar{ke.response.cookies};
+  nts::ExchangeNts(link, {ntp.at(0), ntp.at(0).Text(), deadline.at(), c2s, s2c, jar, r.trace});
   std::ofstream out(file);
   out << "ke_request " << Hex(ke.request.data(), ke.request.size()) << "\n"
       << "ke_response " << Hex(ke.responseBytes.data(), ke.responseBytes.size()) << "\n"

@@ -10,12 +10,15 @@
 #include <string>
 
 #include "check/text.h"
+#include "loopback.h"
 #include "nts/aead.h"
 #include "nts/extension_fields.h"
 #include "nts/ke_records.h"
 
 namespace brevun::nts {
 namespace {
+
+using brevun::testing::Join;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
@@ -71,12 +74,6 @@ Bytes Record(bool critical, RecordType type, const Bytes& body) {
   return out;
 }
 
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 TEST(KeRecords, TheRequestIsNtpV4AndSivCmacThenEndOfMessageAllCritical) {
   // RFC 8915 section 4: the critical bit, 15 bits of type, 16 bits of length, the body.
   const Bytes rfc = {0x80, 0x01, 0x00, 0x02, 0x00, 0x00,  // next protocol: NTPv4 (0)
@@ -100,10 +97,18 @@ TEST(KeRecords, ChronydsResponseParsesWhenCompleteAndOnlyThen) {
   ASSERT_EQ(r.cookies.size(), 8u);
   for (const Bytes& cookie : r.cookies) EXPECT_EQ(cookie.size(), r.cookies[0].size());
   EXPECT_EQ(ToUtf8(Refusal(r, u"ntp.test:4460")), "");
-  // TLS may hand the response over in pieces of any size: a piece never looks complete.
+  // TLS may hand the response over in pieces of any size: a piece never looks complete, and
+  // read a byte at a time it is the same response.
+  ResponseReader reader;
   for (std::size_t n = 0; n < bytes.size(); ++n) {
     EXPECT_EQ(ParseResponse(bytes.data(), n).state, KeParse::State::kIncomplete) << n;
+    EXPECT_EQ(reader.Add(&bytes[n], 1).state,
+              n + 1 < bytes.size() ? KeParse::State::kIncomplete : KeParse::State::kComplete)
+        << n;
   }
+  EXPECT_EQ(reader.parse().response.cookies, r.cookies);
+  EXPECT_EQ(reader.bytes(), bytes);
+  EXPECT_EQ(ToUtf8(reader.Add(bytes.data(), 1).problem), "1 bytes after the end of message");
 }
 
 TEST(KeRecords, WhatAServerMaySayAndWhatItMustNot) {
@@ -164,7 +169,7 @@ TEST(KeRecords, WhatAServerMaySayAndWhatItMustNot) {
   EXPECT_EQ(r.port, 4123);
 }
 
-class ExtensionFields : public testing::Test {
+class ExtensionFields : public ::testing::Test {
  protected:
   const AesSivCmac256 c2s_{Captured("c2s").data()};
   const AesSivCmac256 s2c_{Captured("s2c").data()};

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -19,6 +20,13 @@
 namespace brevun::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The parts one after another: a datagram put together from its fields.
+inline Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
 
 struct Datagram {
   Bytes bytes;
