@@ -19,6 +19,7 @@ pkgs=(
   wixl msitools
   lintian devscripts
   libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates
+  prometheus prometheus-node-exporter python3-prometheus-client
 )
 
 # Tests of this script put stand-ins for apt-get and dpkg first in PATH and name their own
