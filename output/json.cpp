@@ -95,7 +95,9 @@ std::string Server(const Measurement& m, const ServerResult& s) {
           .Seconds("root_dispersion_seconds", a.rootDispersionMicros)
           .Number("precision", a.precision);
     }
-    if (m.mode == Measurement::Mode::kSeveral && !a.notification) {
+    // The selection weighs every answer but one counted already under another name: that one
+    // has no root distance of its own.
+    if (m.mode == Measurement::Mode::kSeveral && !a.notification && s.role != Role::kCountedOnce) {
       o.Seconds("root_distance_seconds", s.rootDistanceMicros);
     }
   }
