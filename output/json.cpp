@@ -166,7 +166,9 @@ std::string JsonDocument(const Measurement& m, const measure::Judgement& j,
   doc.Text("mode", ModeName(m.mode)).Bool("nts", m.nts).Bool("finished", m.finished);
   if (m.utcMicros != 0) doc.Text("time", Rfc3339(m.utcMicros / 1000000));
   doc.Add("offset_seconds", j.offsetMicros ? SecondsText(*j.offsetMicros) : "null");
-  if (m.offsetMicros && c.expectedMicros != 0)
+  // With -o, even -o 0: the thresholds repeat the expected offset, and beside it stands the
+  // offset measured.
+  if (m.offsetMicros && !c.expectedText.empty())
     doc.Seconds("measured_offset_seconds", *m.offsetMicros);
   if (m.consensus && m.finished) {
     const measure::Consensus& k = *m.consensus;
