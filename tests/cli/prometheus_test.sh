@@ -29,6 +29,7 @@ start_offset_server 2.3; ahead=127.0.0.1:$port
 state=$?
 if [ "$state" -eq 1 ] && [ ! -s plugin.out ]; then
   pass "brevun-check wrote textfile/brevun.prom, exit $state"
+  sed 's/^/     /' textfile/brevun.prom
 else
   fail "brevun-check: exit $state, $(cat plugin.out)"
 fi
