@@ -98,7 +98,9 @@ std::string Server(const Measurement& m, const ServerResult& s) {
           .Seconds("root_dispersion_seconds", a.rootDispersionMicros)
           .Number("precision", a.precision);
     }
-    if (m.mode == Measurement::Mode::kSeveral && !a.notification) {
+    // The selection weighs every answer but one counted already under another name: that one
+    // has no root distance of its own.
+    if (m.mode == Measurement::Mode::kSeveral && !a.notification && s.role != Role::kCountedOnce) {
       o.Seconds("root_distance_seconds", s.rootDistanceMicros);
     }
   }
@@ -249,7 +251,9 @@ std::string JsonDocument(const Measurement& m, const measure::Judgement& j,
   doc.Text("mode", ModeName(m.mode)).Bool("nts", m.nts).Bool("finished", m.finished);
   if (m.utcMicros != 0) doc.Text("time", Rfc3339(m.utcMicros / 1000000));
   doc.Add("offset_seconds", j.offsetMicros ? SecondsText(*j.offsetMicros) : "null");
-  if (m.offsetMicros && c.expectedMicros != 0)
+  // With -o, even -o 0: the thresholds repeat the expected offset, and beside it stands the
+  // offset measured.
+  if (m.offsetMicros && !c.expectedText.empty())
     doc.Seconds("measured_offset_seconds", *m.offsetMicros);
   if (m.consensus && m.finished && m.mode == Measurement::Mode::kSeveral) {
     const measure::Consensus& k = *m.consensus;

@@ -157,7 +157,7 @@ std::string OpenMetricsText(const Measurement& m, const measure::Judgement& j,
         delay.Sample(server, SecondsText(s.answer->delayMicros));
         stratum.Sample(server, std::to_string(s.answer->stratum));
       }
-      if (m.mode == Measurement::Mode::kSeveral) {
+      if (m.mode == Measurement::Mode::kSeveral && s.role != Role::kCountedOnce) {
         distance.Sample(server, SecondsText(s.rootDistanceMicros));
       }
     }

@@ -20,6 +20,7 @@ pkgs=(
   lintian devscripts
   libgnutls28-dev nettle-dev gnutls-bin openssl ca-certificates faketime
   libcap2-bin libbsd0 libcap2 libssl3
+  prometheus prometheus-node-exporter python3-prometheus-client
 )
 
 # Tests of this script put stand-ins for apt-get and dpkg first in PATH and name their own

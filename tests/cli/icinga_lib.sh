@@ -18,28 +18,12 @@
 #   icinga_stop PID                    SIGTERM, and waits until it is gone
 #   icinga_parse_perf DIR ITEM         the engine's own parse_performance_data of ITEM (JSON)
 #   wait_until SECONDS COMMAND...      COMMAND every half second until it succeeds
+#                                      (requires, isolate and wait_until live in isolate.sh)
+source "$(dirname "${BASH_SOURCE[0]}")/isolate.sh"
 
-icinga_requires() {
-  local missing="" c
-  [ "$(id -u)" -eq 0 ] || missing=" root"
-  for c in icinga2 unshare "$@"; do
-    command -v "$c" >/dev/null || [ -x "$c" ] || missing="$missing $c"
-  done
-  if [ -n "$missing" ]; then
-    echo "SKIP: needs$missing"
-    exit 77
-  fi
-}
+icinga_requires() { requires icinga2 "$@"; }
 
-icinga_isolate() {
-  [ "${BREVUN_ICINGA_INSIDE:-}" = 1 ] && return 0
-  local limit=$1; shift
-  # The namespace's first process is the test script; when it ends, the kernel ends every
-  # process left in the namespace (Icinga 2 forks helpers of its own), and --kill-child ends it
-  # if the time bound ends unshare first. The mount namespace keeps the test's mounts its own.
-  BREVUN_ICINGA_INSIDE=1 exec timeout "$limit" \
-    unshare --net --pid --fork --mount-proc --kill-child bash "$@"
-}
+icinga_isolate() { isolate "$@"; }
 
 icinga_node() {
   mkdir -p "$1"/etc/zones.d "$1"/lib "$1"/log "$1"/cache "$1"/run "$1"/spool/tmp
@@ -106,12 +90,4 @@ icinga_stop() {
 
 icinga_parse_perf() {
   icinga2_at "$1" console --eval "parse_performance_data(\"$2\")" 2>&1 | tail -n1
-}
-
-wait_until() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
 }

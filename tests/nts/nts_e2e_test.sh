@@ -16,6 +16,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/nts_servers.sh"
+source "$here/../cli/outputs.sh"
 in_own_netns "$0" "$@"
 
 check=("$1")
@@ -132,6 +133,15 @@ expect by-name-with-dot 0 "$ok:$good_ntp, NTS, stratum 8\)" "${good[@]}" --nts-s
 expect expiring-soon 1 "^TIME WARNING - Offset -?0\.000[0-9]{3} seconds \(127\.0\.0\.1:$soon_ntp, NTS, stratum 8\); the certificate of 127\.0\.0\.1:$soon_ke expires in [45] days\|.* cert_days=[45];7:$" \
   -H "127.0.0.1:$soon_ke" --nts --nts-ca "$ca" --nts-cert-warning 7 -t 5
 
+# The same in JSON and OpenMetrics: the nts members and the brevun_nts_* metrics, with the
+# certificate's expiry as the certificate that chronyd serves has it.
+not_after() { date -u -d "$(openssl x509 -enddate -noout -in "$work/$1.pem" | cut -d= -f2)" +%s; }
+check_outputs nts --mode one-server --roles used --reasons offset:OK \
+  --not-after "127.0.0.1:$good_ke=$(not_after good)" -- "${check[@]}" "${good[@]}"
+check_outputs nts-expiring-soon --roles used --reasons offset:OK,certificate-expires:WARNING \
+  --not-after "127.0.0.1:$soon_ke=$(not_after soon)" \
+  -- "${check[@]}" -H "127.0.0.1:$soon_ke" --nts --nts-ca "$ca" --nts-cert-warning 7 -t 5
+
 tls="^TIME CRITICAL - TLS handshake with 127\.0\.0\.1:$good_ke failed: "
 expect other-ca 2 "${tls}the certificate is not trusted: its issuer CN=brevun test CA ca is not a trusted authority$" \
   -H "127.0.0.1:$good_ke" --nts --nts-ca "$work/other.pem" -t 5
@@ -189,6 +199,11 @@ for mode in forged unauthenticated; do
       "^TIME OK - Offset -?0\.000[0-9]{3} seconds, 2 of 3 servers agree \(unreachable: 127\.0\.0\.1:$fake_ke \(not authentic\)\)\|.* 'ke_time_127\.0\.0\.1:$good_ke'=0\.[0-9]{6}s" \
       -H "127.0.0.1:$good_ke" -H "127.0.0.1:$soon_ke" -H "127.0.0.1:$fake_ke" --nts --nts-ca "$ca" \
       -w 0.5 -c 1 -t 3
+    check_outputs nts-three-servers --mode several --roles truechimer,truechimer,unreachable \
+      --reasons offset:OK,unreachable:OK --not-after "127.0.0.1:$good_ke=$(not_after good)" \
+      --not-after "127.0.0.1:$soon_ke=$(not_after soon)" \
+      -- "${check[@]}" -H "127.0.0.1:$good_ke" -H "127.0.0.1:$soon_ke" -H "127.0.0.1:$fake_ke" \
+      --nts --nts-ca "$ca" -w 0.5 -c 1 -t 3
   fi
   kill "${time_server_pids[-1]}" && wait "${time_server_pids[-1]}" 2>/dev/null
   unset 'time_server_pids[-1]'
