@@ -1,5 +1,6 @@
 #include "measure/judgement.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "check/text.h"
@@ -201,7 +202,7 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
   std::vector<std::string> falsetickers, falsetickerNames;
   std::vector<std::string> tooFar, tooFarNames;
   std::vector<std::string> leaps, leapNames;
-  std::vector<std::string> offsets;
+  std::vector<std::string> offsets, offsetNames;
   std::vector<std::string> expiring, expiringNames;
   std::vector<std::string> outOfDateHere;
   for (const ServerResult& s : m.servers) {
@@ -218,6 +219,7 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
     anyTime = true;
     const QueryOutcome& o = *s.answer;
     offsets.push_back(s.name + " " + SignedMillis(o.offsetMicros));
+    offsetNames.push_back(s.name);
     if (s.role == Role::kFalseticker) {
       falsetickers.push_back(s.name + " offset " + SignedMillis(o.offsetMicros));
       falsetickerNames.push_back(s.name);
@@ -271,7 +273,7 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
         for (const std::size_t i : group) {
           const ServerResult& s = m.servers[i];
           members.push_back(s.name + " " + SignedMillis(s.answer->offsetMicros));
-          names.push_back(s.name);
+          if (std::find(names.begin(), names.end(), s.name) == names.end()) names.push_back(s.name);
         }
         groups.push_back("group " + std::to_string(groups.size() + 1) + ": " + Listed(members));
       }
@@ -286,7 +288,8 @@ Judgement JudgeSeveral(const Measurement& m, const Criteria& c) {
       j = Headline(State::kCritical, "no-majority",
                    "No majority: no more than half of the " +
                        Count(usable, "server that answered agrees", "servers that answered agree") +
-                       ", the clock cannot be judged (" + Listed(offsets) + ")");
+                       ", the clock cannot be judged (" + Listed(offsets) + ")",
+                   offsetNames);
     }
     if (!tooFar.empty()) {
       j.reasons.push_back(

@@ -11,6 +11,7 @@
 #include "check/text.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +63,9 @@ bool WriteAtomically(const char* path, const char* temporaryPath, const char* te
 #else
   const int fd = open(temporaryPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
+  // Readable by the collector whatever the umask of the job that runs us (a cron job's is
+  // often 077, and node_exporter runs as a user of its own). Nothing in it is secret.
+  fchmod(fd, 0644);
   std::size_t done = 0;
   while (done < size) {
     const ssize_t n = write(fd, text + done, size - done);

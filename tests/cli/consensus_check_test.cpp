@@ -239,6 +239,21 @@ TEST(Consensus, NoServerAloneDecides) {
   }
 }
 
+// The reason of a split names each server concerned once, for machines that read the reasons.
+TEST(Consensus, AReasonNamesEachServerItConcernsOnce) {
+  const auto reasonServers = [](const std::vector<ConsensusAnswer>& answers) {
+    const ConsensusRequest r = Sntp(answers.size());
+    const measure::Measurement m = measure::MeasureSeveral(MeasurementOf(r), Network(answers));
+    return measure::Judge(m, CriteriaOf(r)).Headline()->servers;
+  };
+  const std::vector<std::string> bridged = {"192.0.2.2", "192.0.2.3", "192.0.2.1"};
+  EXPECT_EQ(reasonServers({Sntp(u"192.0.2.1:123", 1300, 10), Sntp(u"192.0.2.2:123", 1300, 1400),
+                           Sntp(u"192.0.2.3:123", 0)}),
+            bridged);
+  const std::vector<std::string> two = {"192.0.2.1", "192.0.2.2"};
+  EXPECT_EQ(reasonServers({Sntp(u"192.0.2.1:123", 0), Sntp(u"192.0.2.2:123", 2300)}), two);
+}
+
 // A line names a few servers and counts the rest; the performance data names every one.
 TEST(Consensus, ALineNamesAFewServersOfMany) {
   std::vector<ConsensusAnswer> answers;

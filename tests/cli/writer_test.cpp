@@ -50,11 +50,14 @@ TEST(Writers, AFileIsReplacedAtOnceAndNoTemporaryIsLeft) {
   const std::string path = std::string(folder) + "/brevun.prom";
   const std::string temporary = TemporaryPath(path);
   EXPECT_EQ(temporary, path + "." + std::to_string(getpid()) + ".tmp");
+  // A cron job's umask must not hide the file from a collector running as another user.
+  const mode_t umasked = umask(077);
   for (const std::string text : {"brevun_state 0\n# EOF\n", "brevun_state 2\n# EOF\n"}) {
     ASSERT_TRUE(WriteAtomically(path.c_str(), temporary.c_str(), text.data(), text.size()));
     EXPECT_EQ(Read(path), text);
     EXPECT_NE(access(temporary.c_str(), F_OK), 0);
   }
+  umask(umasked);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
