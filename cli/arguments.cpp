@@ -155,16 +155,16 @@ std::optional<daemon::Kind> DaemonKind(const std::string& name, const std::strin
 // The threshold a --daemon figure's option sets, or nullptr for any other option.
 std::optional<ThresholdRange>* DaemonRange(Options& o, const std::string& arg) {
   const std::pair<const char*, std::optional<ThresholdRange>*> ranges[] = {
-      {"--error-warning", &o.errorWarning},
-      {"--error-critical", &o.errorCritical},
-      {"--stratum-warning", &o.stratumWarning},
-      {"--stratum-critical", &o.stratumCritical},
-      {"--reachable-warning", &o.reachableWarning},
-      {"--reachable-critical", &o.reachableCritical},
-      {"--selectable-warning", &o.selectableWarning},
-      {"--selectable-critical", &o.selectableCritical},
-      {"--update-warning", &o.updateWarning},
-      {"--update-critical", &o.updateCritical},
+      {"--error-warning", &o.daemonThresholds.errorWarning},
+      {"--error-critical", &o.daemonThresholds.errorCritical},
+      {"--stratum-warning", &o.daemonThresholds.stratumWarning},
+      {"--stratum-critical", &o.daemonThresholds.stratumCritical},
+      {"--reachable-warning", &o.daemonThresholds.reachableWarning},
+      {"--reachable-critical", &o.daemonThresholds.reachableCritical},
+      {"--selectable-warning", &o.daemonThresholds.selectableWarning},
+      {"--selectable-critical", &o.daemonThresholds.selectableCritical},
+      {"--update-warning", &o.daemonThresholds.updateWarning},
+      {"--update-critical", &o.daemonThresholds.updateCritical},
   };
   for (const auto& [name, range] : ranges) {
     if (arg == name) return range;
@@ -411,13 +411,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
     const auto orDefault = [](std::optional<ThresholdRange>& range, const char* text) {
       if (!range) range = ThresholdRange::Parse(text, nullptr);
     };
-    orDefault(o.errorWarning, kDaemonErrorWarning);
-    orDefault(o.errorCritical, kDaemonErrorCritical);
-    orDefault(o.stratumWarning, kDaemonStratumWarning);
-    orDefault(o.reachableCritical, kDaemonReachableCritical);
-    orDefault(o.selectableCritical, kDaemonSelectableCritical);
-    orDefault(o.updateWarning, kDaemonUpdateWarning);
-    orDefault(o.updateCritical, kDaemonUpdateCritical);
+    orDefault(o.daemonThresholds.errorWarning, kDaemonErrorWarning);
+    orDefault(o.daemonThresholds.errorCritical, kDaemonErrorCritical);
+    orDefault(o.daemonThresholds.stratumWarning, kDaemonStratumWarning);
+    orDefault(o.daemonThresholds.reachableCritical, kDaemonReachableCritical);
+    orDefault(o.daemonThresholds.selectableCritical, kDaemonSelectableCritical);
+    orDefault(o.daemonThresholds.updateWarning, kDaemonUpdateWarning);
+    orDefault(o.daemonThresholds.updateCritical, kDaemonUpdateCritical);
     o.warningRange = Range("--warning", o.warningText.value_or(kDaemonWarning));
     o.criticalRange = Range("--critical", o.criticalText.value_or(kDaemonCritical));
     return o;

@@ -12,6 +12,7 @@
 #include "cli/state.h"
 #include "cli/threshold.h"
 #include "daemon/daemon.h"
+#include "measure/judgement.h"
 #include "measure/measurement.h"
 #include "output/writer.h"
 #include "timesource/net.h"
@@ -72,17 +73,8 @@ struct Options {
   bool daemon = false;
   std::optional<daemon::Kind> daemonKind;
   std::optional<std::string> daemonAddress;
-  // Its figures' thresholds; with --daemon, each has a default (kDaemon... below).
-  std::optional<ThresholdRange> errorWarning;
-  std::optional<ThresholdRange> errorCritical;
-  std::optional<ThresholdRange> stratumWarning;
-  std::optional<ThresholdRange> stratumCritical;
-  std::optional<ThresholdRange> reachableWarning;
-  std::optional<ThresholdRange> reachableCritical;
-  std::optional<ThresholdRange> selectableWarning;
-  std::optional<ThresholdRange> selectableCritical;
-  std::optional<ThresholdRange> updateWarning;
-  std::optional<ThresholdRange> updateCritical;
+  // Its figures' thresholds; with --daemon, some have a default (kDaemon... below).
+  measure::DaemonThresholds daemonThresholds;
 
   // How -H's result is written (--output), and where (--output-file; else standard output).
   output::Format output = output::Format::kPlugin;

@@ -19,18 +19,10 @@ measure::SeveralRequest MeasurementOf(const ConsensusRequest& request) {
 }
 
 measure::Criteria CriteriaOf(const ConsensusRequest& request) {
-  measure::Criteria c;
-  c.warning = request.warning;
-  c.critical = request.critical;
-  c.expectedMicros = request.expectedMicros;
-  c.expectedText = request.expectedText;
-  c.quiet = request.quiet;
-  c.leapWarning = request.leapWarning;
-  c.certWarningDays = request.certWarningDays;
+  measure::Criteria c = SharedCriteria(request);
   c.truechimersWarning = request.truechimersWarning;
   c.truechimersCritical = request.truechimersCritical;
   c.falseticker = request.falseticker;
-  c.timeoutSeconds = request.timeoutSeconds;
   return c;
 }
 

@@ -17,18 +17,7 @@ measure::OffsetRequest MeasurementOf(const OffsetRequest& request) {
   return m;
 }
 
-measure::Criteria CriteriaOf(const OffsetRequest& request) {
-  measure::Criteria c;
-  c.warning = request.warning;
-  c.critical = request.critical;
-  c.expectedMicros = request.expectedMicros;
-  c.expectedText = request.expectedText;
-  c.quiet = request.quiet;
-  c.leapWarning = request.leapWarning;
-  c.certWarningDays = request.certWarningDays;
-  c.timeoutSeconds = request.timeoutSeconds;
-  return c;
-}
+measure::Criteria CriteriaOf(const OffsetRequest& request) { return SharedCriteria(request); }
 
 measure::Measurement Unfinished(const OffsetRequest& request, const OffsetServer& server) {
   measure::Measurement m;

@@ -60,6 +60,21 @@ struct Verdict {
   std::string line;  // one line, without its line break
 };
 
+// What the one-server and the several-server requests judge by alike.
+template <typename Request>
+measure::Criteria SharedCriteria(const Request& request) {
+  measure::Criteria c;
+  c.warning = request.warning;
+  c.critical = request.critical;
+  c.expectedMicros = request.expectedMicros;
+  c.expectedText = request.expectedText;
+  c.quiet = request.quiet;
+  c.leapWarning = request.leapWarning;
+  c.certWarningDays = request.certWarningDays;
+  c.timeoutSeconds = request.timeoutSeconds;
+  return c;
+}
+
 // What the measurement layer is asked, and what the judgement judges by.
 measure::OffsetRequest MeasurementOf(const OffsetRequest& request);
 measure::Criteria CriteriaOf(const OffsetRequest& request);

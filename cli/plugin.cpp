@@ -104,16 +104,7 @@ measure::Criteria DaemonCriteriaFor(const Options& options) {
     c.leapWarning = options.leapWarning;
     c.timeoutSeconds = options.timeout;
   }
-  c.errorWarning = options.errorWarning;
-  c.errorCritical = options.errorCritical;
-  c.stratumWarning = options.stratumWarning;
-  c.stratumCritical = options.stratumCritical;
-  c.reachableWarning = options.reachableWarning;
-  c.reachableCritical = options.reachableCritical;
-  c.selectableWarning = options.selectableWarning;
-  c.selectableCritical = options.selectableCritical;
-  c.updateWarning = options.updateWarning;
-  c.updateCritical = options.updateCritical;
+  c.daemon = options.daemonThresholds;
   return c;
 }
 

@@ -118,22 +118,26 @@ Judgement JudgeDaemon(const Measurement& m, const Criteria& c) {
     j.reasons.push_back(Clause("offset", StateOf(magnitude, c.warning, c.critical), ""));
   }
   if (f.errorMicros) {
-    j.reasons.push_back(Clause(
-        "daemon-error",
-        StateBy(static_cast<double>(*f.errorMicros) / 1e6, c.errorWarning, c.errorCritical), ""));
+    j.reasons.push_back(Clause("daemon-error",
+                               StateBy(static_cast<double>(*f.errorMicros) / 1e6,
+                                       c.daemon.errorWarning, c.daemon.errorCritical),
+                               ""));
   }
   if (!kernel) {
     j.reasons.push_back(
-        Clause("daemon-stratum", StateBy(r.stratum, c.stratumWarning, c.stratumCritical), ""));
-    j.reasons.push_back(Clause("daemon-reachable",
-                               StateBy(f.reachable, c.reachableWarning, c.reachableCritical), ""));
-    j.reasons.push_back(Clause(
-        "daemon-selectable", StateBy(f.selectable, c.selectableWarning, c.selectableCritical), ""));
+        Clause("daemon-stratum",
+               StateBy(r.stratum, c.daemon.stratumWarning, c.daemon.stratumCritical), ""));
+    j.reasons.push_back(
+        Clause("daemon-reachable",
+               StateBy(f.reachable, c.daemon.reachableWarning, c.daemon.reachableCritical), ""));
+    j.reasons.push_back(
+        Clause("daemon-selectable",
+               StateBy(f.selectable, c.daemon.selectableWarning, c.daemon.selectableCritical), ""));
     if (r.lastUpdateAgeSeconds) {
-      j.reasons.push_back(Clause(
-          "daemon-update",
-          StateBy(static_cast<double>(*r.lastUpdateAgeSeconds), c.updateWarning, c.updateCritical),
-          ""));
+      j.reasons.push_back(Clause("daemon-update",
+                                 StateBy(static_cast<double>(*r.lastUpdateAgeSeconds),
+                                         c.daemon.updateWarning, c.daemon.updateCritical),
+                                 ""));
     }
   }
   if (!f.falsetickers.empty()) {

@@ -15,6 +15,20 @@
 
 namespace brevun::measure {
 
+// The thresholds of a local time daemon's figures (--daemon); none given, none judged.
+struct DaemonThresholds {
+  std::optional<ThresholdRange> errorWarning;  // seconds: |offset| + root delay/2 + root disp.
+  std::optional<ThresholdRange> errorCritical;
+  std::optional<ThresholdRange> stratumWarning;
+  std::optional<ThresholdRange> stratumCritical;
+  std::optional<ThresholdRange> reachableWarning;  // how many sources it hears
+  std::optional<ThresholdRange> reachableCritical;
+  std::optional<ThresholdRange> selectableWarning;  // how many it may select
+  std::optional<ThresholdRange> selectableCritical;
+  std::optional<ThresholdRange> updateWarning;  // seconds since it last set the clock
+  std::optional<ThresholdRange> updateCritical;
+};
+
 struct Criteria {
   ThresholdRange warning;  // on the absolute offset, after the expected offset is taken off
   ThresholdRange critical;
@@ -32,16 +46,7 @@ struct Criteria {
   State falseticker = State::kWarning;
   int timeoutSeconds = 10;  // -t as given: the number the user knows, which lines name
   // --daemon: the daemon's own figures (its offset is judged by warning and critical).
-  std::optional<ThresholdRange> errorWarning;  // seconds: |offset| + root delay/2 + root disp.
-  std::optional<ThresholdRange> errorCritical;
-  std::optional<ThresholdRange> stratumWarning;
-  std::optional<ThresholdRange> stratumCritical;
-  std::optional<ThresholdRange> reachableWarning;  // how many sources it hears
-  std::optional<ThresholdRange> reachableCritical;
-  std::optional<ThresholdRange> selectableWarning;  // how many it may select
-  std::optional<ThresholdRange> selectableCritical;
-  std::optional<ThresholdRange> updateWarning;  // seconds since it last set the clock
-  std::optional<ThresholdRange> updateCritical;
+  DaemonThresholds daemon;
 };
 
 // --daemon with servers asked: the daemon's claim set against the servers' verdict. The daemon

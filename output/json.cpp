@@ -128,16 +128,16 @@ std::string Thresholds(const Measurement& m, const measure::Criteria& c) {
     const auto add = [&](const char* key, const std::optional<measure::ThresholdRange>& range) {
       if (range) o.Text(key, range->text());
     };
-    add("error_warning", c.errorWarning);
-    add("error_critical", c.errorCritical);
-    add("stratum_warning", c.stratumWarning);
-    add("stratum_critical", c.stratumCritical);
-    add("reachable_warning", c.reachableWarning);
-    add("reachable_critical", c.reachableCritical);
-    add("selectable_warning", c.selectableWarning);
-    add("selectable_critical", c.selectableCritical);
-    add("update_warning", c.updateWarning);
-    add("update_critical", c.updateCritical);
+    add("error_warning", c.daemon.errorWarning);
+    add("error_critical", c.daemon.errorCritical);
+    add("stratum_warning", c.daemon.stratumWarning);
+    add("stratum_critical", c.daemon.stratumCritical);
+    add("reachable_warning", c.daemon.reachableWarning);
+    add("reachable_critical", c.daemon.reachableCritical);
+    add("selectable_warning", c.daemon.selectableWarning);
+    add("selectable_critical", c.daemon.selectableCritical);
+    add("update_warning", c.daemon.updateWarning);
+    add("update_critical", c.daemon.updateCritical);
   }
   if (m.mode == Measurement::Mode::kSeveral) {
     if (c.truechimersWarning) o.Text("truechimers_warning", c.truechimersWarning->text());

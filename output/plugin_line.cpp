@@ -153,14 +153,14 @@ std::string DaemonData(const Judgement& j, const Criteria& c, const daemon::Repo
     data.push_back("offset=" + SecondsText(*r.offsetMicros) + "s;" + Thresholds(c));
   }
   if (f.errorMicros) {
-    data.push_back("error=" + SecondsText(*f.errorMicros) + "s;" + Range(c.errorWarning) + ";" +
-                   Range(c.errorCritical));
+    data.push_back("error=" + SecondsText(*f.errorMicros) + "s;" + Range(c.daemon.errorWarning) +
+                   ";" + Range(c.daemon.errorCritical));
   }
   if (r.kind == daemon::Kind::kKernel) {
     if (r.maxErrorMicros) data.push_back("max_error=" + SecondsText(*r.maxErrorMicros) + "s");
   } else {
-    data.push_back("stratum=" + std::to_string(r.stratum) + ";" + Range(c.stratumWarning) + ";" +
-                   Range(c.stratumCritical));
+    data.push_back("stratum=" + std::to_string(r.stratum) + ";" + Range(c.daemon.stratumWarning) +
+                   ";" + Range(c.daemon.stratumCritical));
   }
   if (r.frequencyPpm) {
     char text[64];
@@ -169,14 +169,14 @@ std::string DaemonData(const Judgement& j, const Criteria& c, const daemon::Repo
   }
   if (r.kind != daemon::Kind::kKernel) {
     data.push_back("sources_reachable=" + std::to_string(f.reachable) + ";" +
-                   Range(c.reachableWarning) + ";" + Range(c.reachableCritical) + ";0;" +
-                   std::to_string(f.sources));
+                   Range(c.daemon.reachableWarning) + ";" + Range(c.daemon.reachableCritical) +
+                   ";0;" + std::to_string(f.sources));
     data.push_back("sources_selectable=" + std::to_string(f.selectable) + ";" +
-                   Range(c.selectableWarning) + ";" + Range(c.selectableCritical) + ";0;" +
-                   std::to_string(f.sources));
+                   Range(c.daemon.selectableWarning) + ";" + Range(c.daemon.selectableCritical) +
+                   ";0;" + std::to_string(f.sources));
     if (r.lastUpdateAgeSeconds) {
       data.push_back("last_update=" + std::to_string(*r.lastUpdateAgeSeconds) + "s;" +
-                     Range(c.updateWarning) + ";" + Range(c.updateCritical));
+                     Range(c.daemon.updateWarning) + ";" + Range(c.daemon.updateCritical));
     }
   }
   for (const daemon::Source& s : r.sources) {
