@@ -86,16 +86,22 @@ compare raw 0 --raw -P '#FTS=#FPR=local#STS=#SPR=local#DIS=1#'
 # UTF-16 from).
 LC_ALL=C.UTF-8 compare non-ascii-host 2 -P '#FTS=zeitgeber-ü:99999#FPR=sntp#STS=#SPR=local#DIS=0#'
 
-# --nts needs a TLS library that the Windows builds do not have yet: UNKNOWN, saying so.
-nts_rc=0
-wine_run "$scratch/nts" "$exe" -H 127.0.0.1 --nts || nts_rc=$?
-if [ "$nts_rc" = 3 ] && [ "$(cat "$scratch/nts")" = "TIME UNKNOWN - this build has no NTS support" ]; then
-  passes=$((passes + 1))
-  echo "ok   nts-unsupported: $(cat "$scratch/nts")"
-else
-  fails=$((fails + 1))
-  echo "FAIL nts-unsupported: exit $nts_rc: $(cat "$scratch/nts")"
-fi
+# What the Windows builds cannot do says so, UNKNOWN: --nts needs a TLS library they do not
+# have yet; --daemon a protocol the Windows Time service does not speak.
+unsupported() {  # NAME EXPECTED-LINE ARGS...
+  local name=$1 expected=$2 rc=0
+  shift 2
+  wine_run "$scratch/$name" "$exe" "$@" || rc=$?
+  if [ "$rc" = 3 ] && [ "$(cat "$scratch/$name")" = "$expected" ]; then
+    passes=$((passes + 1))
+    echo "ok   $name: $(cat "$scratch/$name")"
+  else
+    fails=$((fails + 1))
+    echo "FAIL $name: exit $rc: $(cat "$scratch/$name")"
+  fi
+}
+unsupported nts-unsupported "TIME UNKNOWN - this build has no NTS support" -H 127.0.0.1 --nts
+unsupported daemon-unsupported "TIME UNKNOWN - the Windows Time service has no protocol to read its state by (as chrony's command protocol or NTP's mode 6 are): --daemon is for Linux" --daemon
 
 if [ -n "$server" ]; then
   start_server() {  # offset [--silent]; sets $port
