@@ -6,13 +6,14 @@
 #
 #   in_own_netns SCRIPT ARGS...      runs SCRIPT again in a new network namespace with lo up
 #                                    (needs root); returns when it is already in one
-#   make_ca DIR NAME                 DIR/NAME.pem and DIR/NAME.key, a throwaway CA
+#   make_ca DIR NAME [CN]            DIR/NAME.pem and DIR/NAME.key, a throwaway CA named CN
 #   make_cert DIR NAME CA [LINE...]  DIR/NAME.pem and .key signed by DIR/CA, naming ntp.test
 #                                    and 127.0.0.1; LINEs go into certtool's template (dates)
-#   start_nts_chronyd DIR CERT [NTPSERVER]
-#                                    chronyd with DIR/CERT on free ports, files DIR/chronyd-*;
-#                                    sets nts_ke_port and nts_ntp_port; NTPSERVER: the server
-#                                    its key establishment names instead of itself
+#   start_nts_chronyd DIR CERT [NTPSERVER [ADDRESS KE-PORT NTP-PORT]]
+#                                    chronyd with DIR/CERT on free ports of 127.0.0.1 (or on
+#                                    ADDRESS and the ports given), files DIR/chronyd-*; sets
+#                                    nts_ke_port and nts_ntp_port; NTPSERVER (may be empty):
+#                                    the server its key establishment names instead of itself
 #   nts_chronyds_ready               waits until every chronyd started answers
 #   start_silent_tcp DIR             sets silent_tcp_port
 #   start_fake_ntp DIR MODE ADDRESS PORT    fake_ntp_server.py, see there
@@ -26,9 +27,8 @@ in_own_netns() {
 }
 
 make_ca() {
-  local dir=$1 name=$2
-  printf 'cn = "brevun test CA %s"\nca\ncert_signing_key\nexpiration_days = 30\n' "$name" \
-    >"$dir/$name.tmpl"
+  local dir=$1 name=$2 cn=${3:-brevun test CA $2}
+  printf 'cn = "%s"\nca\ncert_signing_key\nexpiration_days = 30\n' "$cn" >"$dir/$name.tmpl"
   certtool --generate-privkey --key-type ecdsa --outfile "$dir/$name.key" 2>/dev/null &&
     certtool --generate-self-signed --load-privkey "$dir/$name.key" --template "$dir/$name.tmpl" \
       --outfile "$dir/$name.pem" >/dev/null 2>&1
@@ -48,24 +48,27 @@ make_cert() {
       --template "$dir/$name.tmpl" --outfile "$dir/$name.pem" >/dev/null 2>&1
 }
 
-# Whether something accepts TCP connections on 127.0.0.1:PORT.
+# Whether something accepts TCP connections on 127.0.0.1:PORT (or ADDRESS:PORT).
 tcp_listening() {
   python3 -c 'import socket, sys
-socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$1" 2>/dev/null
+socket.create_connection((sys.argv[2], int(sys.argv[1])), 1).close()' "$1" "${2:-127.0.0.1}" \
+    2>/dev/null
 }
 
 start_nts_chronyd() {
-  local dir=$1 cert=$2 ntp_server=${3:-}
+  local dir=$1 cert=$2 ntp_server=${3:-} address=${4:-127.0.0.1}
   local base=$dir/chronyd-$cert${ntp_server:+-$ntp_server}
-  nts_ke_port=$(free_port SOCK_STREAM)
-  nts_ntp_port=$(free_port SOCK_DGRAM)
+  nts_ke_port=${5:-$(free_port SOCK_STREAM)}
+  nts_ntp_port=${6:-$(free_port SOCK_DGRAM)}
   # ntsprocesses 0: the key establishment runs in chronyd's own process, the one we stop.
+  # Requests to another loopback address come from 127.0.0.1.
   cat >"$base.conf" <<CONF
 port $nts_ntp_port
-bindaddress 127.0.0.1
+bindaddress $address
 allow 127.0.0.1
 local stratum 8
 cmdport 0
+bindcmdaddress /
 pidfile $base.pid
 driftfile $base.drift
 ntsport $nts_ke_port
@@ -79,20 +82,20 @@ CONF
   # foreground, so the pid we keep is the server's.
   /usr/sbin/chronyd -x -d -u root -f "$base.conf" </dev/null >"$base.log" 2>&1 &
   time_server_pids+=($!)
-  nts_pending+=("$nts_ke_port:$nts_ntp_port:$base.log")
+  nts_pending+=("$address $nts_ke_port $nts_ntp_port $base.log")
 }
 
 # chronyd takes seconds to trust its local clock, so the servers start together and this waits
 # for all of them.
 nts_chronyds_ready() {
-  local server ke ntp log _
+  local server address ke ntp log _
   for server in "${nts_pending[@]}"; do
-    IFS=: read -r ke ntp log <<<"$server"
+    read -r address ke ntp log <<<"$server"
     for _ in $(seq 100); do
-      tcp_listening "$ke" && sntp_synchronised "$ntp" && continue 2
+      tcp_listening "$ke" "$address" && sntp_synchronised "$ntp" "$address" && continue 2
       sleep 0.2
     done
-    echo "chronyd did not answer on 127.0.0.1:$ke and :$ntp:" >&2
+    echo "chronyd did not answer on $address:$ke and :$ntp:" >&2
     cat "$log" >&2
     return 1
   done
