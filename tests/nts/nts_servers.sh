@@ -6,17 +6,18 @@
 #
 #   in_own_netns SCRIPT ARGS...      runs SCRIPT again in a new network namespace with lo up
 #                                    (needs root); returns when it is already in one
-#   make_ca DIR NAME [DAYS]          DIR/NAME.pem and DIR/NAME.key, a throwaway CA valid from
-#                                    now for DAYS days (30)
+#   make_ca DIR NAME [DAYS [CN]]     DIR/NAME.pem and DIR/NAME.key, a throwaway CA valid from
+#                                    now for DAYS days (30), named CN
 #   make_cert DIR NAME CA [LINE...]  DIR/NAME.pem and .key signed by DIR/CA, naming ntp.test
 #                                    and 127.0.0.1; LINEs go into certtool's template (dates)
-#   start_nts_chronyd DIR CERT [NTPSERVER [ADDRESS]]
+#   start_nts_chronyd DIR CERT [NTPSERVER [ADDRESS [KE-PORT NTP-PORT]]]
 #                                    chronyd with DIR/CERT on free ports, files DIR/chronyd-*;
 #                                    sets nts_ke_port and nts_ntp_port; NTPSERVER (may be ""):
 #                                    the server its key establishment names instead of itself;
-#                                    ADDRESS: where it listens instead of 127.0.0.1; with
-#                                    chronyd_ahead=DAYS set, its clock (its own, through
-#                                    libfaketime; never this machine's) is DAYS days ahead
+#                                    ADDRESS: where it listens instead of 127.0.0.1, on the
+#                                    ports given; with chronyd_ahead=DAYS set, its clock (its
+#                                    own, through libfaketime; never this machine's) is DAYS
+#                                    days ahead
 #   nts_chronyds_ready               waits until every chronyd started answers
 #   start_silent_tcp DIR             sets silent_tcp_port
 #   start_fake_ntp DIR MODE ADDRESS PORT    fake_ntp_server.py, see there
@@ -34,8 +35,8 @@ in_own_netns() {
 }
 
 make_ca() {
-  local dir=$1 name=$2 days=${3:-30}
-  printf 'cn = "brevun test CA %s"\nca\ncert_signing_key\nexpiration_days = %s\n' "$name" "$days" \
+  local dir=$1 name=$2 days=${3:-30} cn=${4:-brevun test CA $2}
+  printf 'cn = "%s"\nca\ncert_signing_key\nexpiration_days = %s\n' "$cn" "$days" \
     >"$dir/$name.tmpl"
   certtool --generate-privkey --key-type ecdsa --outfile "$dir/$name.key" 2>/dev/null &&
     certtool --generate-self-signed --load-privkey "$dir/$name.key" --template "$dir/$name.tmpl" \
@@ -65,15 +66,17 @@ socket.create_connection((sys.argv[1], int(sys.argv[2])), 1).close()' "$1" "$2" 
 start_nts_chronyd() {
   local dir=$1 cert=$2 ntp_server=${3:-} address=${4:-127.0.0.1}
   local base=$dir/chronyd-$cert${ntp_server:+-$ntp_server}-$address${chronyd_ahead:+-ahead$chronyd_ahead}
-  nts_ke_port=$(free_port SOCK_STREAM)
-  nts_ntp_port=$(free_port SOCK_DGRAM)
+  nts_ke_port=${5:-$(free_port SOCK_STREAM)}
+  nts_ntp_port=${6:-$(free_port SOCK_DGRAM)}
   # ntsprocesses 0: the key establishment runs in chronyd's own process, the one we stop.
+  # Requests to another loopback address come from 127.0.0.1.
   cat >"$base.conf" <<CONF
 port $nts_ntp_port
 bindaddress $address
 allow 127.0.0.0/8
 local stratum 8
 cmdport 0
+bindcmdaddress /
 pidfile $base.pid
 driftfile $base.drift
 ntsport $nts_ke_port
