@@ -30,20 +30,23 @@ STATES = ["OK", "WARNING", "CRITICAL", "UNKNOWN"]
 CODES = {"offset", "truechimers", "minority", "falseticker", "too-far", "unreachable",
          "leap-second", "certificate-expires", "no-majority", "no-usable-answer", "no-answer",
          "no-result", "unknown-host", "refused", "kiss-o-death", "unsynchronised",
-         "authentication", "failure", "error"}
-MODES = {"one-server", "two-servers", "several"}
+         "authentication", "failure", "error", "certificate-out-of-date-here",
+         "daemon-unreadable", "daemon-unsynchronised", "daemon-error", "daemon-stratum",
+         "daemon-reachable", "daemon-selectable", "daemon-update", "daemon-falseticker",
+         "cross-check"}
+MODES = {"one-server", "two-servers", "several", "daemon"}
 PROTOCOLS = {"SNTP", "Time Protocol", "NTS"}
 ROLES = {"one-server": {"used", "unreachable"}, "two-servers": {"used", "unreachable"},
          "several": {"truechimer", "falseticker", "too-far", "unreachable", "counted-once"}}
 TOP = {"state", "exit_code", "reasons", "mode", "nts", "finished", "time", "offset_seconds",
        "measured_offset_seconds", "majority", "truechimers", "servers_counted",
-       "intersection_seconds", "groups", "error", "servers", "thresholds"}
+       "intersection_seconds", "groups", "error", "servers", "thresholds", "daemon"}
 SERVER = {"name", "host", "address", "protocol", "role", "same_as", "why", "description",
           "offset_seconds", "delay_seconds", "stratum", "leap", "reference_id",
           "root_delay_seconds", "root_dispersion_seconds", "precision", "root_distance_seconds",
           "nts"}
 NTS = {"key_establishment_seconds", "certificate_expiry_timestamp_seconds",
-       "certificate_expiry", "certificate_days_left"}
+       "certificate_expiry", "certificate_days_left", "certificate_out_of_date_here"}
 # The SNTP header's fields, which an answer carries even when it is a kiss-o'-death.
 HEADER = {"stratum": int, "leap": int, "reference_id": str, "root_delay_seconds": "seconds",
           "root_dispersion_seconds": "seconds", "precision": int}
@@ -66,7 +69,13 @@ FAMILIES = {"brevun_state", "brevun_reason_info", "brevun_check_timestamp_second
             "brevun_server_info", "brevun_server_offset_seconds", "brevun_server_delay_seconds",
             "brevun_server_stratum", "brevun_server_root_distance_seconds",
             "brevun_nts_key_establishment_seconds",
-            "brevun_nts_certificate_expiry_timestamp_seconds"}
+            "brevun_nts_certificate_expiry_timestamp_seconds",
+            "brevun_daemon_info", "brevun_daemon_synchronised", "brevun_daemon_offset_seconds",
+            "brevun_daemon_error_seconds", "brevun_daemon_stratum",
+            "brevun_daemon_sources_reachable", "brevun_daemon_sources_selectable",
+            "brevun_daemon_last_update_age_seconds", "brevun_daemon_max_error_seconds",
+            "brevun_daemon_frequency_ppm", "brevun_daemon_source_offset_seconds",
+            "brevun_daemon_source_reach", "brevun_daemon_cross_check_agrees"}
 RFC3339 = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 faults = []
