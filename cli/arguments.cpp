@@ -461,7 +461,7 @@ bool JudgesConsensus(const Options& options) {
 
 std::string HelpText() {
   return "Usage: brevun-check -H HOST[:PORT] [-p PORT] [--protocol sntp|time] [-4|-6]\n"
-         "                    [--second-host HOST[:PORT] [--second-protocol sntp|time|local]]\n"
+         "                    [--second-host HOST[:PORT] [--second-protocol sntp|time]]\n"
          "                    [-w RANGE] [-c RANGE] [-o SECONDS] [-t SECONDS] [-q] [-v]\n"
          "       brevun-check -H HOST [-H HOST]... [--all-addresses [--max-servers N]]\n"
          "                    [--truechimers-warning RANGE] [--truechimers-critical RANGE]\n"
@@ -493,7 +493,8 @@ std::string HelpText() {
          "      --protocol P           sntp (UDP; default) or time (RFC 868 over TCP, whole\n"
          "                             seconds only)\n"
          "      --second-host HOST     judge the offset between two servers (first minus second)\n"
-         "      --second-protocol P    sntp (default with --second-host), time or local\n"
+         "      --second-protocol P    the second server's: sntp (default) or time; local\n"
+         "                             (the local clock) only without --second-host\n"
          "  -4, --use-ipv4             ask over IPv4 only\n"
          "  -6, --use-ipv6             ask over IPv6 only\n"
          "  -w, --warning RANGE        warning threshold on the absolute offset (default 60)\n"
