@@ -3,7 +3,9 @@
 # network benchmark (bench/net_bench.sh: brevun-check against rdate and chronyd -Q on the same
 # loopback servers, the offset against chronyd's own, the overshoot past a timeout) and the
 # plugin benchmark (bench/plugin_bench.sh: brevun-check -H against rdate -n -p and
-# check_ntp_time, interleaved, and its JSON and OpenMetrics against its plugin line), the component benchmark (bench/com_bench.sh: zt_docheck through IDispatch under Wine). Prints
+# check_ntp_time, interleaved, and its JSON and OpenMetrics against its plugin line), the daemon
+# benchmark (bench/daemon_bench.sh: brevun-check --daemon chrony against chronyc -n tracking),
+# the component benchmark (bench/com_bench.sh: zt_docheck through IDispatch under Wine). Prints
 # the machine first. Not run by the tests; figures, no pass or fail.
 # usage: bench/run_all.sh [RUNS]   (default 30, for the network rows)
 set -euo pipefail
@@ -25,6 +27,9 @@ echo
 # brevun-check -H against rdate and check_ntp_time, interleaved, with its own ratios, and the
 # output formats against the plugin line.
 bash bench/plugin_bench.sh "$((runs + 10))"
+echo
+# --daemon chrony against chronyc -n tracking on one chronyd, and the cross-check's cost.
+bash bench/daemon_bench.sh "$((runs + 10))"
 echo
 echo "== component under Wine =="
 bash bench/com_bench.sh | tee "$work/com"

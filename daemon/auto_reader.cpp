@@ -1,6 +1,5 @@
 // The first of chrony, ntp and the kernel that answers.
 #include "daemon/exchange.h"
-#include "timesource/trace.h"
 
 namespace brevun::daemon {
 
@@ -34,7 +33,8 @@ Report ReadAuto(const Options& options, const KernelSeam& kernel) {
     notes.push_back(u"Read " + report->daemon + u" through its own protocol (" +
                     KindName(report->kind) + u")");
   }
-  for (const auto& n : notes) trace::Say(options.trace, [&] { return n; });
+  // The notes go with the report, and whoever reads along is shown them from there: traced
+  // here too, each would be said twice.
   report->notes.insert(report->notes.begin(), notes.begin(), notes.end());
   return *report;
 }

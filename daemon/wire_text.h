@@ -29,11 +29,20 @@ inline std::u16string AsciiText(std::string_view ascii) {
 // No daemon measures anything near this; beyond it a value is refused rather than overflowing.
 inline constexpr double kLimitSeconds = 1e9;
 
+// Microseconds within the limit rounded to whole ones, halves away from zero as llround does,
+// without it: the plugin is linked without libm (cli/CMakeLists.txt), and GCC calls llround
+// rather than inlining it. Below 2^52 the truncation and the fraction left are exact.
+inline std::int64_t RoundedMicros(double micros) {
+  const auto whole = static_cast<std::int64_t>(micros);
+  const double fraction = micros - static_cast<double>(whole);
+  return fraction >= 0.5 ? whole + 1 : fraction <= -0.5 ? whole - 1 : whole;
+}
+
 // Seconds (possibly hostile) as whole microseconds, rounded; nothing for a value that is not a
 // number or lies beyond kLimitSeconds.
 inline bool SecondsToMicros(double seconds, std::int64_t& micros) {
   if (!std::isfinite(seconds) || std::fabs(seconds) > kLimitSeconds) return false;
-  micros = static_cast<std::int64_t>(std::llround(seconds * 1e6));
+  micros = RoundedMicros(seconds * 1e6);
   return true;
 }
 
@@ -42,7 +51,7 @@ inline std::int64_t ClampedMicros(double seconds) {
   if (std::isnan(seconds)) return 0;
   if (seconds > kLimitSeconds) seconds = kLimitSeconds;
   if (seconds < -kLimitSeconds) seconds = -kLimitSeconds;
-  return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+  return RoundedMicros(seconds * 1e6);
 }
 
 // Floor division of microseconds into seconds.

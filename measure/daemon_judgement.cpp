@@ -190,10 +190,14 @@ Judgement JudgeDaemon(const Measurement& m, const Criteria& c) {
                 ? f.name + " says synchronised within " + Millis(x.claimMicros)
                 : f.name + " puts this clock " + Millis(x.daemonMicros) + " " +
                       Way(x.daemonMicros) + " within " + Millis(x.claimMicros);
+        // Servers that find this clock right within their own bound give it no direction:
+        // the sign of so small an offset is noise and would flip the line from run to run.
+        const std::string found = std::llabs(x.serversMicros) <= x.serversBoundMicros
+                                      ? "right within " + Millis(x.serversBoundMicros)
+                                      : Millis(x.serversMicros) + " " + Way(x.serversMicros);
         j.reasons.push_back({"cross-check",
                              State::kCritical,
-                             claim + ", but " + ServersPhrase(m) + " this clock " +
-                                 Millis(x.serversMicros) + " " + Way(x.serversMicros),
+                             claim + ", but " + ServersPhrase(m) + " this clock " + found,
                              true,
                              {}});
       }

@@ -8,6 +8,11 @@
 #                           port unless given; it serves its own address and 127.0.0.1 (the source of
 #                           loopback requests to other 127.x addresses); no command socket (bindcmdaddress /), so that
 #                           it never takes chrony's Unix socket from another chronyd
+#   start_chronyd_client DIR CONFIG-LINES SOURCE...
+#                           a chronyd that only asks (port 0) each SOURCE ("ADDRESS" or
+#                           "ADDRESS port N") every 1/64 s, so that its states come within
+#                           seconds; CONFIG-LINES (printf %b) add to its config, e.g. where
+#                           its command socket is; sets chronyd_client_pid
 #   start_inetd_time DIR    returns 2, with the reason in inetd_unavailable, when port 37
 #                           is not ours to take
 #   start_silent DIR udp|tcp
@@ -65,6 +70,23 @@ CONF
   echo "chronyd did not answer on $address:$chronyd_port:" >&2
   cat "$dir/chronyd.log" >&2
   return 1
+}
+
+start_chronyd_client() {
+  local dir=$1 lines=$2 source
+  shift 2
+  mkdir -p "$dir"
+  {
+    for source in "$@"; do echo "server $source minpoll -6 maxpoll -6 iburst"; done
+    echo "port 0"
+    printf '%b\n' "$lines"
+    echo "pidfile $dir/chronyd.pid"
+    echo "driftfile $dir/chrony.drift"
+  } >"$dir/chrony.conf"
+  # -x as above: it judges its sources and never sets this machine's clock.
+  /usr/sbin/chronyd -x -d -f "$dir/chrony.conf" </dev/null >"$dir/chronyd.log" 2>&1 &
+  chronyd_client_pid=$!
+  time_server_pids+=("$chronyd_client_pid")
 }
 
 start_inetd_time() {

@@ -5,7 +5,9 @@
 # namespace of its own, so it reaches only the loopback servers started here) checks chronyd, a
 # server 0.7 s ahead, one 1.9 s behind and a silent one every few seconds for about a minute,
 # and one service asks several of them at once (an array of hosts), the 1.9 s one a falseticker
-# among them. The states come back from the engine's state file, and the performance data as
+# among them. One service reads a time daemon, a chronyd under test (-x: it never sets the
+# clock), through --daemon, cross-checked by two of the servers and never by the host's
+# address. The states come back from the engine's state file, and the performance data as
 # the engine's perfdata writer wrote it and its own parser reads it (label, value, unit,
 # thresholds). The engine merges the plugin's standard error into the output: a service with
 # brevun_verbose set still starts with the status line, a command that passes -v does not.
@@ -47,6 +49,15 @@ start_offset_server 0.7; ahead=$port
 start_offset_server -1.9; behind=$port
 start_offset_server 0 --silent; silent=$port
 start_offset_server 0; in_step=$port
+# The daemon under test asks chronyd and a server in step on another address (chronyd takes one
+# source per address), and answers on a command port of its own.
+start_offset_server 0 --address 127.0.0.2; second=$port
+chmod 0755 "$work"  # chronyd leaves root for its own user and writes its drift file here
+daemon_port=$(free_port SOCK_DGRAM)
+start_chronyd_client "$work/daemon" "bindcmdaddress /\nbindcmdaddress 127.0.0.1\ncmdport $daemon_port" \
+  "127.0.0.1 port $chronyd_port" "127.0.0.2 port $second"
+reads_daemon() { "$bin" --daemon chrony --daemon-address "127.0.0.1:$daemon_port" >/dev/null 2>&1; }
+wait_until 30 reads_daemon || fail "the chronyd under test did not synchronise: $(cat "$work/daemon/chronyd.log")"
 
 cat >etc/icinga2.conf <<CONF
 const PluginDir = "$(dirname "$bin")"
@@ -87,6 +98,16 @@ object Service "ahead" {
   host_name = "loopback"
   vars.brevun_host = "127.0.0.1:$ahead"
   vars.brevun_ipv4 = true
+  vars.brevun_daemon = ""  // empty: no daemon read
+}
+object Service "daemon" {
+  import "brevun-fast"
+  host_name = "loopback"
+  vars.brevun_daemon = "chrony"
+  vars.brevun_daemon_address = "127.0.0.1:$daemon_port"
+  vars.brevun_daemon_cross_check = [ "127.0.0.1:$in_step", "127.0.0.1:$chronyd_port" ]
+  vars.brevun_stratum_critical = "12"
+  vars.brevun_update_warning = "600"
 }
 object Service "behind" {
   import "brevun-fast"
@@ -132,7 +153,7 @@ CONF
 
 icinga_validate "$work" "the test's configuration" || { finish; exit 1; }
 icinga_start "$work"
-services=(chronyd ahead behind silent silent-quiet verbose traced)
+services=(chronyd ahead behind silent silent-quiet verbose traced daemon)
 # Until every service has been checked three times, or the time is up.
 deadline=$((SECONDS + seconds))
 while [ "$SECONDS" -lt "$deadline" ]; do
@@ -190,6 +211,9 @@ expect_service silent-quiet 3 "^TIME UNKNOWN - No answer from 127\.0\.0\.1:$sile
 # The status line first, with the verbose switch set; and what -v would do to it.
 expect_service verbose 0 "^TIME OK - Offset -?0\.0[0-9]+ seconds \(127\.0\.0\.1:$chronyd_port, SNTP"
 expect_service traced 0 "^SNTP query to 127\.0\.0\.1:$chronyd_port .* TIME OK - Offset "
+# The daemon's own figures, and the two servers of the cross-check: the host's address, on
+# which nothing answers, was not asked.
+expect_service daemon 0 "^TIME OK - chronyd synchronised to 127\.0\.0\.[12] \(stratum (3|9)\): offset -?0\.0[0-9]+ seconds, error 0\.[0-9]+ s, 2 of 2 sources reachable, 2 selectable, last update [0-9]+ s ago; confirmed by 2 of 2 independent servers \(offset [-+]0\.0[0-9]+ s\)$"
 expect_service several 2 "^TIME CRITICAL - Offset -?0\.0[0-9]+ seconds, 2 of 4 servers agree \(no majority of the servers asked; falseticker: 127\.0\.0\.1:$behind offset -1\.9[0-9]{2} s; unreachable: 127\.0\.0\.1:$silent \(no answer\)\)"
 
 # The performance data as the perfdata writer wrote it, read by the engine's own parser.
@@ -234,6 +258,36 @@ if printf '%s\n' "$several" | grep -q ' truechimers=2;;;0;4 servers=4 ' &&
 else
   fail "perfdata of several: $several; $item -> $parsed"
 fi
+# The daemon's figures as the engine parses each of them: the thresholds that are plain numbers
+# come through as numbers, the ranges ("1:", and -0.5:0.5 beside a signed offset) as none.
+daemon_perf=$(cat spool/perfdata/service-perfdata* | grep "SERVICEDESC::daemon	" | tail -n1 |
+              tr '\t' '\n' | sed -n 's/^SERVICEPERFDATA:://p')
+parsed_all=$(for item in $daemon_perf; do icinga_parse_perf "$work" "$item"; done)
+if python3 - "$parsed_all" <<'PY'
+import json, sys
+items = {p["label"]: p for p in map(json.loads, sys.argv[1].splitlines())}
+sources = ["127.0.0.1", "127.0.0.2"]
+want = (["offset", "error", "stratum", "frequency", "sources_reachable", "sources_selectable",
+         "last_update"] + [f"source_{k}_{s}" for s in sources for k in ("offset", "reach")]
+        + ["servers_offset"])
+def figure(label, value, warn, crit, unit="seconds"):
+    p = items[label]
+    return (abs(p["value"] - value) <= 0.01 and p["warn"] == warn and p["crit"] == crit
+            and p["unit"] == unit)
+ok = (sorted(items) == sorted(want)
+      and figure("offset", 0, None, None)
+      and figure("error", 0, 0.25, 1)
+      and items["stratum"]["value"] in (3, 9)
+      and figure("stratum", items["stratum"]["value"], 10, 12, "")
+      and figure("sources_reachable", 2, None, None, "") and items["sources_reachable"]["max"] == 2
+      and figure("sources_selectable", 2, None, None, "")
+      and items["last_update"]["warn"] == 600 and items["last_update"]["crit"] == 28800
+      and all(items[f"source_reach_{s}"]["value"] == 255 for s in sources)
+      and figure("servers_offset", 0, None, None))
+sys.exit(0 if ok else 1)
+PY
+then pass "perfdata of daemon as Icinga 2 parses it: $daemon_perf"
+else fail "perfdata of daemon: $daemon_perf -> $parsed_all"; fi
 # No answer, no value: the failures carry no performance data.
 if grep "^silent	" "$work/states" | cut -f4 | grep -q .; then
   fail "silent service has performance data: $(grep "^silent	" "$work/states")"

@@ -14,13 +14,7 @@ source "$(cd "$(dirname "$0")" && pwd)/daemon_lib.sh"
 in_own_namespaces "$0" "$@"
 probe=$1
 
-# chronyd's run-time folder, private to this namespace: the socket of the chronyd under test
-# takes nobody's place. chronyd wants it owned by the user it runs as.
-mkdir -p /run/chrony
-mount -t tmpfs -o mode=0750 tmpfs /run/chrony
-chown _chrony:_chrony /run/chrony 2>/dev/null || true
-# chronyd leaves root for its own user and writes its drift file into the work folder.
-chmod 0755 "$work"
+private_chrony_run
 
 start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; finish; exit 1; }
 mkdir -p "$work/s3"
@@ -41,21 +35,8 @@ serve 127.0.0.8 2.3
 serve 127.0.0.9 2.3
 serve 127.0.0.10 0 --silent
 
-# under_test NAME COMMAND-LINES SOURCES...: a chronyd that only asks (port 0) the SOURCES.
-under_test() {
-  local name=$1 command=$2 source
-  shift 2
-  mkdir -p "$work/$name"
-  {
-    for source in "$@"; do echo "server $source minpoll -6 maxpoll -6 iburst"; done
-    echo "port 0"
-    printf '%b\n' "$command"
-    echo "pidfile $work/$name/chronyd.pid"
-    echo "driftfile $work/$name/chrony.drift"
-  } >"$work/$name/chrony.conf"
-  /usr/sbin/chronyd -x -d -f "$work/$name/chrony.conf" </dev/null >"$work/$name/chronyd.log" 2>&1 &
-  time_server_pids+=($!)
-}
+# under_test NAME COMMAND-LINES SOURCES...: a chronyd that only asks the SOURCES.
+under_test() { start_chronyd_client "$work/$1" "${@:2}"; }
 # The first has chronyd's usual command socket and port; the others a port of their own.
 under_test good "" 127.0.0.2 127.0.0.3 127.0.0.5
 under_test falseticker "bindcmdaddress /\nbindcmdaddress 127.0.0.1\ncmdport 3231" \

@@ -12,71 +12,31 @@
 #   ntpsec_daemon_test.sh PROBE
 set -u
 source "$(cd "$(dirname "$0")" && pwd)/daemon_lib.sh"
-ntpd=${BREVUN_NTPSEC_DIR:-/var/cache/brevun/ntpsec}/usr/sbin/ntpd
-if [ ! -x "$ntpd" ]; then
-  echo "SKIP: no ntpsec ntpd at $ntpd (scripts/setup.sh unpacks it there)"
-  exit 77
-fi
-if ! command -v capsh >/dev/null; then
-  echo "SKIP: no capsh (Debian's libcap2-bin) to run ntpd without cap_sys_time"
+if ! ntpd_missing=$(ntpsec_missing); then
+  echo "SKIP: $ntpd_missing"
   exit 77
 fi
 in_own_namespaces "$0" "$@"
 probe=$1
 chmod 0755 "$work"
 
-# The sources' namespace, held open by a process of ours, joined to this one by a veth pair.
-unshare --net sleep 3600 </dev/null &
-holder=$!
-time_server_pids+=("$holder")
-for _ in $(seq 50); do [ "$(readlink /proc/$holder/ns/net)" != "$(readlink /proc/self/ns/net)" ] && break; sleep 0.1; done
-ip link add brv0 type veth peer name brv1
-ip link set brv1 netns "$holder"
-ip addr add 10.99.0.1/24 dev brv0
-ip link set brv0 up
-sources_ns=(nsenter --net=/proc/$holder/ns/net)
-"${sources_ns[@]}" ip link set lo up
-for a in 2 3 4 5; do "${sources_ns[@]}" ip addr add 10.99.0.$a/24 dev brv1; done
-"${sources_ns[@]}" ip link set brv1 up
-# nsenter execs the server: its pid is the server's.
-sources() {
-  local address=$1
-  shift
-  "${sources_ns[@]}" python3 "$here/sntp_offset_server.py" "$@" --address "$address" --port 123 \
-    >"$work/server-$address" </dev/null &
-  time_server_pids+=($!)
-}
+ntpd_sources_namespace
 sources 10.99.0.2 0
 sources 10.99.0.3 0
 sources 10.99.0.4 2.3
 sources 10.99.0.5 0 --silent
 
-# run_ntpd NAME CONFIG-LINES: ntpd on this namespace's addresses, never with cap_sys_time.
-run_ntpd() {
-  local name=$1
-  mkdir -p "$work/$name"
-  printf '%b\ndriftfile %s\n' "$2" "$work/$name/ntp.drift" >"$work/$name/ntp.conf"
-  capsh --drop=cap_sys_time -- -c "exec $ntpd -n -c $work/$name/ntp.conf -l $work/$name/ntpd.log" \
-    </dev/null >/dev/null 2>&1 &
-  ntpd_pid=$!
-  time_server_pids+=("$ntpd_pid")
-}
-stop_ntpd() { kill "$ntpd_pid"; wait "$ntpd_pid" 2>/dev/null; }
-# Control queries from loopback only; the sources' replies are never refused.
-allow='restrict default kod limited nomodify noquery\nrestrict 127.0.0.1\nrestrict ::1'
-server() { printf 'server %s iburst minpoll 3 maxpoll 3\\n' "$@"; }
-
 small='-?[0-9]{1,4}'  # microseconds: under 10 ms either way
 ahead='2[23][0-9]{5}'
 
-run_ntpd start "$allow\n$(server 10.99.0.5)"
+run_ntpd start "$ntpd_allow\n$(ntpd_servers 10.99.0.5)"
 await unsynchronised-at-start 10 ntp -t 2 -- '^kind ntp$' '^daemon ntpd$' '^synchronised no$' \
   '^leap 3$' '^stratum 16$' '^offset_us -$' \
   '^source 10\.99\.0\.5 state=unreachable text="reject" reach=000 stratum=16 offset_us=- ' \
   '^note The daemon calls itself "ntpd ntpsec-'
 stop_ntpd
 
-run_ntpd sources "$allow\n$(server 10.99.0.2 10.99.0.3 10.99.0.4 10.99.0.5)"
+run_ntpd sources "$ntpd_allow\n$(ntpd_servers 10.99.0.2 10.99.0.3 10.99.0.4 10.99.0.5)"
 await synchronised 40 ntp -t 2 -- '^synchronised yes$' '^leap 0$' '^stratum 3$' \
   '^reference 10\.99\.0\.[23]$' "^offset_us $small$" '^last_update_age_s [0-9]+$' \
   "^source 10\.99\.0\.[23] state=selected text=\"sys\.peer\" reach=[0-7]{3} stratum=2 offset_us=$small " \
@@ -88,7 +48,7 @@ grep -q 'more to come' "$work/stderr" && pass "fragments: $(grep -c 'more to com
   fail "fragments: no response came in more than one fragment"
 stop_ntpd
 
-run_ntpd orphan "$allow\ntos orphan 6\ntos orphanwait 1"
+run_ntpd orphan "$ntpd_allow\ntos orphan 6\ntos orphanwait 1"
 await orphan 20 ntp -t 2 -- '^synchronised yes$' '^leap 0$' '^stratum 6$'
 stop_ntpd
 

@@ -8,6 +8,7 @@
 
 #include "daemon/chrony_wire.h"
 #include "daemon/mode6.h"
+#include "daemon/wire_text.h"
 
 namespace brevun::daemon {
 namespace {
@@ -33,6 +34,15 @@ TEST(ChronyWire, FloatsReadBackWithTheirSign) {
   EXPECT_EQ(chrony::DecodeFloat(0xDC800000), std::ldexp(1.0, -20));  // exponent -18
   for (const double x : {2.3, -2.3, 1e-6, -4.5e-7, 12.345, 1e9}) {
     EXPECT_NEAR(chrony::DecodeFloat(ChronyFloat(x)), x, std::fabs(x) * 1e-7) << x;
+  }
+}
+
+// Without libm, as the plugin is linked: halves away from zero as llround rounds them, and the
+// double just below a half stays below it (adding 0.5 and truncating would carry it up).
+TEST(WireText, MicrosecondsRoundAsLlroundDoes) {
+  for (const double micros : {0.0, 0.5, -0.5, 1.5, -1.5, 2.4999999, -2.4999999, 0.49999999999999994,
+                              -0.49999999999999994, 2299999.5, 1e15, -1e15}) {
+    EXPECT_EQ(detail::RoundedMicros(micros), std::llround(micros)) << micros;
   }
 }
 
