@@ -21,10 +21,14 @@ State StateBy(double value, const std::optional<ThresholdRange>& warning,
   return State::kOk;
 }
 
-// "0.004 s": a bound or a distance as the cross-check's line shows it.
+// "0.004 s": a bound or a distance as the cross-check's line shows it, to the millisecond; one
+// below a millisecond (a daemon on a quiet network claims a few microseconds) to the
+// microsecond, which "0.000 s" would hide.
 std::string Millis(std::int64_t micros) {
   char text[48];
-  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(std::llabs(micros)) / 1e6);
+  const std::int64_t magnitude = std::llabs(micros);
+  std::snprintf(text, sizeof text, magnitude < 1000 ? "%.6f s" : "%.3f s",
+                static_cast<double>(magnitude) / 1e6);
   return text;
 }
 

@@ -63,9 +63,9 @@ said() {
 s='[0-9]+\.[0-9]{6}'        # seconds as the line writes them
 small='-?0\.00[0-9]{4}'     # under 10 ms either way
 ahead='2\.[23][0-9]{5}'     # 2.2 to 2.4 s
-# The cross-check's line writes milliseconds.
+# The cross-check's line writes its distances to the millisecond, its bounds finer below one.
 ahead_ms='2\.[23][0-9]{2} s'
-ms='0\.0[0-9]{2} s'
+ms='0\.0[0-9]{2}([0-9]{3})? s'  # a bound: to the millisecond, or below one to the microsecond
 
 # --- No daemon ----------------------------------------------------------------------------
 
