@@ -61,8 +61,10 @@ def answer(behaviour, request, seen):
     if behaviour == "error":
         return [fragment(request, 0, b"", False, error=True, status=7 << 8)]
     if behaviour == "stranger":
+        # Half the sequence space away: the reader's next requests count up by one, and a
+        # number one bit off the request's would be the very next one every other run.
         bad = bytearray(request)
-        bad[3] ^= 1
+        bad[2] ^= 0x80
         return [fragment(bytes(bad), 0, data, False)]
     if opcode == 2 and assoc == 0:
         if behaviour == "count-beyond":
