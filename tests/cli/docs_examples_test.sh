@@ -18,6 +18,11 @@
 #                                    certificate from a CA of the test's own, "Example Org CA":
 #                                    ca.pem in the folder the examples run in
 #   expired.example.org  .21         the same with a certificate that expired in 2020
+#   liar1, liar2         .13, .14    2.3 s ahead, like ntp4
+#   (this machine)       127.0.0.1   its time daemon: a chronyd asking ntp1, ntp2 and ntp3,
+#                                    its commands on 127.0.0.1:323 (-x)
+#   gateway.example.org  .30         a chronyd fooled by ntp4, liar1 and liar2, its commands
+#                                    on 127.0.0.30:323 (-x: it may not set this clock)
 #
 # /var/lib/prometheus/node-exporter is a throwaway folder of the namespace. NTS costs two more
 # chronyd, started beside the others, and three certificates: its examples are few.
@@ -51,8 +56,13 @@ source "$here/../nts/nts_servers.sh"
   echo "127.0.0.12 wide.example.org"
   echo "127.0.0.20 nts.example.org"
   echo "127.0.0.21 expired.example.org"
+  echo "127.0.0.13 liar1.example.org"
+  echo "127.0.0.14 liar2.example.org"
+  echo "127.0.0.30 gateway.example.org"
 } >"$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
+# chrony's run-time folder, the namespace's own: no Unix socket of another chronyd is found.
+mkdir -p /run/chrony && mount -t tmpfs tmpfs /run/chrony
 # The textfile collector's folder, the namespace's own (over /var/lib where there is no such
 # folder to cover: nothing the examples run reads from it).
 if [ -d /var/lib/prometheus ]; then
@@ -90,7 +100,24 @@ serve 127.0.0.10 0
 start_offset_server 0 --time-protocol --address 127.0.0.10 --port 37
 serve 127.0.0.11 1.3 --root-dispersion 0.01
 serve 127.0.0.12 1.3 --root-dispersion 1.4
+serve 127.0.0.13 2.3
+serve 127.0.0.14 2.3
+# The time daemons --daemon reads: this machine's, and a gateway's that its sources fool. No
+# Unix command socket: the examples read them where --daemon and --daemon-address say.
+start_chronyd_client "$work/daemon" "bindcmdaddress /\nbindcmdaddress 127.0.0.1" \
+  127.0.0.1 127.0.0.2 127.0.0.3
+start_chronyd_client "$work/gateway" "bindcmdaddress /\nbindcmdaddress 127.0.0.30" \
+  127.0.0.4 127.0.0.13 127.0.0.14
 nts_chronyds_ready || { fail "the NTS chronyd did not start"; finish; exit 1; }
+# Both daemons take a few of their 1/64 s polls to select their sources.
+for endpoint in 127.0.0.1 127.0.0.30; do
+  for _ in $(seq 100); do
+    "$bin" --daemon chrony --daemon-address "$endpoint" -w 5 -c 5 --error-warning 5 \
+      --error-critical 5 >/dev/null 2>&1 && continue 2
+    sleep 0.2
+  done
+  fail "the chronyd at $endpoint did not synchronise"; finish; exit 1
+done
 
 shift
 [ $# -gt 0 ] || set -- README.md cli/brevun-check.1 release/README.txt
