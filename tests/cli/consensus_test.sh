@@ -27,10 +27,6 @@ printf 'fd00::13 dual.test\n127.0.0.13 dual.test\n' >>"$work/hosts"
 mount --bind "$work/hosts" /etc/hosts
 
 start_chronyd "$work" 127.0.0.1 123 || { fail "chronyd did not start"; finish; exit 1; }
-serve() {  # ADDRESS ARGS...: one of our servers on ADDRESS:123
-  local address=$1; shift
-  start_offset_server "$@" --address "$address" --port 123
-}
 serve 127.0.0.2 0
 serve 127.0.0.3 0
 serve 127.0.0.4 2.3

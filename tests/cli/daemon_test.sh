@@ -109,10 +109,6 @@ row silent-chronyd 0 2 "^TIME CRITICAL - chronyd does not answer \(.*127\.0\.0\.
 start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; finish; exit 1; }
 mkdir -p "$work/s3"
 start_chronyd "$work/s3" 127.0.0.3 123 || { fail "chronyd at 127.0.0.3 did not start"; finish; exit 1; }
-serve() {  # ADDRESS OFFSET: one of our SNTP servers on ADDRESS:123; its pid in $served
-  start_offset_server "$2" --address "$1" --port 123
-  served=${pids[-1]}
-}
 serve 127.0.0.4 2.3
 serve 127.0.0.5 0
 serve 127.0.0.6 0

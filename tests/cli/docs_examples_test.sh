@@ -84,10 +84,6 @@ cp "$work/ca.pem" "$run_dir/ca.pem"
 start_nts_chronyd "$work" nts "" 127.0.0.20 4460 123
 start_nts_chronyd "$work" expired "" 127.0.0.21 4460 123
 start_chronyd "$work" 127.0.0.1 123 || { fail "chronyd did not start"; finish; exit 1; }
-serve() {  # ADDRESS ARGS...: one of our servers on ADDRESS:123
-  local address=$1; shift
-  start_offset_server "$@" --address "$address" --port 123
-}
 serve 127.0.0.2 0
 serve 127.0.0.3 0
 serve 127.0.0.4 2.3

@@ -3,6 +3,8 @@
 #   expect NAME CODE PATTERN ARGS...   runs $bin ARGS; wants exit CODE and one line
 #                                      matching PATTERN (grep -E) on standard output
 #   start_offset_server ARGS...        sntp_offset_server.py ARGS; sets $port
+#   serve ADDRESS ARGS...              the same on ADDRESS:123 (a loopback address of a
+#                                      network namespace of the test's own); sets $served
 #   finish                             prints the summary; fails the test on any failure
 here=${here:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
 source "$here/../time_servers.sh"
@@ -42,6 +44,13 @@ start_offset_server() {
   for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.1; done
   port=$(head -n1 "$file")
   [ -n "$port" ] || { fail "server $* did not start"; exit 1; }
+}
+
+serve() {
+  local address=$1
+  shift
+  start_offset_server "$@" --address "$address" --port 123
+  served=${pids[-1]}
 }
 
 finish() {

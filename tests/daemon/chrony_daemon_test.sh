@@ -19,12 +19,6 @@ private_chrony_run
 start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; finish; exit 1; }
 mkdir -p "$work/s3"
 start_chronyd "$work/s3" 127.0.0.3 123 || { fail "chronyd at 127.0.0.3 did not start"; finish; exit 1; }
-serve() {  # ADDRESS ARGS...: one of our SNTP servers on ADDRESS:123; its pid in $served
-  local address=$1
-  shift
-  start_offset_server "$@" --address "$address" --port 123
-  served=${pids[-1]}
-}
 serve 127.0.0.4 2.3
 serve 127.0.0.5 0
 serve 127.0.0.6 0
