@@ -124,6 +124,7 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
   if (x.cookies.Empty()) {
     throw QueryFailure(QueryFailure::Kind::kTimeout, u"no cookie left to ask it with");
   }
+  std::int64_t lastSent = 0;
   const auto send = [&] {
     if (x.cookies.Empty()) {
       schedule.Stop();
@@ -149,18 +150,22 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
     sent.push_back({request.transmit, request.uid, 0});
     sent.back().t1 = link.UtcMicros();
     link.Send(packet.data(), packet.size());
-    schedule.Sent(link.MonotonicMillis());
+    lastSent = link.MonotonicMillis();
+    schedule.Sent(lastSent);
   };
 
   send();
   Ignored ignored;
+  std::optional<QueryOutcome> slowDown;  // the last authentic RATE kiss, if any
   // A reply with large cookies runs past any usual buffer; cut short, its authenticator would
   // fail. The largest UDP payload always fits.
   std::vector<std::uint8_t> buffer(kMaxDatagram);
   for (;;) {
     const std::int64_t now = link.MonotonicMillis();
     if (now >= x.deadlineMillis) {
-      // A NAK, which only the time running out lets stand, says most.
+      // The server's own authentic word says most; then a NAK, which only the time running
+      // out lets stand.
+      if (slowDown) return *slowDown;
       if (ignored.naks > 0) throw Nak(x, ignored.Text());
       // Answers to our requests came, but none was authentic: that is what to report, not
       // silence (RFC 8915 section 5.7: such replies are discarded, never used).
@@ -222,10 +227,16 @@ QueryOutcome ExchangeNts(DatagramLink& link, const NtsExchange& x) {
       throw QueryFailure(QueryFailure::Kind::kMalformed, reply.detail);
     }
     if (reply.kind == ntp::Reply::Kind::kKissOfDeath && reply.referenceId == kNak) throw Nak(x);
-    return FromReply(reply, *request, t4, x,
-                     u"Authenticated reply from " + server + u" to request " + number + u" (" +
-                         Number(static_cast<long long>(fields.cookies.size())) + u" new cookie" +
-                         (fields.cookies.size() == 1 ? u"" : u"s") + u"): ");
+    QueryOutcome outcome =
+        FromReply(reply, *request, t4, x,
+                  u"Authenticated reply from " + server + u" to request " + number + u" (" +
+                      Number(static_cast<long long>(fields.cookies.size())) + u" new cookie" +
+                      (fields.cookies.size() == 1 ? u"" : u"s") + u"): ");
+    // RATE asks us to slow down and says nothing of the server's clock (RFC 5905 section 7.4):
+    // as with SNTP, the next request waits, and RATE is the answer only at the deadline.
+    if (reply.kind != ntp::Reply::Kind::kKissOfDeath || reply.detail != u"RATE") return outcome;
+    slowDown = std::move(outcome);
+    schedule.NotBefore(lastSent + kRateBackoffMillis);
   }
 }
 

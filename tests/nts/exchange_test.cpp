@@ -169,7 +169,7 @@ TEST(NtsExchange, EachRequestSpendsItsOwnCookieIdentifierAndOriginAndNoneGoesWit
   }
 }
 
-TEST(NtsExchange, AnAuthenticKissEndsTheExchangeAndANakIsToldOnlyWhenTheTimeRunsOut) {
+TEST(NtsExchange, AnAuthenticKissEndsTheExchangeButRateAndANakAreToldOnlyWhenTheTimeRunsOut) {
   const auto kiss = [](const char* code) {
     return [code](Bytes& p) {
       p[1] = 0;
@@ -210,10 +210,27 @@ TEST(NtsExchange, AnAuthenticKissEndsTheExchangeAndANakIsToldOnlyWhenTheTimeRuns
     EXPECT_EQ(FailureOf(link, Within(1000)), "timeout: ignored 1 reply not answering our requests");
   }
   {  // an authentic kiss-o'-death is the server's word, as with SNTP
-    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kServerKey, kiss("RATE"))}});
+    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kServerKey, kiss("DENY"))}});
     const QueryOutcome o = ExchangeNts(link, Within(5000));
     EXPECT_TRUE(o.notification);
+    EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: DENY");
+    EXPECT_EQ(link.now, 100);
+  }
+  {  // RATE to the retransmission after a lost reply only slows the requests down
+    ScriptedLink link({{1001, ReplyTo(1, kWallAtZero, Seal::kServerKey, kiss("RATE"))},
+                       {3001, ReplyTo(2, kWallAtZero + 3001 * kMs)}});
+    const QueryOutcome o = ExchangeNts(link, Within(10000));
+    EXPECT_FALSE(o.notification) << ToUtf8(o.description);
+    ASSERT_EQ(link.sent.size(), 3u);
+    EXPECT_EQ(link.sent[2].at, 3000);
+  }
+  {  // and is the answer only when the time runs out
+    ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kServerKey, kiss("RATE"))}});
+    const QueryOutcome o = ExchangeNts(link, Within(1500));
+    EXPECT_TRUE(o.notification);
     EXPECT_EQ(ToUtf8(o.description), "Kiss-o'-death from ntp.example:123: RATE");
+    EXPECT_EQ(link.now, 1500);
+    EXPECT_EQ(link.sent.size(), 1u);
   }
   {  // an unauthenticated one is not
     ScriptedLink link({{100, ReplyTo(0, kWallAtZero, Seal::kNone, kiss("RATE"))}});
