@@ -106,17 +106,7 @@ row silent-chronyd 0 2 "^TIME CRITICAL - chronyd does not answer \(.*127\.0\.0\.
 
 # --- chronyd ------------------------------------------------------------------------------
 
-start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; finish; exit 1; }
-mkdir -p "$work/s3"
-start_chronyd "$work/s3" 127.0.0.3 123 || { fail "chronyd at 127.0.0.3 did not start"; finish; exit 1; }
-serve 127.0.0.4 2.3
-serve 127.0.0.5 0
-serve 127.0.0.6 0
-going=("$served")
-serve 127.0.0.7 0
-going+=("$served")
-serve 127.0.0.8 2.3
-serve 127.0.0.9 2.3
+start_daemon_sources || { finish; exit 1; }
 # The independent servers of the cross-check: in step with this clock, ahead of it, behind it.
 in_step=() ahead_of_us=() behind_us=()
 for n in 11 12 13; do serve 127.0.0.$n 0; in_step+=(-H 127.0.0.$n); done

@@ -16,17 +16,7 @@ probe=$1
 
 private_chrony_run
 
-start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; finish; exit 1; }
-mkdir -p "$work/s3"
-start_chronyd "$work/s3" 127.0.0.3 123 || { fail "chronyd at 127.0.0.3 did not start"; finish; exit 1; }
-serve 127.0.0.4 2.3
-serve 127.0.0.5 0
-serve 127.0.0.6 0
-going=("$served")
-serve 127.0.0.7 0
-going+=("$served")
-serve 127.0.0.8 2.3
-serve 127.0.0.9 2.3
+start_daemon_sources || { finish; exit 1; }
 serve 127.0.0.10 0 --silent
 
 # under_test NAME COMMAND-LINES SOURCES...: a chronyd that only asks the SOURCES.

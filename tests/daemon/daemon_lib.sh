@@ -9,6 +9,7 @@
 #                                      to reach a state
 #   refuse NAME PATTERN PROBE-ARGS...  reads once; no line may match PATTERN
 #   private_chrony_run                 chronyd's run-time folder, private to the namespace
+#   start_daemon_sources               the sources of a chronyd under test (see there)
 #   ntpsec_missing                     prints why ntpsec's ntpd ($ntpd) cannot run here, or
 #                                      returns 0
 #   ntpd_sources_namespace             a second namespace behind a veth pair (10.99.0.1 here,
@@ -157,3 +158,20 @@ stop_ntpd() { kill "$ntpd_pid"; wait "$ntpd_pid" 2>/dev/null; }
 # Control queries from loopback only; the sources' replies are never refused.
 ntpd_allow='restrict default kod limited nomodify noquery\nrestrict 127.0.0.1\nrestrict ::1'
 ntpd_servers() { printf 'server %s iburst minpoll 3 maxpoll 3\\n' "$@"; }
+
+# The sources of a chronyd under test, on port 123 of loopback addresses: chronyd servers on .2
+# and .3 (stratum 8), our servers in step on .5 to .7 (stratum 2) and 2.3 s ahead on .4, .8 and
+# .9; the pids of .6 and .7 in $going, for a test that silences them.
+start_daemon_sources() {
+  start_chronyd "$work" 127.0.0.2 123 || { fail "chronyd at 127.0.0.2 did not start"; return 1; }
+  mkdir -p "$work/s3"
+  start_chronyd "$work/s3" 127.0.0.3 123 || { fail "chronyd at 127.0.0.3 did not start"; return 1; }
+  serve 127.0.0.4 2.3
+  serve 127.0.0.5 0
+  serve 127.0.0.6 0
+  going=("$served")
+  serve 127.0.0.7 0
+  going+=("$served")
+  serve 127.0.0.8 2.3
+  serve 127.0.0.9 2.3
+}
