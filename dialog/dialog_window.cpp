@@ -173,6 +173,8 @@ void DialogWindow::CreateWindowFromState() {
         LoadImageW(module, MAKEINTRESOURCEW(BREVUN_IDI_DIALOG), IMAGE_ICON, 16, 16, 0)));
   }
 
+  if (!fontCaches_) fontCaches_ = std::make_unique<FontCaches>(font_.get());
+
   RECT frame{0, 0, TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips)};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   const int width = frame.right - frame.left;
@@ -250,6 +252,7 @@ void DialogWindow::DiscardWindow() noexcept {
   const bool wasLoaded = loaded_;
   DialogValues kept = std::move(state_);
   window_.Reset();
+  fontCaches_.reset();
   loaded_ = wasLoaded;
   state_ = std::move(kept);
 }

@@ -12,10 +12,12 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "dialog/dialog_model.h"
+#include "dialog/font_caches.h"
 #include "win/gui.h"
 
 namespace brevun::dialog {
@@ -84,7 +86,11 @@ class DialogWindow {
   win::Font font_;
   win::Icon bigIcon_;
   win::Icon smallIcon_;
-  // Declared after the font and the icons so that the window, which uses them, goes first.
+  // The text layout caches of the window's fonts (font_caches.h), from before the window is
+  // made until after it is gone.
+  std::unique_ptr<FontCaches> fontCaches_;
+  // Declared after the font, the icons and the caches so that the window, which uses them,
+  // goes first.
   win::Window window_;
   HWND focus_ = nullptr;  // the control that gets the focus whenever the window is activated
   unsigned helpContext_ = 0;

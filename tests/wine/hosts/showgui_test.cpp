@@ -19,6 +19,7 @@
 #include "common.h"
 #include "component/velkor.h"
 #include "dialog/dialog_model.h"
+#include "dialog/dialog_window.h"
 #include "dialog/layout.h"
 #include "harness.h"
 #include "tests/project_version.h"
@@ -570,6 +571,74 @@ HOST_GROUP(showgui_together) {
     HOST_CHECK_MSG(most == 2, r + std::to_string(most) + " dialogs were shown at once");
     // Still loaded: the library keeps its class, and another round would race for nothing.
     if (GetModuleHandleW(L"brevun.dll") != nullptr) break;
+  }
+}
+
+// Many threads make their dialogs' windows at the same moment and draw them, round after round:
+// the boxes and lists lay out their texts as they are set, the labels, buttons and caption as
+// they are drawn, each thread with the same fonts. Every window is made and drawn in full, and
+// the host lives through it.
+struct Drawer {
+  HANDLE start = nullptr;
+  bool made = false;
+  bool drawn = false;
+};
+
+unsigned __stdcall MakeAndDrawDialog(void* argument) {
+  auto* d = static_cast<Drawer*>(argument);
+  WaitForSingleObject(d->start, 30000);
+  try {
+    brevun::dialog::DialogWindow dialog;
+    const HWND hwnd = dialog.Hwnd();
+    d->made = GetDlgItem(hwnd, ids::kTxtDifference) != nullptr;
+    // Drawn into a bitmap of its own, as the window is hidden: frame, caption and every control.
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
+    const HGDIOBJ original = SelectObject(dc, bitmap);
+    SendMessageW(hwnd, WM_PRINT, reinterpret_cast<WPARAM>(dc),
+                 PRF_NONCLIENT | PRF_CLIENT | PRF_CHILDREN | PRF_ERASEBKGND);
+    d->drawn = GetPixel(dc, (r.right - r.left) / 2, (r.bottom - r.top) / 2) != CLR_INVALID;
+    SelectObject(dc, original);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+  } catch (...) {
+  }
+  return 0;
+}
+
+HOST_GROUP(showgui_drawn_together) {
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 10;
+  for (int round = 1; round <= kRounds; ++round) {
+    const brevun::win::Handle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Drawer drawers[kThreads];
+    brevun::win::Handle threads[kThreads];
+    std::vector<HANDLE> running;
+    for (int i = 0; i < kThreads; ++i) {
+      drawers[i].start = start.get();
+      threads[i].Reset(reinterpret_cast<HANDLE>(
+          _beginthreadex(nullptr, 0, &MakeAndDrawDialog, &drawers[i], 0, nullptr)));
+      if (threads[i]) running.push_back(threads[i].get());
+    }
+    HOST_CHECK_EQ(running.size(), static_cast<std::size_t>(kThreads));
+    SetEvent(start.get());
+    const DWORD waited = WaitForMultipleObjects(static_cast<DWORD>(running.size()),
+                                                running.data(), TRUE, 60000);
+    const std::string r = "round " + std::to_string(round) + ": ";
+    HOST_CHECK_MSG(waited != WAIT_TIMEOUT, r + "a thread hangs");
+    if (waited == WAIT_TIMEOUT) return;
+    int made = 0;
+    int drawn = 0;
+    for (const Drawer& d : drawers) {
+      made += d.made ? 1 : 0;
+      drawn += d.drawn ? 1 : 0;
+    }
+    HOST_CHECK_MSG(made == kThreads && drawn == kThreads,
+                   r + std::to_string(made) + " made, " + std::to_string(drawn) + " drawn");
   }
 }
 
