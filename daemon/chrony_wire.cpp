@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "daemon/wire_text.h"
@@ -251,35 +252,22 @@ Source MakeSource(const SourceData& d) {
   s.name = d.name.empty() ? u"(no address)" : d.name;
   s.reach = d.reach;
   s.stratum = d.stratum;
-  switch (d.state) {
-    case 0:
-      s.state = Source::State::kSelected;
-      s.stateText = u"selected";
-      break;
-    case 1:
-      s.state = Source::State::kOther;
-      s.stateText = u"unusable";
-      break;
-    case 2:
-      s.state = Source::State::kFalseticker;
-      s.stateText = u"falseticker";
-      break;
-    case 3:
-      s.state = Source::State::kJittery;
-      s.stateText = u"too variable";
-      break;
-    case 4:
-      s.state = Source::State::kCombined;
-      s.stateText = u"combined";
-      break;
-    case 5:
-      s.state = Source::State::kCandidate;
-      s.stateText = u"not combined";
-      break;
-    default:
-      s.state = Source::State::kOther;
-      s.stateText = u"state " + Number(d.state);
-      break;
+  // chronyd's source states, by their number.
+  struct Named {
+    Source::State state;
+    const char16_t* text;
+  };
+  static constexpr Named kStates[] = {
+      {Source::State::kSelected, u"selected"},       {Source::State::kOther, u"unusable"},
+      {Source::State::kFalseticker, u"falseticker"}, {Source::State::kJittery, u"too variable"},
+      {Source::State::kCombined, u"combined"},       {Source::State::kCandidate, u"not combined"},
+  };
+  if (d.state >= 0 && static_cast<std::size_t>(d.state) < std::size(kStates)) {
+    s.state = kStates[d.state].state;
+    s.stateText = kStates[d.state].text;
+  } else {
+    s.state = Source::State::kOther;
+    s.stateText = u"state " + Number(d.state);
   }
   if (d.reach == 0) s.state = Source::State::kUnreachable;
   if (d.sinceSample) {
